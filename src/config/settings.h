@@ -1,0 +1,68 @@
+#pragma once
+// The station's settings globals and their loading from and saving to the settings file
+// "pelorw.ini" (section "PELOR") and the job file (".plr", section "PELOR").
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <string>
+
+#include "transport/channels.h"
+
+inline constexpr const char* kSettingsFileName = "pelorw.ini";
+inline constexpr const char* kDefaultJobFileName = "default.plr";
+inline constexpr const char* kSettingsSection = "PELOR";
+inline constexpr int kDefaultDelayMs = 2;
+inline constexpr int kDefaultBaudRate = 1382400;
+
+extern char g_szWorkDir[261];
+extern char g_szJobFile[264];
+extern std::atomic<int> g_bAutoDetect;
+extern std::array<int, kChannels> g_nChPort;
+extern std::atomic<int> g_nDelay;      // ms before every write to a port; read by the workers
+extern std::atomic<int> g_dwBaudRate;
+extern int g_bChangeBootArea;
+extern int g_bEraseAllNand;
+extern int g_bEraseNand;
+extern int g_bCodeCheck;
+extern char g_szCodeFile[261];
+extern char g_szCodeAddress[34];
+extern char g_szImagePath[261];
+extern int g_bFontCheck;
+extern char g_szFontFile[261];
+extern char g_szFontAddress[35];
+extern int g_bDataCheck;
+extern char g_szDataFile[261];
+extern char g_szDataAddress[35];
+extern int g_bEtc1Check;
+extern char g_szEtc1File[261];
+extern char g_szEtc1Address[35];
+extern int g_bEtc2Check;
+extern char g_szEtc2File[261];
+extern char g_szEtc2Address[35];
+extern char g_szImageBaseName[52];
+extern char g_szImageFolder[1024];
+extern std::atomic<int> g_bFormat;     // 1 at start; read by the workers at slot 13
+
+// Copies text into a fixed buffer, cut to capacity - 1 characters; always NUL-terminates.
+void SETTINGS_CopyText(char* out, std::size_t capacity, const char* text);
+template <std::size_t N>
+void SETTINGS_CopyText(char (&out)[N], const char* text) {
+    SETTINGS_CopyText(out, N, text);
+}
+template <std::size_t N>
+void SETTINGS_CopyText(char (&out)[N], const std::string& text) {
+    SETTINGS_CopyText(out, N, text.c_str());
+}
+
+// Stores the process's current directory in g_szWorkDir.
+void SETTINGS_InitDirectory();
+// Settings file path: g_szWorkDir joined with "pelorw.ini".
+std::string SETTINGS_FilePath();
+// Reads the settings file, then the job file (jobFile, or "PELORFILE", or "default.plr").
+int SETTINGS_Load(const char* jobFile);
+// Writes the settings file, then the job file. 1 on success, 0 when a write failed.
+int SETTINGS_Save();
+// g_szImageFolder = g_szCodeFile; g_szImageBaseName = separator + last component.
+void SETTINGS_SplitCodePath();
+// Puts every global back to its value at program start (tests, and a fresh start).
+void SETTINGS_ResetGlobals();

@@ -1,0 +1,32 @@
+#pragma once
+// One serial port for one channel: open with the station's line settings, read what has
+// arrived, write a block, close. Knows nothing of frames.
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "transport/port_device.h"
+
+inline constexpr int kSerialQueueSize = 4096;
+inline constexpr int kWriteTimeoutMs = 5000;
+
+// Opens the device that the port table maps portNumber to. Null on failure.
+SerialHandle SERIAL_DEVICE_Open(int channel, int portNumber, int baudRate);
+// Opens a device by name: a POSIX path (/dev/ttyUSB0, /dev/pts/7), "loop:NAME" for an
+// in-process loopback port, or "\\.\COMn" on Windows. Null on failure.
+SerialHandle SERIAL_DEVICE_OpenPath(int channel, const std::string& device, int baudRate);
+// Drains what was already handed to the port (bounded), clears DTR and RTS, releases it.
+// A null handle is accepted and only traced.
+void SERIAL_DEVICE_Close(int channel, SerialHandle handle);
+// Bytes stored at buffer[offset..] (1..maxLength), 0 when nothing was waiting, -1 on failure.
+// Never waits.
+int SERIAL_DEVICE_Read(int channel, PortDevice* handle, std::span<std::uint8_t> buffer, int offset,
+                       int maxLength);
+// Bytes accepted (may be fewer than length), 0 when none were, -1 on a write error.
+int SERIAL_DEVICE_Write(int channel, PortDevice* handle, std::span<const std::uint8_t> buffer,
+                        int offset, int length);
+
+// Why the channel's last open failed, in words an operator can act on ("permission denied",
+// "busy: held by another program", "no such device", "bit rate 1382400 refused"); empty after
+// a successful open.
+std::string SERIAL_DEVICE_LastError(int channel);
