@@ -1,6 +1,7 @@
 #pragma once
 // The handset command set: the code table, the request field writers, the request builders
 // and the exchanges built from them.
+#include <array>
 #include <cstdint>
 #include <span>
 
@@ -38,6 +39,11 @@ enum CommandIndex : int {
 };
 
 inline constexpr int kCommandCount = 29;
+
+// The code byte of each table index.
+inline constexpr std::array<std::uint8_t, kCommandCount> kCommandCodes = {
+    0x02, 0x03, 0xEE, 0xDD, 0xCC, 0xBB, 0xF0, 0xF1, 0xFF, 0x23, 0x24, 0xA0, 0xC0, 0x0A, 0x69,
+    0x70, 0x71, 0x72, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7A, 0x7B, 0x7C, 0x7D};
 inline constexpr std::uint32_t DOWNLOADER_VERSION = 0x120;
 inline constexpr int kBlockSize = 16384;
 
