@@ -1,0 +1,82 @@
+#include "link/frame.h"
+
+#include <array>
+
+#include "link/flash_downloader.h"
+#include "link/frame_codec.h"
+#include "transport/channels.h"
+#include "transport/serial_port.h"
+
+namespace {
+
+// Touched only by the channel's worker thread.
+struct Staging {
+    int count = 0;
+    std::array<std::uint8_t, kFrameAreaSize> area{};
+};
+
+std::array<Staging, kChannels> g_Staging;
+std::array<FrameAssembler, kChannels> g_Assembler;
+
+}  // namespace
+
+void FRAME_Reset(int channel) {
+    if (!IsChannel(channel)) return;
+    g_Staging[channel].count = 0;
+    g_Assembler[channel].Reset();
+}
+
+int FRAME_PutByte(int channel, std::uint8_t byte) {
+    Staging& s = g_Staging[channel];
+    s.area[s.count++] = byte;
+    if (s.count >= kStagingFlushSize) return FRAME_Flush(channel);
+    return 0;
+}
+
+int FRAME_Flush(int channel) {
+    Staging& s = g_Staging[channel];
+    int result = 0;
+    if (s.count > 0) {
+        result = SERIAL_PORT_Write(channel, std::span<const std::uint8_t>(s.area.data(), s.count), 0,
+                                   s.count);
+    }
+    s.count = 0;
+    return result;
+}
+
+void FRAME_PutEscaped(int channel, std::uint8_t byte) {
+    if (byte == kFrameEscape || byte == kFrameFlag) {
+        FRAME_PutByte(channel, kFrameEscape);
+        FRAME_PutByte(channel, static_cast<std::uint8_t>(byte ^ 0x20));
+    } else {
+        FRAME_PutByte(channel, byte);
+    }
+}
+
+void FRAME_PutBytes(int channel, std::span<const std::uint8_t> buffer, int from, int to) {
+    for (int i = from; i < to; ++i) FRAME_PutEscaped(channel, buffer[i]);
+}
+
+void FRAME_Send(int channel, std::span<const std::uint8_t> buffer, int start, int end) {
+    if (!IsChannel(channel)) return;
+    FRAME_PutByte(channel, kFrameFlag);
+    FRAME_PutBytes(channel, buffer, start, end);
+    FRAME_PutByte(channel, kFrameFlag);
+    FRAME_Flush(channel);
+}
+
+int FRAME_Assemble(int channel, std::span<const std::uint8_t> bytes, int start, int end) {
+    if (!IsChannel(channel) || start < 0 || end < start ||
+        static_cast<std::size_t>(end) > bytes.size()) {
+        return end;
+    }
+    g_Assembler[channel].Feed(bytes.subspan(start, end - start),
+                              [channel](std::span<const std::uint8_t> frame) {
+                                  FLASH_DOWNLOADER_Receive(channel, frame, 0,
+                                                           static_cast<int>(frame.size()));
+                              });
+    return end;
+}
+
+int FRAME_AssemblerState(int channel) { return g_Assembler[channel].State(); }
+int FRAME_AssemblerLength(int channel) { return g_Assembler[channel].Length(); }
