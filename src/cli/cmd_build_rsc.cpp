@@ -1,0 +1,96 @@
+// `pelor build-rsc DIR [-o FILE]`: packs a folder tree of resource files into a resource binary.
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "cli_commands.h"
+#include "resources/resource_builder.h"
+
+namespace {
+
+struct BuildRscOptions {
+    std::string folder;
+    std::string output;
+};
+
+bool StdoutIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return ::isatty(STDOUT_FILENO) != 0;
+#endif
+}
+
+int RunBuildRsc(const BuildRscOptions& options) {
+    // On a terminal one line is redrawn per file; into a pipe or file nothing per file.
+    const bool terminal = StdoutIsTerminal();
+    bool drawn = false;
+    int files = 0;
+    const ResourceProgressFn progress = [&](int k, int n) {
+        files = n;
+        if (!terminal) return;
+        std::printf("\r%s", RESOURCE_ProgressText(k, n).c_str());
+        std::fflush(stdout);
+        drawn = true;
+    };
+
+    std::string error;
+    const int ok = RESOURCE_BuildBinary(options.folder, options.output, progress, &error);
+    if (drawn) std::fputc('\n', stdout);
+    if (!ok) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "error: %s\n", error.c_str());
+        return 1;
+    }
+    const std::string output = RESOURCE_OutputPath(options.folder, options.output);
+    std::error_code ec;
+    const std::uintmax_t bytes = std::filesystem::file_size(output, ec);
+    std::printf("Resource Binary(%s) created!! %d file%s, %ju bytes\n", output.c_str(), files,
+                files == 1 ? "" : "s", ec ? std::uintmax_t{0} : bytes);
+    std::fflush(stdout);
+    return 0;
+}
+
+}  // namespace
+
+void CLI_AddBuildRscCommand(CLI::App& app, int& exitCode) {
+    auto options = std::make_shared<BuildRscOptions>();
+    CLI::App* command = app.add_subcommand(
+        "build-rsc", "Pack a folder tree of resource files into a resource binary");
+    command->add_option("DIR", options->folder, "Root folder of the resource files")->required();
+    command->add_option("-o,--output", options->output,
+                        "Output file (default: DIR/" + std::string(kResourceBinaryName) + ")");
+    command->footer(
+        "What is packed: every entry of DIR and of its subfolders whose name holds a dot is\n"
+        "packed as a file; a name without a dot is entered as a folder, so an extension-less\n"
+        "file is left out, and a folder whose name holds a dot is recorded with size 0 and\n"
+        "its contents are left out. Names containing \".bin\", \"cvs\" or \"CVS\" (case-\n"
+        "sensitive) are skipped, folders too, so an earlier " +
+        std::string(kResourceBinaryName) +
+        " is never packed, nor is the\n"
+        "output file itself. Within each folder names are taken in byte order, so the same\n"
+        "tree always gives the same file. Links back to a folder being scanned are not\n"
+        "followed.\n"
+        "\n"
+        "Layout: one 128-byte record per file (name with '/' separators zero-filled to 112\n"
+        "bytes, size u32 little-endian, twelve 0xFF), 0xFF records up to the next 1024-byte\n"
+        "boundary (at least one), then each file's data padded with 0xFF to a multiple of\n"
+        "1024 bytes.\n"
+        "\n"
+        "Limits: 1499 files, 111 characters per relative name, 698 names per folder, 4 GiB\n"
+        "per file; a larger tree is refused and nothing is written. The output is written to\n"
+        "a temporary file and renamed into place only when complete; on any error (output not\n"
+        "writable, a file unreadable or shrunk since the scan) the old output is left as it\n"
+        "was.\n"
+        "\n"
+        "Exit status: 0 when written, 1 on error (message on stderr), 2 on a usage error.");
+    command->callback([options, &exitCode]() { exitCode = RunBuildRsc(*options); });
+}
