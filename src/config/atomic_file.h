@@ -12,7 +12,10 @@ int ATOMIC_WriteFile(const std::string& path, std::span<const std::uint8_t> byte
 int ATOMIC_WriteFile(const std::string& path, const std::string& text, std::string* error = nullptr);
 
 // Streaming form for large outputs: Open creates the temporary, Write appends, Commit flushes,
-// syncs and renames; the destructor (or Abort) removes an uncommitted temporary.
+// syncs and renames; the destructor (or Abort) removes an uncommitted temporary. Open, Write and
+// Commit return 1 on success and 0 on failure; a failure removes the temporary, leaves the
+// destination as it was and puts the reason in Error(). A new file gets mode 0644; a replaced
+// file keeps its mode, and a symbolic link is written through to its target.
 class AtomicFileWriter {
 public:
     AtomicFileWriter() = default;

@@ -26,7 +26,16 @@ public:
     int Load(const std::string& path);
     void Parse(const std::string& text);
     bool Get(const char* section, const char* key, std::string* value) const;
-    void Set(const char* section, const char* key, const std::string& value);
+    // Private-profile reads of the document: the default when the key is missing, an integer
+    // from the value's leading decimal digits, a text cut to capacity - 1 (returns its length).
+    int GetInt(const char* section, const char* key, int defaultValue) const;
+    int GetString(const char* section, const char* key, const char* defaultValue, char* out,
+                  std::size_t capacity) const;
+    // Sets key=value, in place when the key exists, else at the end of its section (the section
+    // is added at the end of the document when missing). A value is cut at its first line break.
+    // Returns false, changing nothing, for an empty name, a name with a line break, a key with
+    // '=' or a name that would read back as a comment or a section header.
+    bool Set(const char* section, const char* key, const std::string& value);
     std::string Text() const;
     // Writes the document to path through a temporary file. 1 on success.
     int Save(const std::string& path) const;

@@ -1,0 +1,255 @@
+// The settings globals, the settings file "pelorw.ini" and the job file.
+#include "config/settings.h"
+
+#include <cstring>
+#include <string>
+
+#include "config/ini_file.h"
+#include "config/paths.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+// Values at program start. The job values are those a job file without any key gives; the
+// code address is the one every job load sets.
+#ifdef _WIN32
+#define PELOR_DEFAULT_CODE_FILE "\\WZRTAll"
+#else
+#define PELOR_DEFAULT_CODE_FILE "/WZRTAll"
+#endif
+#define PELOR_DEFAULT_CODE_ADDRESS "18000"
+#define PELOR_DEFAULT_FONT_FILE "HLNFONT.FNT"
+#define PELOR_DEFAULT_FONT_ADDRESS "0"
+#define PELOR_DEFAULT_DATA_FILE "HLNDATA.DAT"
+#define PELOR_DEFAULT_DATA_ADDRESS "1400000"
+
+char g_szWorkDir[261] = "";
+char g_szJobFile[264] = "";
+std::atomic<int> g_bAutoDetect{1};
+std::array<int, kChannels> g_nChPort{};
+std::atomic<int> g_nDelay{kDefaultDelayMs};
+std::atomic<int> g_dwBaudRate{kDefaultBaudRate};
+int g_bChangeBootArea = 0;
+int g_bEraseAllNand = 0;
+int g_bEraseNand = 0;
+int g_bCodeCheck = 1;
+char g_szCodeFile[261] = PELOR_DEFAULT_CODE_FILE;
+char g_szCodeAddress[34] = PELOR_DEFAULT_CODE_ADDRESS;
+char g_szImagePath[261] = "";
+int g_bFontCheck = 0;
+char g_szFontFile[261] = PELOR_DEFAULT_FONT_FILE;
+char g_szFontAddress[35] = PELOR_DEFAULT_FONT_ADDRESS;
+int g_bDataCheck = 0;
+char g_szDataFile[261] = PELOR_DEFAULT_DATA_FILE;
+char g_szDataAddress[35] = PELOR_DEFAULT_DATA_ADDRESS;
+int g_bEtc1Check = 0;
+char g_szEtc1File[261] = "";
+char g_szEtc1Address[35] = "";
+int g_bEtc2Check = 0;
+char g_szEtc2File[261] = "";
+char g_szEtc2Address[35] = "";
+char g_szImageBaseName[52] = PELOR_DEFAULT_CODE_FILE;
+char g_szImageFolder[1024] = PELOR_DEFAULT_CODE_FILE;
+std::atomic<int> g_bFormat{1};
+
+namespace {
+
+// Read capacities of the files' text keys (characters + 1).
+constexpr std::size_t kJobFileReadCapacity = 1024;
+constexpr std::size_t kFileReadCapacity = 261;
+constexpr std::size_t kAddressReadCapacity = 32;
+
+constexpr const char* kPortKeys[kChannels] = {"CH0_PORT", "CH1_PORT", "CH2_PORT", "CH3_PORT",
+                                              "CH4_PORT", "CH5_PORT", "CH6_PORT", "CH7_PORT"};
+
+// One image row of the job file.
+struct JobRow {
+    const char* checkKey;
+    const char* fileKey;
+    const char* addressKey;
+    int* check;
+    char* file;
+    std::size_t fileCapacity;
+    char* address;
+    std::size_t addressCapacity;
+    const char* defaultFile;
+    const char* defaultAddress;
+};
+
+// The FONT, DATA, ETC1 and ETC2 rows, in the order they are read and written.
+const JobRow kRows[] = {
+    {"FONTCHECK", "FONTFILE", "FONTADDRESS", &g_bFontCheck, g_szFontFile, sizeof g_szFontFile,
+     g_szFontAddress, sizeof g_szFontAddress, PELOR_DEFAULT_FONT_FILE, PELOR_DEFAULT_FONT_ADDRESS},
+    {"DATACHECK", "DATAFILE", "DATAADDRESS", &g_bDataCheck, g_szDataFile, sizeof g_szDataFile,
+     g_szDataAddress, sizeof g_szDataAddress, PELOR_DEFAULT_DATA_FILE, PELOR_DEFAULT_DATA_ADDRESS},
+    {"ETC1CHECK", "ETC1FILE", "ETC1ADDRESS", &g_bEtc1Check, g_szEtc1File, sizeof g_szEtc1File,
+     g_szEtc1Address, sizeof g_szEtc1Address, "", ""},
+    {"ETC2CHECK", "ETC2FILE", "ETC2ADDRESS", &g_bEtc2Check, g_szEtc2File, sizeof g_szEtc2File,
+     g_szEtc2Address, sizeof g_szEtc2Address, "", ""},
+};
+
+// Reads a text key with a read capacity into a global of its own capacity.
+void ReadText(const IniDocument& doc, const char* key, const char* defaultValue,
+              std::size_t readCapacity, char* out, std::size_t outCapacity) {
+    std::string buffer(readCapacity, '\0');
+    const int n = doc.GetString(kSettingsSection, key, defaultValue, buffer.data(), readCapacity);
+    buffer.resize(static_cast<std::size_t>(n));
+    SETTINGS_CopyText(out, outCapacity, buffer.c_str());
+}
+
+void ReadSettingsFile(const IniDocument& doc) {
+    g_bAutoDetect = doc.GetInt(kSettingsSection, "AUTODETECT", 1);
+    for (int ch = 0; ch < kChannels; ++ch) {
+        g_nChPort[static_cast<std::size_t>(ch)] = doc.GetInt(kSettingsSection, kPortKeys[ch], 0);
+    }
+    g_nDelay = doc.GetInt(kSettingsSection, "DELAY", kDefaultDelayMs);
+    g_dwBaudRate = doc.GetInt(kSettingsSection, "BAUDRATE", kDefaultBaudRate);
+}
+
+void ReadJobFile(const IniDocument& doc) {
+    g_bCodeCheck = doc.GetInt(kSettingsSection, "CODECHECK", 1);
+    ReadText(doc, "CODEFILE", PELOR_DEFAULT_CODE_FILE, kFileReadCapacity, g_szCodeFile,
+             sizeof g_szCodeFile);
+    SETTINGS_SplitCodePath();
+    SETTINGS_CopyText(g_szCodeAddress, PELOR_DEFAULT_CODE_ADDRESS);
+    for (const JobRow& row : kRows) {
+        *row.check = doc.GetInt(kSettingsSection, row.checkKey, 0);
+        ReadText(doc, row.fileKey, row.defaultFile, kFileReadCapacity, row.file, row.fileCapacity);
+        ReadText(doc, row.addressKey, row.defaultAddress, kAddressReadCapacity, row.address,
+                 row.addressCapacity);
+    }
+}
+
+// Loads path, sets the keys and replaces the file once. 0 when the file could not be read or
+// written; an unreadable file is left alone rather than replaced by the station's keys alone.
+template <typename SetKeys>
+int RewriteFile(const std::string& path, SetKeys&& setKeys) {
+    IniDocument doc;
+    if (!doc.Load(path)) return 0;
+    setKeys(doc);
+    return doc.Save(path);
+}
+
+void SetInt(IniDocument& doc, const char* key, int value) {
+    doc.Set(kSettingsSection, key, std::to_string(value));
+}
+
+}  // namespace
+
+void SETTINGS_CopyText(char* out, std::size_t capacity, const char* text) {
+    if (out == nullptr || capacity == 0) return;
+    if (text == nullptr) text = "";
+    std::size_t n = 0;
+    while (n + 1 < capacity && text[n] != '\0') ++n;
+    std::memmove(out, text, n);
+    out[n] = '\0';
+}
+
+void SETTINGS_InitDirectory() {
+    std::string cwd;
+#ifdef _WIN32
+    char buffer[MAX_PATH + 1] = {};
+    const DWORD n = GetCurrentDirectoryA(sizeof buffer, buffer);
+    if (n > 0 && n < sizeof buffer) cwd = buffer;
+#else
+    char buffer[4097] = {};
+    if (::getcwd(buffer, sizeof buffer) != nullptr) cwd = buffer;
+#endif
+    // A directory that does not fit is named relatively rather than cut into another path.
+    if (cwd.empty() || cwd.size() >= sizeof g_szWorkDir) cwd = ".";
+    SETTINGS_CopyText(g_szWorkDir, cwd);
+}
+
+std::string SETTINGS_FilePath() {
+    return JoinPath(g_szWorkDir, kSettingsFileName);
+}
+
+int SETTINGS_Load(const char* jobFile) {
+    IniDocument settings;
+    settings.Load(SETTINGS_FilePath());  // unreadable reads as empty: the defaults apply
+    ReadSettingsFile(settings);
+
+    if (jobFile == nullptr) {
+        std::string stored(kJobFileReadCapacity, '\0');
+        const int n = settings.GetString(kSettingsSection, "PELORFILE", "", stored.data(),
+                                         kJobFileReadCapacity);
+        stored.resize(static_cast<std::size_t>(n));
+        if (stored.empty()) stored = JoinPath(g_szWorkDir, kDefaultJobFileName);
+        SETTINGS_CopyText(g_szJobFile, stored);
+    } else {
+        SETTINGS_CopyText(g_szJobFile, jobFile);
+    }
+    if (g_szJobFile[0] == '\0') return 1;
+
+    g_bChangeBootArea = 0;
+    g_bEraseAllNand = 0;
+    g_bEraseNand = 0;
+
+    IniDocument job;
+    job.Load(g_szJobFile);
+    ReadJobFile(job);
+    return 1;
+}
+
+int SETTINGS_Save() {
+    int ok = RewriteFile(SETTINGS_FilePath(), [](IniDocument& doc) {
+        SetInt(doc, "AUTODETECT", g_bAutoDetect);
+        for (int ch = 0; ch < kChannels; ++ch) {
+            SetInt(doc, kPortKeys[ch], g_nChPort[static_cast<std::size_t>(ch)]);
+        }
+        SetInt(doc, "DELAY", g_nDelay);
+        SetInt(doc, "BAUDRATE", g_dwBaudRate);
+        doc.Set(kSettingsSection, "PELORFILE", g_szJobFile);
+    });
+    if (g_szJobFile[0] == '\0') return ok;
+
+    ok &= RewriteFile(g_szJobFile, [](IniDocument& doc) {
+        SetInt(doc, "CODECHECK", g_bCodeCheck);
+        doc.Set(kSettingsSection, "CODEFILE", g_szCodeFile);
+        for (const JobRow& row : kRows) {
+            SetInt(doc, row.checkKey, *row.check);
+            doc.Set(kSettingsSection, row.fileKey, row.file);
+            doc.Set(kSettingsSection, row.addressKey, row.address);
+        }
+    });
+    return ok;
+}
+
+void SETTINGS_SplitCodePath() {
+    SETTINGS_CopyText(g_szImageFolder, g_szCodeFile);
+    std::string base;
+    for (const char* p = g_szCodeFile; *p != '\0'; ++p) {
+        if (IsPathSeparator(*p)) {
+            base.assign(1, kPathSeparator);
+        } else {
+            base += *p;
+        }
+    }
+    SETTINGS_CopyText(g_szImageBaseName, base);
+}
+
+void SETTINGS_ResetGlobals() {
+    g_szWorkDir[0] = '\0';
+    g_szJobFile[0] = '\0';
+    g_bAutoDetect = 1;
+    g_nChPort.fill(0);
+    g_nDelay = kDefaultDelayMs;
+    g_dwBaudRate = kDefaultBaudRate;
+    g_bChangeBootArea = 0;
+    g_bEraseAllNand = 0;
+    g_bEraseNand = 0;
+    g_bCodeCheck = 1;
+    SETTINGS_CopyText(g_szCodeFile, PELOR_DEFAULT_CODE_FILE);
+    SETTINGS_CopyText(g_szCodeAddress, PELOR_DEFAULT_CODE_ADDRESS);
+    g_szImagePath[0] = '\0';
+    for (const JobRow& row : kRows) {
+        *row.check = 0;
+        SETTINGS_CopyText(row.file, row.fileCapacity, row.defaultFile);
+        SETTINGS_CopyText(row.address, row.addressCapacity, row.defaultAddress);
+    }
+    SETTINGS_SplitCodePath();
+    g_bFormat = 1;
+}

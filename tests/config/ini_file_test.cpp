@@ -1,0 +1,224 @@
+// The INI engine: private-profile reads, in-place writes that keep the rest of the file.
+#include "config/ini_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "config_test_util.h"
+
+using config_test::ReadAll;
+using config_test::TempDir;
+using config_test::WriteAll;
+
+namespace {
+
+std::string Read(const std::string& path, const char* section, const char* key,
+                 const char* def = "<default>", std::size_t capacity = 300) {
+    std::string buffer(capacity, '\xAA');
+    const int n = INI_GetString(path, section, key, def, buffer.data(), capacity);
+    EXPECT_EQ(static_cast<std::size_t>(n), std::strlen(buffer.c_str()));
+    return buffer.c_str();
+}
+
+IniDocument Doc(const std::string& text) {
+    IniDocument doc;
+    doc.Parse(text);
+    return doc;
+}
+
+std::string SetText(const std::string& text, const char* section, const char* key,
+                    const std::string& value) {
+    IniDocument doc = Doc(text);
+    EXPECT_TRUE(doc.Set(section, key, value));
+    return doc.Text();
+}
+
+}  // namespace
+
+TEST(IniRead, MissingFileSectionOrKeyGivesTheDefault) {
+    TempDir dir;
+    const std::string path = dir / "a.ini";
+    EXPECT_EQ(INI_GetInt(path, "PELOR", "DELAY", 2), 2);
+    EXPECT_EQ(Read(path, "PELOR", "CODEFILE", "x"), "x");
+    EXPECT_EQ(INI_GetInt(dir / "no/such/folder.ini", "PELOR", "DELAY", 7), 7);
+
+    WriteAll(path, "[OTHER]\nDELAY=5\n[PELOR]\nBAUDRATE=9600\n");
+    EXPECT_EQ(INI_GetInt(path, "PELOR", "DELAY", 2), 2);
+    EXPECT_EQ(INI_GetInt(path, "MISSING", "BAUDRATE", 3), 3);
+    EXPECT_EQ(INI_GetInt(path, "PELOR", "BAUDRATE", 3), 9600);
+    EXPECT_EQ(INI_GetString(path, "PELOR", "NONE", std::string("dflt")), "dflt");
+    EXPECT_EQ(Read(path, "PELOR", "NONE", nullptr), "");
+    EXPECT_FALSE(config_test::Exists(dir / "no"));
+}
+
+TEST(IniRead, IntegerComesFromTheLeadingDecimalDigits) {
+    const IniDocument doc =
+        Doc("[S]\nA=abc\nB=12abc\nC=-5\nD=  42  \nE=\nF=+7\nG=0x10\nH=4294967297\nI=-\n");
+    EXPECT_EQ(doc.GetInt("S", "A", 9), 0);
+    EXPECT_EQ(doc.GetInt("S", "B", 9), 12);
+    EXPECT_EQ(doc.GetInt("S", "C", 9), -5);
+    EXPECT_EQ(doc.GetInt("S", "D", 9), 42);
+    EXPECT_EQ(doc.GetInt("S", "E", 9), 9);  // an empty value counts as missing
+    EXPECT_EQ(doc.GetInt("S", "F", 9), 7);
+    EXPECT_EQ(doc.GetInt("S", "G", 9), 0);
+    EXPECT_EQ(doc.GetInt("S", "H", 9), 1);  // wraps at 32 bits
+    EXPECT_EQ(doc.GetInt("S", "I", 9), 0);
+    EXPECT_EQ(doc.GetInt("S", "MISSING", 9), 9);
+}
+
+TEST(IniRead, TextIsCutToCapacityMinusOne) {
+    TempDir dir;
+    const std::string path = dir / "a.ini";
+    WriteAll(path, "[S]\nK=0123456789\n");
+    EXPECT_EQ(Read(path, "S", "K", "", 5), "0123");
+    EXPECT_EQ(Read(path, "S", "K", "", 11), "0123456789");
+    EXPECT_EQ(Read(path, "S", "K", "", 1), "");
+    EXPECT_EQ(Read(path, "S", "MISSING", "abcdef", 4), "abc");
+
+    char untouched = 'z';
+    EXPECT_EQ(INI_GetString(path, "S", "K", "", &untouched, 0), 0);
+    EXPECT_EQ(untouched, 'z');
+}
+
+TEST(IniRead, BlanksAroundNamesAndValuesAreTrimmedAndNamesIgnoreCase) {
+    const IniDocument doc = Doc("  [ Pelor ]  \n\t AutoDetect \t=\t 0 \t\n code file = a b \n");
+    std::string value;
+    EXPECT_EQ(doc.GetInt("PELOR", "AUTODETECT", 1), 0);
+    EXPECT_EQ(doc.GetInt("pelor", "autodetect", 1), 0);
+    ASSERT_TRUE(doc.Get("PELOR", "CODE FILE", &value));
+    EXPECT_EQ(value, "a b");
+}
+
+TEST(IniRead, CommentsKeysOutsideTheSectionAndLaterDuplicatesAreNotTaken) {
+    const IniDocument doc =
+        Doc("K=top\n[S]\n;K=comment\n#K=hash\nNOEQUALS\n[T]\nK=other\n[S]\nK=first\nK=second\n");
+    std::string value;
+    ASSERT_TRUE(doc.Get("S", "K", &value));
+    EXPECT_EQ(value, "first");
+    EXPECT_TRUE(doc.Get("S", "NOEQUALS", &value));
+    EXPECT_EQ(value, "");
+    EXPECT_FALSE(doc.Get("S", ";K", &value));
+}
+
+TEST(IniRead, CrlfLinesAndAByteOrderMarkRead) {
+    const IniDocument doc = Doc("\xEF\xBB\xBF[PELOR]\r\nDELAY=5\r\nCODEFILE=C:\\img\r\n");
+    std::string value;
+    EXPECT_EQ(doc.GetInt("PELOR", "DELAY", 2), 5);
+    ASSERT_TRUE(doc.Get("PELOR", "CODEFILE", &value));
+    EXPECT_EQ(value, "C:\\img");
+}
+
+TEST(IniWrite, CreatesFileSectionAndKey) {
+    TempDir dir;
+    const std::string path = dir / "new.ini";
+    ASSERT_EQ(INI_WriteString(path, "PELOR", "DELAY", "2"), 1);
+    ASSERT_EQ(INI_WriteString(path, "PELOR", "BAUDRATE", "1382400"), 1);
+    ASSERT_EQ(INI_WriteString(path, "PORTS", "COM3", "x"), 1);
+    EXPECT_EQ(ReadAll(path), "[PELOR]\nDELAY=2\nBAUDRATE=1382400\n[PORTS]\nCOM3=x\n");
+    EXPECT_EQ(INI_GetInt(path, "PELOR", "BAUDRATE", 0), 1382400);
+}
+
+TEST(IniWrite, ReplacesAValueInPlaceKeepingEveryOtherLine) {
+    const std::string before =
+        "; station settings\n"
+        "\n"
+        "[PORTS]\n"
+        "DELAY=99\n"
+        "\n"
+        "[pelor]\n"
+        "  delay = 5  \n"
+        "; keep me\n"
+        "BAUDRATE=115200\n"
+        "\n"
+        "[LAST]\n"
+        "X=1";
+    const std::string after =
+        "; station settings\n"
+        "\n"
+        "[PORTS]\n"
+        "DELAY=99\n"
+        "\n"
+        "[pelor]\n"
+        "delay=7\n"
+        "; keep me\n"
+        "BAUDRATE=115200\n"
+        "\n"
+        "[LAST]\n"
+        "X=1";
+    EXPECT_EQ(SetText(before, "PELOR", "DELAY", "7"), after);
+}
+
+TEST(IniWrite, NewKeyGoesAfterTheLastKeyOfItsSection) {
+    EXPECT_EQ(SetText("[A]\nX=1\n; note\nY=2\n\n\n[B]\nZ=3\n", "a", "NEW", "v"),
+              "[A]\nX=1\n; note\nY=2\nNEW=v\n\n\n[B]\nZ=3\n");
+    EXPECT_EQ(SetText("[A]\n\n[B]\n", "A", "K", "v"), "[A]\nK=v\n\n[B]\n");
+    // The first of two sections of the same name takes the key.
+    EXPECT_EQ(SetText("[A]\nX=1\n[B]\n[A]\nY=2\n", "A", "Z", "3"),
+              "[A]\nX=1\nZ=3\n[B]\n[A]\nY=2\n");
+    EXPECT_EQ(SetText("[A]\nX=1\n[B]\n[A]\nY=2\n", "A", "Y", "3"), "[A]\nX=1\n[B]\n[A]\nY=3\n");
+}
+
+TEST(IniWrite, NewSectionGoesAtTheEndAndAnUnterminatedLastLineIsEnded) {
+    EXPECT_EQ(SetText("[A]\nX=1", "B", "K", "v"), "[A]\nX=1\n[B]\nK=v\n");
+    EXPECT_EQ(SetText("[A]\nX=1", "A", "K", "v"), "[A]\nX=1\nK=v\n");
+    EXPECT_EQ(SetText("", "B", "K", ""), "[B]\nK=\n");
+}
+
+TEST(IniWrite, FileKeepsItsLineEndingStyle) {
+    EXPECT_EQ(SetText("[A]\r\nX=1\r\n\r\n", "A", "Y", "2"), "[A]\r\nX=1\r\nY=2\r\n\r\n");
+    EXPECT_EQ(SetText("[A]\r\nX=1\r\n", "B", "Y", "2"), "[A]\r\nX=1\r\n[B]\r\nY=2\r\n");
+    EXPECT_EQ(SetText("[A]\r\nX=1\r\n", "A", "X", "3"), "[A]\r\nX=3\r\n");
+    EXPECT_EQ(SetText("[A]\nX=1\n", "A", "Y", "2"), "[A]\nX=1\nY=2\n");
+}
+
+TEST(IniWrite, BytesAreKeptAsTheyAre) {
+    TempDir dir;
+    const std::string path = dir / "bytes.ini";
+    const std::string before = "[S]\n\xE9t\xE9=\xFF\xFE\n";
+    WriteAll(path, before);
+    const std::string value = "C:\\Programme\\Fl\xE4sh\\\x80\x81";
+    ASSERT_EQ(INI_WriteString(path, "S", "F", value), 1);
+    EXPECT_EQ(ReadAll(path), before + "F=" + value + "\n");
+    EXPECT_EQ(INI_GetString(path, "S", "F", std::string()), value);
+    EXPECT_EQ(INI_GetString(path, "S", "\xE9t\xE9", std::string()), "\xFF\xFE");
+}
+
+TEST(IniWrite, ALineBreakInAValueCannotForgeKeysAndBadNamesAreRefused) {
+    IniDocument doc = Doc("[S]\nA=1\n");
+    EXPECT_TRUE(doc.Set("S", "A", "x\nB=2\r\n[T]"));
+    EXPECT_EQ(doc.Text(), "[S]\nA=x\n");
+    EXPECT_FALSE(doc.Set("S", "", "v"));
+    EXPECT_FALSE(doc.Set("", "K", "v"));
+    EXPECT_FALSE(doc.Set("S", "K=J", "v"));
+    EXPECT_FALSE(doc.Set("S", ";K", "v"));
+    EXPECT_FALSE(doc.Set("S", "[K", "v"));
+    EXPECT_FALSE(doc.Set("S]", "K", "v"));
+    EXPECT_FALSE(doc.Set("S", "K\nJ", "v"));
+    EXPECT_FALSE(doc.Set(nullptr, "K", "v"));
+    EXPECT_EQ(doc.Text(), "[S]\nA=x\n");
+
+    TempDir dir;
+    EXPECT_EQ(INI_WriteString(dir / "a.ini", "S", "K=J", "v"), 0);
+    EXPECT_FALSE(config_test::Exists(dir / "a.ini"));
+}
+
+TEST(IniWrite, AByteOrderMarkStaysInFront) {
+    EXPECT_EQ(SetText("\xEF\xBB\xBF[S]\nA=1\n", "S", "B", "2"), "\xEF\xBB\xBF[S]\nA=1\nB=2\n");
+    const std::string bom = "\xEF\xBB\xBF";
+    EXPECT_EQ(SetText(bom + "A=1\n[S]\n", "S", "A", "2"), bom + "A=1\n[S]\nA=2\n");
+    EXPECT_EQ(SetText(bom + "[S]\nA=1\n", "S", "A", "2"), bom + "[S]\nA=2\n");
+    EXPECT_EQ(SetText(bom + "A=1\n", "S", "A", "2"), bom + "A=1\n[S]\nA=2\n");
+}
+
+TEST(IniWrite, AFileThatCannotBeReadIsNotReplaced) {
+    TempDir dir;
+    const std::string path = dir / "folder.ini";
+    ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
+    WriteAll(path + "/inside", "kept");
+    IniDocument doc;
+    EXPECT_EQ(doc.Load(path), 0);
+    EXPECT_EQ(INI_WriteString(path, "S", "K", "v"), 0);
+    EXPECT_EQ(ReadAll(path + "/inside"), "kept");
+    EXPECT_EQ(INI_GetInt(path, "S", "K", 4), 4);
+}
