@@ -1,0 +1,121 @@
+#include "jobs/file_download.h"
+
+#include "config/settings.h"
+#include "jobs/status.h"
+#include "link/commands.h"
+#include "link/image_table.h"
+#include "link/image_transfer.h"
+#include "transport/serial_port.h"
+#include "transport/trace.h"
+
+std::array<std::atomic<int>, kChannels> g_nChannelResult{};
+
+namespace {
+
+struct SlotStep {
+    const char* text;
+    int selection;      // command index of the selection exchange
+    bool transfer;      // an image follows
+    bool endImage;      // END_IMAGE after a successful transfer
+};
+
+constexpr std::array<SlotStep, kSlots> kSlotSteps = {{
+    {"Erasing All NAND...", CMD_ERASE_ALL_NAND, false, false},
+    {"Security Mode", CMD_SECURITY_MODE, false, false},
+    {"Init Partition", CMD_INIT_PARTITION, true, true},
+    {"Erasing NAND...", CMD_ERASE_NAND_EXCEPT_BACKUP, false, false},
+    {"Security Mode", CMD_SECURITY_MODE, false, false},
+    {"Init Partition", CMD_INIT_PARTITION, true, true},
+    {"Init PBL", CMD_INIT_PBL, true, true},
+    {"Init QCSBL Header", CMD_INIT_QCSBL_HEADER, true, false},
+    {"Init QCSBL", CMD_INIT_QCSBL, true, true},
+    {"Init OEMSBL Header", CMD_INIT_OEMSBL_HEADER, true, false},
+    {"Init OEMSBL", CMD_INIT_OEMSBL, true, true},
+    {"Init AMSS Header", CMD_INIT_AMSS_HEADER, true, false},
+    {"Init AMSS", CMD_INIT_AMSS, true, true},
+    {"ORL4 Formating...", -1, true, false},  // FS_FORMAT or FS_INIT
+}};
+
+bool IsPartitionSlot(int slot) { return slot == 2 || slot == 5; }
+
+int Selection(int channel, int slot) {
+    if (slot == kResourceSlot) return FLASH_DOWNLOADER_FsPrepare(channel);
+    return FLASH_DOWNLOADER_Area(channel, kSlotSteps[slot].selection);
+}
+
+// Works through the slots; true when every filled slot went through.
+bool RunSlots(int channel) {
+    for (int slot = 0; slot < kSlots; ++slot) {
+        const IMAGE_ENTRY& entry = g_ImageTable[channel][slot];
+        if (entry.szPath[0] == '\0') continue;
+        STATUS_ChannelPrintf(channel, "%s", JOB_SlotText(slot));
+        if (!Selection(channel, slot)) return false;
+        if (!kSlotSteps[slot].transfer) continue;
+        bool ok = FLASH_DOWNLOADER_DownloadImage(channel, slot) != 0;
+        if (ok && kSlotSteps[slot].endImage && !FLASH_DOWNLOADER_EndImage(channel)) {
+            // The handset has not confirmed the image: it is not done.
+            STATUS_ChannelPrintf(channel, "ERR: End Image");
+            ok = false;
+        }
+        if (!ok) {
+            if (IsPartitionSlot(slot) && g_bFileMissing.load() == 0) {
+                STATUS_Alert(channel, "Partition is changed! Erase All NAND and download again!");
+            }
+            return false;
+        }
+    }
+    return true;
+}
+
+int Finish(int channel, int result) {
+    SERIAL_PORT_Close(channel);
+    g_nChannelResult[channel] = result;
+    g_nComPort[channel] = 0;
+    return result;
+}
+
+}  // namespace
+
+const char* JOB_SlotText(int slot) {
+    if (slot < 0 || slot >= kSlots) return "";
+    if (slot == kResourceSlot) return g_bFormat.load() == 1 ? "ORL4 Formating..." : "ORL4 Init";
+    return kSlotSteps[slot].text;
+}
+
+int FileDownload(int channel) {
+    if (!IsChannel(channel)) return 0;
+    g_nChannelResult[channel] = -1;
+    STATUS_ChannelPrintf(channel, "Download Start");
+    if (!SERIAL_PORT_Open(channel)) {
+        STATUS_ChannelPrintf(channel, "ERR: Open");
+        g_nChannelResult[channel] = 0;
+        g_nComPort[channel] = 0;
+        return 0;
+    }
+    if (!FLASH_DOWNLOADER_Unlock(channel)) {
+        STATUS_ChannelPrintf(channel, "ERR: Unlock");
+        return Finish(channel, 0);
+    }
+    if (!FLASH_DOWNLOADER_Version(channel, DOWNLOADER_VERSION)) {
+        STATUS_ChannelPrintf(channel, "Downloader Version Incorrect");
+        STATUS_Alert(channel, "Downloader Version Incorrect !!!!!!");
+        return Finish(channel, 0);
+    }
+    const bool slotsOk = RunSlots(channel);
+    const bool closeOk = FLASH_DOWNLOADER_Close(channel) != 0;
+    if (!closeOk) DBG_Trace("FileDownload() => FLASH_DOWNLOADER_Close FALSE\n");
+    if (slotsOk && !closeOk) {
+        // Blocks the handset never acknowledged (the resource image has no END_IMAGE).
+        STATUS_ChannelPrintf(channel, "ERR: Close");
+    }
+    if (!FLASH_DOWNLOADER_Go(channel)) DBG_Trace("FileDownload() => FLASH_DOWNLOADER_Go FALSE\n");
+    return Finish(channel, slotsOk && closeOk ? 1 : 0);
+}
+
+int PELOR_CloseChannel(int channel) {
+    if (!IsChannel(channel)) return 0;
+    g_bChannelActive[channel] = 0;
+    SERIAL_PORT_Wake(channel);
+    SERIAL_PORT_Close(channel);
+    return 1;
+}

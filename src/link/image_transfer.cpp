@@ -1,0 +1,144 @@
+#include "link/image_transfer.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "jobs/status.h"
+#include "link/flash_downloader.h"
+#include "link/image_table.h"
+#include "transport/serial_port.h"
+
+std::array<std::array<std::uint8_t, kBlockSize>, kChannels> g_BlockBuffer{};
+std::atomic<int> g_bFileMissing{0};
+
+namespace {
+
+std::atomic<TickFn> g_Tick{nullptr};
+
+std::uint32_t SteadyTick() {
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+}
+
+std::uint32_t Tick() {
+    TickFn fn = g_Tick.load();
+    return fn ? fn() : SteadyTick();
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Length of an open file, or -1 when it cannot be learned or does not fit the entry's size.
+long long FileLength(std::FILE* f) {
+    if (std::fseek(f, 0, SEEK_END) != 0) return -1;
+    const long long length = std::ftell(f);
+    if (std::fseek(f, 0, SEEK_SET) != 0) return -1;
+    if (length < 0 || length > 0x7FFFFFFFLL) return -1;
+    return length;
+}
+
+}  // namespace
+
+void FLASH_DOWNLOADER_SetTickSource(TickFn fn) { g_Tick = fn; }
+
+int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
+    if (!IsChannel(channel) || slot < 0 || slot >= kSlots) return 0;
+    IMAGE_ENTRY& e = g_ImageTable[channel][slot];
+    e.nChannel = channel;
+    const std::uint32_t start = Tick();
+
+    File file(std::fopen(e.szPath, "rb"));
+    if (!file) {
+        g_bFileMissing = 1;
+        STATUS_ChannelPrintf(channel, "ERR: No File");
+        return 0;
+    }
+    const long long length = FileLength(file.get());
+    if (length < 0) {
+        STATUS_ChannelPrintf(channel, "ERR: Image Size");
+        return 0;
+    }
+    e.nSize = static_cast<std::int32_t>(length);
+
+    // The AMSS image is an image of flash from address 0: only its part from the address on
+    // is written, to the same addresses as its file offsets.
+    if (e.nSlot == kAmssSlot && e.dwAddress != 0) {
+        if (static_cast<unsigned long long>(length) <= e.dwAddress) {
+            // Nothing of the image lies at or past its address: refuse rather than write nothing.
+            STATUS_ChannelPrintf(channel, "ERR: Image Size");
+            return 0;
+        }
+        e.nSize = static_cast<std::int32_t>(length - e.dwAddress);
+        if (std::fseek(file.get(), static_cast<long>(e.dwAddress), SEEK_SET) != 0) {
+            STATUS_ChannelPrintf(channel, "ERR: Image Size");
+            return 0;
+        }
+    }
+
+    e.nSent = 0;
+    const std::int32_t eraseLength =
+        static_cast<std::int32_t>((static_cast<long long>(e.nSize) + 0x3FFF) & ~0x3FFFLL);
+    if (!FLASH_DOWNLOADER_Erase(channel, e.dwAddress, eraseLength)) {
+        STATUS_ChannelPrintf(channel, "ERR: Erase Flash");
+        return 0;
+    }
+
+    auto& block = g_BlockBuffer[channel];
+    const bool fsWrite = (slot == kResourceSlot);
+    std::uint32_t address = e.dwAddress;
+    int blocks = 0;
+    bool ok = false;
+    bool readFailed = false;
+    for (;;) {
+        if (g_bChannelActive[channel].load(std::memory_order_relaxed) == 0) break;
+        const std::size_t m = std::fread(block.data(), 1, block.size(), file.get());
+        if (m == 0) {
+            readFailed = std::ferror(file.get()) != 0;
+            ok = !readFailed;
+            break;
+        }
+        // The last block still carries a full length; what lies past the file is erased flash.
+        if (m < block.size()) std::memset(block.data() + m, 0xFF, block.size() - m);
+        FLASH_DOWNLOADER_Resend(channel);
+        if (fsWrite) {
+            FLASH_DOWNLOADER_FsWrite(channel, address, kBlockSize, block);
+        } else {
+            FLASH_DOWNLOADER_Write(channel, address, kBlockSize, block);
+        }
+        e.nSent += static_cast<std::int32_t>(m);
+        ++blocks;
+        if (blocks % kProgressEveryBlocks == 0) PELOR_SendMessage(STATUS_PROGRESS, &e);
+        SERIAL_PORT_DoReading(channel);
+        if (FN[channel].sendFailed != 0 || FN[channel].errorCount > 0) break;
+        address += kBlockSize;
+        if (m != block.size()) {
+            readFailed = std::ferror(file.get()) != 0;
+            ok = !readFailed;
+            break;
+        }
+    }
+    // A file that changed under the transfer is not the image that was measured.
+    if (ok && e.nSent != e.nSize) {
+        readFailed = true;
+        ok = false;
+    }
+    file.reset();
+    const std::uint32_t end = Tick();
+    PELOR_SendMessage(STATUS_PROGRESS, &e);
+    if (ok) {
+        STATUS_ChannelPrintf(channel, "Download Complete! [%d sec]",
+                             static_cast<int>((end - start) / 1000u));
+        return 1;
+    }
+    if (readFailed) {
+        STATUS_ChannelPrintf(channel, "ERR: Read File");
+    } else {
+        STATUS_ChannelPrintf(channel, "ERR: [%d,%d]", FN[channel].sendFailed, FN[channel].errorCount);
+    }
+    return 0;
+}

@@ -1,0 +1,175 @@
+// The command set: request layouts to the byte, guards, wait counts and the close procedure.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "config/settings.h"
+#include "link/commands.h"
+#include "link/flash_downloader.h"
+#include "support/scripted_port.h"
+
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+constexpr int kCh = 5;
+
+// Makes the next frame go out under the given sequence number.
+void NextSequence(int seq) {
+    FN[kCh].replyCount = seq;
+    FLASH_DOWNLOADER_Reset(kCh);
+}
+
+}  // namespace
+
+TEST(CommandCodes, TableEndsAndOutOfRange) {
+    EXPECT_EQ(FLASH_DOWNLOADER_GetCode(0), 0x02);
+    EXPECT_EQ(FLASH_DOWNLOADER_GetCode(11), 0xA0);
+    EXPECT_EQ(FLASH_DOWNLOADER_GetCode(28), 0x7D);
+    EXPECT_EQ(FLASH_DOWNLOADER_GetCode(29), 0xFF);
+    EXPECT_EQ(FLASH_DOWNLOADER_GetCode(-1), 0xFF);
+}
+
+TEST(Requests, WorkedExamplesMatchTheWireToTheByte) {
+    ScriptedChannel ch(kCh);
+    ch.AckEverything();
+
+    // UNLOCK resets the link first; with both counters at 1 it goes out under sequence 1.
+    NextSequence(1);
+    ASSERT_EQ(FLASH_DOWNLOADER_Unlock(kCh), 1);
+    EXPECT_EQ(Bytes(ch.port().written.begin(), ch.port().written.begin() + 6),
+              (Bytes{0x7E, 0x01, 0xA0, 0x72, 0x55, 0x7E}));
+
+    ch.port().written.clear();
+    NextSequence(2);
+    ASSERT_EQ(FLASH_DOWNLOADER_Version(kCh, DOWNLOADER_VERSION), 1);
+    EXPECT_EQ(ch.port().written, (Bytes{0x7E, 0x02, 0x69, 0x20, 0x01, 0x00, 0x00, 0x2F, 0xEA, 0x7E}));
+
+    ch.port().written.clear();
+    NextSequence(3);
+    ASSERT_EQ(FLASH_DOWNLOADER_Area(kCh, CMD_INIT_PARTITION), 1);
+    EXPECT_EQ(ch.port().written,
+              (Bytes{0x7E, 0x03, 0x70, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0xE4, 0x84, 0x7E}));
+
+    ch.port().written.clear();
+    NextSequence(4);
+    ASSERT_EQ(FLASH_DOWNLOADER_Erase(kCh, 0x18000, 32768), 1);
+    EXPECT_EQ(ch.port().written, (Bytes{0x7E, 0x00, 0xEE, 0x00, 0x80, 0x01, 0x00, 0x00, 0x80, 0x00,
+                                        0x00, 0x65, 0x31, 0x7E}));
+}
+
+TEST(Requests, AreaRequestsCarryAddressZeroAndLengthOneWhateverTheArea) {
+    ScriptedChannel ch(kCh);
+    ch.AckEverything();
+    FLASH_DOWNLOADER_Reset(kCh);
+    for (int index : {CMD_INIT_PBL, CMD_INIT_AMSS, CMD_ERASE_ALL_NAND, CMD_ERASE_NAND_EXCEPT_BACKUP,
+                      CMD_SECURITY_MODE}) {
+        ch.port().frames.clear();
+        ASSERT_EQ(FLASH_DOWNLOADER_Area(kCh, index), 1);
+        ASSERT_EQ(ch.port().frames.size(), 1u);
+        const Bytes& f = ch.port().frames[0];
+        EXPECT_EQ(Bytes(f.begin() + 1, f.end() - 2),
+                  (Bytes{FLASH_DOWNLOADER_GetCode(index), 0, 0, 0, 0, 1, 0}));
+    }
+}
+
+TEST(Requests, FullWriteAndFsWriteBlocksHaveTheirExactLayout) {
+    ScriptedChannel ch(kCh);
+    ch.AckEverything();
+    FLASH_DOWNLOADER_Reset(kCh);
+    Bytes block(kBlockSize);
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(i * 7);
+    ASSERT_EQ(FLASH_DOWNLOADER_Write(kCh, 0x00123456, kBlockSize, block), 1);
+    ASSERT_EQ(FLASH_DOWNLOADER_FsWrite(kCh, 0x4000, kBlockSize, block), 1);
+    ASSERT_TRUE(FLASH_DOWNLOADER_WaitAllAcked(kCh, 100));
+    ASSERT_EQ(ch.port().frames.size(), 2u);
+    const Bytes& w = ch.port().frames[0];
+    ASSERT_EQ(w.size(), 1u + 16392u + 2u);
+    EXPECT_EQ(Bytes(w.begin() + 1, w.begin() + 9),
+              (Bytes{0xDD, 0x56, 0x34, 0x12, 0x00, 0x00, 0x40, 0xDD}));
+    EXPECT_EQ(Bytes(w.begin() + 9, w.end() - 2), block);
+    const Bytes& fs = ch.port().frames[1];
+    ASSERT_EQ(fs.size(), 1u + 16391u + 2u);
+    EXPECT_EQ(Bytes(fs.begin() + 1, fs.begin() + 8), (Bytes{0xCC, 0x00, 0x40, 0x00, 0x00, 0x00, 0x40}));
+    EXPECT_EQ(Bytes(fs.begin() + 8, fs.end() - 2), block);
+}
+
+TEST(Requests, GuardsRefuseOutOfRangeLengthsAndSendNothing) {
+    ScriptedChannel ch(kCh);
+    ch.AckEverything();
+    FLASH_DOWNLOADER_Reset(kCh);
+    Bytes block(kBlockSize + 1);
+    EXPECT_EQ(FLASH_DOWNLOADER_Write(kCh, 0, 0, block), 0);
+    EXPECT_EQ(FLASH_DOWNLOADER_Write(kCh, 0, kBlockSize + 1, block), 0);
+    EXPECT_EQ(FLASH_DOWNLOADER_FsWrite(kCh, 0, -1, block), 0);
+    EXPECT_TRUE(ch.port().frames.empty());
+
+    // An erase below one block sends nothing and still succeeds, at once.
+    EXPECT_EQ(FLASH_DOWNLOADER_Erase(kCh, 0, 16383), 1);
+    EXPECT_TRUE(ch.port().frames.empty());
+    EXPECT_EQ(ScriptedChannel::Passes(), 0);
+    EXPECT_EQ(FLASH_DOWNLOADER_Erase(kCh, 0, 16384), 1);
+    EXPECT_EQ(ch.port().frames.size(), 1u);
+}
+
+TEST(Exchanges, EraseWaitsFiftyThousandPassesBeforeItFails) {
+    ScriptedChannel ch(kCh);
+    FLASH_DOWNLOADER_Reset(kCh);
+    EXPECT_EQ(FLASH_DOWNLOADER_Erase(kCh, 0, 16384), 0);
+    // 50000 for the erase, then the close procedure's 3000.
+    EXPECT_EQ(ScriptedChannel::Passes(), 50000 + 3000);
+}
+
+TEST(Exchanges, ASilentHandsetFailsTheUnlockAndGetsOneClose) {
+    ScriptedChannel ch(kCh);
+    EXPECT_EQ(FLASH_DOWNLOADER_Unlock(kCh), 0);
+    EXPECT_EQ(ScriptedChannel::Passes(), 3000 + 3000);
+    ASSERT_EQ(ch.port().frames.size(), 2u);
+    EXPECT_EQ(ch.port().frames[0][1], 0xA0);
+    EXPECT_EQ(ch.port().frames[1][1], 0xC0);
+    EXPECT_EQ(FN[kCh].sendFailed, 1);
+    // A second close procedure (the job's own) skips the wait.
+    const long long passes = ScriptedChannel::Passes();
+    EXPECT_EQ(FLASH_DOWNLOADER_Close(kCh), 0);
+    EXPECT_LE(ScriptedChannel::Passes() - passes, kWindowPasses);
+}
+
+TEST(Exchanges, AnUnlockRefusedWithReasonTwoFailsAtTheNextPassAndStillCloses) {
+    ScriptedChannel ch(kCh);
+    ch.port().onFrame = [](ScriptedPort& p, const Bytes& f) {
+        p.QueueReply(f[0], f[1] == 0xA0 ? 0x03 : 0x02, 2);
+    };
+    EXPECT_EQ(FLASH_DOWNLOADER_Unlock(kCh), 0);
+    EXPECT_LE(ScriptedChannel::Passes(), 1);
+    ASSERT_EQ(ch.port().frames.size(), 2u);
+    EXPECT_EQ(ch.port().frames[1][1], 0xC0);
+}
+
+TEST(Exchanges, FileSystemPreparationFollowsTheFormatOption) {
+    ScriptedChannel ch(kCh);
+    ch.AckEverything();
+    FLASH_DOWNLOADER_Reset(kCh);
+    g_bFormat = 1;
+    ASSERT_EQ(FLASH_DOWNLOADER_FsPrepare(kCh), 1);
+    g_bFormat = 0;
+    ASSERT_EQ(FLASH_DOWNLOADER_FsPrepare(kCh), 1);
+    g_bFormat = 1;
+    ASSERT_EQ(ch.port().frames.size(), 2u);
+    EXPECT_EQ(ch.port().frames[0][1], 0xF0);
+    EXPECT_EQ(ch.port().frames[1][1], 0xF1);
+}
+
+TEST(Exchanges, CloseResendsWhatWasAskedForBeforeClosing) {
+    ScriptedChannel ch(kCh);
+    int n = 0;
+    ch.port().onFrame = [&](ScriptedPort& p, const Bytes& f) {
+        p.QueueReply(f[0], ++n == 1 ? 0x03 : 0x02, 1);
+    };
+    FLASH_DOWNLOADER_Reset(kCh);
+    ASSERT_EQ(FLASH_DOWNLOADER_EndImage(kCh), 0) << "the resend is pending at the end of the wait";
+    // The failed exchange's close procedure resent END_IMAGE, had it acknowledged, then CLOSE.
+    ASSERT_EQ(ch.port().frames.size(), 3u);
+    EXPECT_EQ(ch.port().frames[1][1], 0x78);
+    EXPECT_EQ(ch.port().frames[2][1], 0xC0);
+    EXPECT_EQ(FN[kCh].sendFailed, 0);
+}
