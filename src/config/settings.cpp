@@ -137,6 +137,12 @@ void SetInt(IniDocument& doc, const char* key, int value) {
     doc.Set(kSettingsSection, key, std::to_string(value));
 }
 
+// A file of the work folder; before the folder is known, the name alone (the current folder)
+// rather than a path at the root of the file system.
+std::string InWorkDir(const char* name) {
+    return g_szWorkDir[0] == '\0' ? std::string(name) : JoinPath(g_szWorkDir, name);
+}
+
 }  // namespace
 
 void SETTINGS_CopyText(char* out, std::size_t capacity, const char* text) {
@@ -152,7 +158,7 @@ void SETTINGS_InitDirectory() {
     std::string cwd;
 #ifdef _WIN32
     char buffer[MAX_PATH + 1] = {};
-    const DWORD n = GetCurrentDirectoryA(sizeof buffer, buffer);
+    const DWORD n = GetCurrentDirectoryA(static_cast<DWORD>(sizeof buffer), buffer);
     if (n > 0 && n < sizeof buffer) cwd = buffer;
 #else
     char buffer[4097] = {};
@@ -164,7 +170,7 @@ void SETTINGS_InitDirectory() {
 }
 
 std::string SETTINGS_FilePath() {
-    return JoinPath(g_szWorkDir, kSettingsFileName);
+    return InWorkDir(kSettingsFileName);
 }
 
 int SETTINGS_Load(const char* jobFile) {
@@ -177,7 +183,7 @@ int SETTINGS_Load(const char* jobFile) {
         const int n = settings.GetString(kSettingsSection, "PELORFILE", "", stored.data(),
                                          kJobFileReadCapacity);
         stored.resize(static_cast<std::size_t>(n));
-        if (stored.empty()) stored = JoinPath(g_szWorkDir, kDefaultJobFileName);
+        if (stored.empty()) stored = InWorkDir(kDefaultJobFileName);
         SETTINGS_CopyText(g_szJobFile, stored);
     } else {
         SETTINGS_CopyText(g_szJobFile, jobFile);

@@ -380,6 +380,9 @@ TEST_F(SettingsTest, InitDirectoryTakesTheCurrentFolder) {
         EXPECT_STREQ(g_szWorkDir, ".");
     }
     EXPECT_EQ(SETTINGS_FilePath(), std::string(g_szWorkDir) + "/pelorw.ini");
+    // Before the work folder is known the file is named relatively, never at the root.
+    g_szWorkDir[0] = '\0';
+    EXPECT_EQ(SETTINGS_FilePath(), "pelorw.ini");
 }
 
 TEST_F(SettingsTest, AFailedSaveReturnsZeroAndKeepsTheOldFiles) {
