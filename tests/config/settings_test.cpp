@@ -117,23 +117,6 @@ TEST_F(SettingsTest, FirstStartInAnEmptyFolderGivesTheDefaults) {
               (std::vector<std::string>{"default.plr", "pelorw.ini"}));
 }
 
-TEST_F(SettingsTest, GlobalsAtStartAreTheFirstStartValues) {
-    // What the reset gives must match a load from nothing, apart from the work-dependent paths.
-    SETTINGS_ResetGlobals();
-    EXPECT_EQ(g_bAutoDetect, 1);
-    EXPECT_EQ(g_nDelay, 2);
-    EXPECT_EQ(g_dwBaudRate, 1382400);
-    EXPECT_EQ(g_bCodeCheck, 1);
-    EXPECT_STREQ(g_szCodeFile, "/WZRTAll");
-    EXPECT_STREQ(g_szImageBaseName, "/WZRTAll");
-    EXPECT_STREQ(g_szCodeAddress, "18000");
-    EXPECT_STREQ(g_szFontFile, "HLNFONT.FNT");
-    EXPECT_STREQ(g_szDataAddress, "1400000");
-    EXPECT_EQ(g_bFormat, 1);
-    EXPECT_STREQ(g_szJobFile, "");
-    EXPECT_STREQ(g_szWorkDir, "");
-}
-
 TEST_F(SettingsTest, SavedSettingsAndJobReadBackTheSame) {
     g_bAutoDetect = 0;
     for (int ch = 0; ch < kChannels; ++ch) g_nChPort[static_cast<std::size_t>(ch)] = ch * 3 + 1;
