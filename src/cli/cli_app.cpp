@@ -1,13 +1,30 @@
 #include "cli_app.h"
 
 #include <CLI/CLI.hpp>
+#include <cstdio>
+
+#include "cli_commands.h"
 
 int PELOR_CliMain(int argc, char** argv) {
-    CLI::App app{"pelor - headless flashing station for up to eight handsets"};
-    app.require_subcommand(0, 1);
-    CLI11_PARSE(app, argc, argv);
-    if (app.get_subcommands().empty()) {
-        std::fputs(app.help().c_str(), stdout);
+    CLI::App app{
+        "pelor - the flashing station without its window: writes firmware images into up to "
+        "eight handsets at once over their serial ports.",
+        "pelor"};
+    app.require_subcommand(1, 1);
+    int exitCode = 0;
+    CLI_AddFlashCommand(app, exitCode);
+    CLI_AddDemoCommand(app, exitCode);
+    CLI_AddSimulateCommand(app, exitCode);
+    CLI_AddPortsCommand(app, exitCode);
+    CLI_AddBuildRscCommand(app, exitCode);
+    app.footer(
+        "Run `pelor COMMAND --help` for a command's options.\n"
+        "Exit status of flash: 0 all channels done, 1 a channel failed, 2 usage or input error.");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? 0 : 2;
     }
-    return 0;
+    return exitCode;
 }

@@ -69,28 +69,28 @@ void CLI_AddBuildRscCommand(CLI::App& app, int& exitCode) {
     command->add_option("-o,--output", options->output,
                         "Output file (default: DIR/" + std::string(kResourceBinaryName) + ")");
     command->footer(
-        "What is packed: every entry of DIR and of its subfolders whose name holds a dot is\n"
-        "packed as a file; a name without a dot is entered as a folder, so an extension-less\n"
-        "file is left out, and a folder whose name holds a dot is recorded with size 0 and\n"
-        "its contents are left out. Names containing \".bin\", \"cvs\" or \"CVS\" (case-\n"
-        "sensitive) are skipped, folders too, so an earlier " +
-        std::string(kResourceBinaryName) +
-        " is never packed, nor is the\n"
-        "output file itself. Within each folder names are taken in byte order, so the same\n"
-        "tree always gives the same file. Links back to a folder being scanned are not\n"
-        "followed.\n"
-        "\n"
-        "Layout: one 128-byte record per file (name with '/' separators zero-filled to 112\n"
-        "bytes, size u32 little-endian, twelve 0xFF), 0xFF records up to the next 1024-byte\n"
-        "boundary (at least one), then each file's data padded with 0xFF to a multiple of\n"
-        "1024 bytes.\n"
-        "\n"
-        "Limits: 1499 files, 111 characters per relative name, 698 names per folder, 4 GiB\n"
-        "per file; a larger tree is refused and nothing is written. The output is written to\n"
-        "a temporary file and renamed into place only when complete; on any error (output not\n"
-        "writable, a file unreadable or shrunk since the scan) the old output is left as it\n"
-        "was.\n"
-        "\n"
-        "Exit status: 0 when written, 1 on error (message on stderr), 2 on a usage error.");
+        R"(What is packed: every entry of DIR and of its subfolders whose name holds a dot is
+packed as a file; a name without a dot is entered as a folder, so an extension-less
+file is left out, and a folder whose name holds a dot is recorded with size 0 and its
+contents are left out. Names containing ".bin", "cvs" or "CVS" (case-sensitive) are
+skipped, folders too, so an earlier VORODOV_rsc.bin is never packed, nor is the output
+file itself. Within each folder names are taken in byte order, so the same tree always
+gives the same file. Links back to a folder being scanned are not followed.
+
+Layout: one 128-byte record per file (name with '/' separators zero-filled to 112
+bytes, size u32 little-endian, twelve 0xFF), 0xFF records up to the next 1024-byte
+boundary (at least one), then each file's data padded with 0xFF to a multiple of
+1024 bytes.
+
+Limits: 1499 files, 111 characters per relative name, 698 names per folder (besides
+"." and ".."), files under 4 GiB; a larger tree is refused and nothing is written.
+The output is written to a temporary file and renamed into place only when complete;
+on any error (output not writable, a file unreadable or shrunk since the scan) an
+existing output is left as it was.
+
+On a terminal the progress is one line redrawn per file; otherwise only the result
+is printed.
+
+Exit status: 0 when written, 1 on error (message on stderr), 2 on a usage error.)");
     command->callback([options, &exitCode]() { exitCode = RunBuildRsc(*options); });
 }

@@ -1,0 +1,146 @@
+// `pelor demo`: eight simulated handsets flashed at once and verified, without hardware.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli_commands.h"
+#include "console_display.h"
+#include "demo_images.h"
+#include "flash_run.h"
+#include "sim/sim_expected.h"
+#include "sim/sim_handset.h"
+
+namespace {
+
+struct DemoOptions {
+    int channels = 8;
+    double amssMiB = 1.5;
+    bool noUart = false;
+    std::string keep;
+    std::string report;
+};
+
+// A folder of our own under the system's temporary folder, removed when done.
+class TempFolder {
+public:
+    TempFolder() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "pelor-demo-XXXXXX").string();
+#ifndef _WIN32
+        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+#endif
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+int RunDemo(const DemoOptions& o) {
+    constexpr std::uint32_t kBaud = 1382400;
+    const double lineLimit = kBaud / 10.0;  // bytes per second on the line
+    TempFolder temp;
+    std::string root = o.keep.empty() ? temp.path() : o.keep;
+    std::error_code ec;
+    if (!o.keep.empty()) std::filesystem::create_directories(root, ec);
+    if (root.empty()) {
+        std::fprintf(stderr, "error: cannot create a temporary folder\n");
+        return 1;
+    }
+    std::string error;
+    DemoImages images;
+    const auto amss = static_cast<std::uint32_t>(o.amssMiB * 1024 * 1024);
+    if (!DEMO_MakeImages(root, amss, images, &error)) {
+        std::fprintf(stderr, "error: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("demo images in %s: %llu bytes per handset (code folder with boot chain and "
+                "AMSS, resource image)\n",
+                root.c_str(), static_cast<unsigned long long>(images.bytes));
+
+    std::vector<std::unique_ptr<SimHandset>> handsets;
+    FlashOptions flash;
+    for (int i = 0; i < o.channels; ++i) {
+        SimOptions options;
+        options.baud = o.noUart ? 0 : kBaud;
+        options.seed = 0x5EED + static_cast<std::uint32_t>(i);
+        auto handset = SimHandset::StartOnPty(options, &error);
+        if (!handset) {
+            std::fprintf(stderr, "error: cannot start a simulated handset: %s\n", error.c_str());
+            return 1;
+        }
+        flash.ports.push_back(handset->DevicePath());
+        handsets.push_back(std::move(handset));
+    }
+    std::printf("%d simulated handsets on pseudo-terminals%s\n\n", o.channels,
+                o.noUart ? "" : ", each paced like a UART at 1382400 baud");
+    std::fflush(stdout);
+
+    flash.codeDir = images.codeDir;
+    flash.boot = true;
+    flash.resource = images.resourceFile;
+    flash.baud = static_cast<int>(kBaud);
+    flash.delay = o.noUart ? 0 : 2;
+    flash.report = o.report;
+    flash.live = CLI_IsTerminal(stdout);
+    FlashOutcome outcome;
+    const int status = CLI_RunFlash(flash, stdout, stderr, &outcome);
+    if (status == kExitUsage) return 1;
+
+    std::printf("\n%-3s %-12s %-9s %10s %8s %10s %s\n", "ch", "port", "result", "bytes", "sec",
+                "KiB/s", o.noUart ? "" : "of line");
+    int verified = 0;
+    for (const ChannelOutcome& c : outcome.channels) {
+        std::vector<SimExpectedImage> expected;
+        bool ok = c.ok && SIM_ExpectedImages(c.channel, expected, &error);
+        SimVerifyReport report;
+        if (ok) {
+            report = handsets[c.channel]->Verify(expected);
+            ok = report.ok && handsets[c.channel]->Started();
+        }
+        verified += ok ? 1 : 0;
+        const double rate = c.seconds > 0 ? c.bytes / c.seconds : 0.0;
+        std::string port = c.port.rfind("/dev/", 0) == 0 ? c.port.substr(5) : c.port;
+        std::printf("%-3d %-12s %-9s %10lld %8.2f %10.1f", c.channel, port.c_str(),
+                    ok ? "verified" : "FAILED", c.bytes, c.seconds, rate / 1024.0);
+        if (!o.noUart) std::printf(" %6.1f%%", 100.0 * rate / lineLimit);
+        if (!ok) std::printf("  %s", c.text.c_str());
+        std::printf("\n");
+    }
+    for (auto& h : handsets) h->Stop();
+    std::printf("\n%d of %d handsets flashed and verified\n", verified, o.channels);
+    return verified == o.channels ? 0 : 1;
+}
+
+}  // namespace
+
+void CLI_AddDemoCommand(CLI::App& app, int& exitCode) {
+    auto options = std::make_shared<DemoOptions>();
+    CLI::App* cmd = app.add_subcommand(
+        "demo",
+        "Flash eight simulated handsets at once without hardware: generates a demo image set "
+        "(a code folder with the boot chain and an AMSS image, and a resource image), starts "
+        "simulated handsets on pseudo-terminals paced like UARTs at 1382400 baud, downloads to "
+        "all of them with the live display, verifies every handset's flash and prints a "
+        "summary. Exit 0 when every handset verifies.");
+    cmd->add_option("-n,--channels", options->channels, "Number of handsets")
+        ->check(CLI::Range(1, 8))
+        ->default_val(8);
+    cmd->add_option("--amss-mib", options->amssMiB, "Size of the AMSS image in MiB")
+        ->check(CLI::Range(0.0, 64.0))
+        ->default_val(1.5);
+    cmd->add_flag("--no-uart", options->noUart,
+                  "Let the handsets take bytes as fast as they come (the software's ceiling)");
+    cmd->add_option("--keep", options->keep, "Write the demo images into DIR and keep them")
+        ->type_name("DIR");
+    cmd->add_option("--report", options->report, "Write the flash report as JSON")
+        ->type_name("FILE");
+    cmd->callback([options, &exitCode] { exitCode = RunDemo(*options); });
+}

@@ -1,0 +1,142 @@
+// `pelor simulate`: simulated handsets on pseudo-terminals, served until interrupted.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <csignal>
+#include <pthread.h>
+#endif
+
+#include "cli_commands.h"
+#include "sim/sim_fault.h"
+#include "sim/sim_handset.h"
+
+namespace {
+
+struct SimulateOptions {
+    int count = 1;
+    std::uint32_t uartBaud = 0;
+    std::vector<std::string> faults;
+    std::string eraseLatency;
+    std::string programLatency;
+    std::string replyLatency;
+};
+
+// "[N=]SPEC": a fault for handset N, or for every handset.
+bool AddFault(const std::string& text, int count, std::vector<std::vector<SimFault>>& perHandset,
+              std::string& error) {
+    int target = -1;
+    std::string spec = text;
+    const auto eq = text.find('=');
+    if (eq != std::string::npos) {
+        const std::string index = text.substr(0, eq);
+        if (index.empty() || index.find_first_not_of("0123456789") != std::string::npos) {
+            error = "a handset number before '=' must be a number: " + text;
+            return false;
+        }
+        target = std::stoi(index);
+        if (target >= count) {
+            error = "no handset " + index + " among " + std::to_string(count);
+            return false;
+        }
+        spec = text.substr(eq + 1);
+    }
+    std::vector<SimFault> parsed;
+    if (!SIM_ParseFaults(spec, parsed, error)) return false;
+    for (int i = 0; i < count; ++i) {
+        if (target >= 0 && i != target) continue;
+        perHandset[i].insert(perHandset[i].end(), parsed.begin(), parsed.end());
+    }
+    return true;
+}
+
+bool Duration(const std::string& text, std::chrono::microseconds& out, std::string& error) {
+    if (text.empty()) return true;
+    if (SIM_ParseDuration(text, out)) return true;
+    error = "not a duration: " + text;
+    return false;
+}
+
+int RunSimulate(const SimulateOptions& o) {
+#ifdef _WIN32
+    (void)o;
+    std::fprintf(stderr, "error: simulated handsets need pseudo-terminals, which Windows lacks\n");
+    return 2;
+#else
+    std::string error;
+    std::vector<std::vector<SimFault>> faults(o.count);
+    for (const std::string& f : o.faults) {
+        if (!AddFault(f, o.count, faults, error)) {
+            std::fprintf(stderr, "error: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    SimOptions base;
+    base.baud = o.uartBaud;
+    if (!Duration(o.eraseLatency, base.eraseLatencyPerBlock, error) ||
+        !Duration(o.programLatency, base.programLatencyPerBlock, error) ||
+        !Duration(o.replyLatency, base.replyLatency, error)) {
+        std::fprintf(stderr, "error: %s\n", error.c_str());
+        return 2;
+    }
+    // Block the stop signals before any thread starts, so only sigwait below takes them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    std::vector<std::unique_ptr<SimHandset>> handsets;
+    for (int i = 0; i < o.count; ++i) {
+        SimOptions options = base;
+        options.faults = faults[i];
+        options.seed = base.seed + static_cast<std::uint32_t>(i);
+        auto handset = SimHandset::StartOnPty(options, &error);
+        if (!handset) {
+            std::fprintf(stderr, "error: cannot start a simulated handset: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("%s\n", handset->DevicePath().c_str());
+        handsets.push_back(std::move(handset));
+    }
+    std::fflush(stdout);
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    for (auto& h : handsets) h->Stop();
+    return 0;
+#endif
+}
+
+}  // namespace
+
+void CLI_AddSimulateCommand(CLI::App& app, int& exitCode) {
+    auto options = std::make_shared<SimulateOptions>();
+    CLI::App* cmd = app.add_subcommand(
+        "simulate",
+        "Start simulated handsets on pseudo-terminals, print one device path per line, and "
+        "serve them until interrupted (Ctrl-C). Flash them with `pelor flash -p PATH ...`.");
+    cmd->add_option("-n,--count", options->count, "Number of handsets")
+        ->check(CLI::Range(1, 64))
+        ->default_val(1);
+    cmd->add_option("--uart-baud", options->uartBaud,
+                    "Pace each line like a UART of this bit rate (bytes at baud/10 per second); "
+                    "0 = as fast as the pseudo-terminal goes")
+        ->default_val(0);
+    cmd->add_option("--fault", options->faults,
+                    "A fault to commit, [N=]KIND[:COMMAND[:WHICH[:VALUE]]], for handset N or "
+                    "all; KIND is refuse, nak-resend, corrupt-crc, drop, garbage, latency, "
+                    "silent or unplug; e.g. 2=nak-resend:WRITE:40, refuse:INIT_PBL:1, silent")
+        ->type_name("SPEC");
+    cmd->add_option("--erase-latency", options->eraseLatency,
+                    "Time to erase each 16 KiB block (e.g. 2ms)")
+        ->type_name("DURATION");
+    cmd->add_option("--program-latency", options->programLatency,
+                    "Time to program each written block (e.g. 500us)")
+        ->type_name("DURATION");
+    cmd->add_option("--reply-latency", options->replyLatency, "Delay before every reply")
+        ->type_name("DURATION");
+    cmd->callback([options, &exitCode] { exitCode = RunSimulate(*options); });
+}
