@@ -17,6 +17,10 @@ public:
     virtual int WaitReadable(std::chrono::milliseconds bound) = 0;
     // A descriptor that polls readable when bytes arrive, or -1 where there is none.
     virtual int PollFd() const { return -1; }
+    // Ends the port's use: what was already handed to it is drained (bounded), the input is
+    // discarded and the modem lines are dropped; later reads and writes fail. The platform
+    // handle itself is released with the last user.
+    virtual void Close() {}
 };
 
 // An open port. Shared so that a close from another thread never pulls the port

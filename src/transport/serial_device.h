@@ -9,6 +9,8 @@
 
 inline constexpr int kSerialQueueSize = 4096;
 inline constexpr int kWriteTimeoutMs = 5000;
+// Bound of the wait at close for the output already handed to the port to leave it.
+inline constexpr int kDrainTimeoutMs = 5000;
 
 // Opens the device that the port table maps portNumber to. Null on failure.
 SerialHandle SERIAL_DEVICE_Open(int channel, int portNumber, int baudRate);
@@ -30,3 +32,7 @@ int SERIAL_DEVICE_Write(int channel, PortDevice* handle, std::span<const std::ui
 // "busy: held by another program", "no such device", "bit rate 1382400 refused"); empty after
 // a successful open.
 std::string SERIAL_DEVICE_LastError(int channel);
+
+// Sets the bounds of one write and of the drain at close (milliseconds; values below 1 give
+// the defaults above). For tests and tools; the station keeps the defaults.
+void SERIAL_DEVICE_SetTimeBounds(int writeMs, int drainMs);
