@@ -23,5 +23,8 @@ int PORTTABLE_Save(const std::string& iniPath);
 // Serial devices present now (POSIX: stable /dev/serial/by-path names where there are, else
 // /dev/ttyUSB*, /dev/ttyACM*, ...), each once.
 std::vector<std::string> PORTTABLE_ScanDevices();
+// The same scan under another device folder instead of /dev (for tests). On Windows the folder
+// is ignored.
+std::vector<std::string> PORTTABLE_ScanDevicesIn(const std::string& devDir);
 // Short name of a device for a selector entry ("ttyUSB0" for /dev/ttyUSB0).
 std::string PORTTABLE_ShortName(const std::string& device);
