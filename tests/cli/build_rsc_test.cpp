@@ -1,0 +1,106 @@
+// `pelor build-rsc` driven in-process, as a user would call it.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "cli_commands.h"
+#include "resources/resource_builder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class BuildRscCommand : public ::testing::Test {
+protected:
+    BuildRscCommand() {
+        std::string templ = (fs::temp_directory_path() / "pelor-cli-rsc-XXXXXX").string();
+        if (::mkdtemp(templ.data())) root_ = templ;
+    }
+    ~BuildRscCommand() override {
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+
+    void Write(const std::string& relative, const std::string& text) {
+        fs::create_directories(fs::path(root_ + "/" + relative).parent_path());
+        std::ofstream(root_ + "/" + relative, std::ios::binary) << text;
+    }
+
+    // Runs `pelor build-rsc args...`; returns the command's exit status.
+    int Run(std::vector<std::string> args) {
+        CLI::App app{"pelor"};
+        int exitCode = -1;
+        CLI_AddBuildRscCommand(app, exitCode);
+        args.insert(args.begin(), "build-rsc");
+        std::reverse(args.begin(), args.end());  // CLI11 takes the arguments last first
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        app.parse(args);
+        out_ = testing::internal::GetCapturedStdout();
+        err_ = testing::internal::GetCapturedStderr();
+        return exitCode;
+    }
+
+    std::string root_;
+    std::string out_;
+    std::string err_;
+};
+
+TEST_F(BuildRscCommand, WritesIntoTheFolderAndNamesTheOutput) {
+    Write("a.txt", "0123456789");
+    Write("img/b.png", std::string(2000, 'b'));
+    ASSERT_EQ(Run({root_}), 0) << err_;
+    const std::string output = root_ + "/" + kResourceBinaryName;
+    EXPECT_EQ(fs::file_size(output), 4096u);
+    EXPECT_EQ(out_, "Resource Binary(" + output + ") created!! 2 files, 4096 bytes\n");
+    EXPECT_EQ(err_, "");
+}
+
+TEST_F(BuildRscCommand, OutputOption) {
+    Write("a.txt", "x");
+    const std::string output = root_ + "/out/res.img";
+    fs::create_directories(root_ + "/out");
+    ASSERT_EQ(Run({root_, "-o", output}), 0) << err_;
+    EXPECT_EQ(fs::file_size(output), 2048u);
+    EXPECT_FALSE(fs::exists(root_ + "/" + kResourceBinaryName));
+    EXPECT_NE(out_.find("Resource Binary(" + output + ") created!! 1 file,"), std::string::npos);
+}
+
+TEST_F(BuildRscCommand, FailureGoesToStderrWithStatusOne) {
+    Write("plain.txt", "x");
+    EXPECT_EQ(Run({root_ + "/missing"}), 1);
+    EXPECT_EQ(err_.rfind("error: ", 0), 0u) << err_;
+    EXPECT_EQ(out_, "");
+
+    Write("a.txt", "x");
+    EXPECT_EQ(Run({root_, "-o", root_ + "/plain.txt/out.img"}), 1);
+    EXPECT_EQ(err_.rfind("error: ", 0), 0u) << err_;
+    EXPECT_FALSE(fs::exists(root_ + "/plain.txt/out.img"));
+}
+
+TEST_F(BuildRscCommand, MissingFolderIsAUsageError) {
+    CLI::App app{"pelor"};
+    int exitCode = -1;
+    CLI_AddBuildRscCommand(app, exitCode);
+    std::vector<std::string> args{"build-rsc"};
+    EXPECT_THROW(app.parse(args), CLI::RequiredError);
+    EXPECT_EQ(exitCode, -1);
+}
+
+TEST_F(BuildRscCommand, HelpDescribesWhatIsPacked) {
+    CLI::App app{"pelor"};
+    int exitCode = -1;
+    CLI_AddBuildRscCommand(app, exitCode);
+    const std::string help = app.get_subcommand("build-rsc")->help();
+    for (const char* text : {"DIR", "--output", "VORODOV_rsc.bin", "\".bin\"", "1499", "111"}) {
+        EXPECT_NE(help.find(text), std::string::npos) << text;
+    }
+}
+
+}  // namespace
