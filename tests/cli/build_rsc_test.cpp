@@ -93,14 +93,4 @@ TEST_F(BuildRscCommand, MissingFolderIsAUsageError) {
     EXPECT_EQ(exitCode, -1);
 }
 
-TEST_F(BuildRscCommand, HelpDescribesWhatIsPacked) {
-    CLI::App app{"pelor"};
-    int exitCode = -1;
-    CLI_AddBuildRscCommand(app, exitCode);
-    const std::string help = app.get_subcommand("build-rsc")->help();
-    for (const char* text : {"DIR", "--output", "VORODOV_rsc.bin", "\".bin\"", "1499", "111"}) {
-        EXPECT_NE(help.find(text), std::string::npos) << text;
-    }
-}
-
 }  // namespace

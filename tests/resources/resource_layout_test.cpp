@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -145,20 +144,6 @@ TEST_F(ResourceLayout, ShortNameAfterLongOneIsZeroFilled) {
     EXPECT_EQ(Bytes(image.begin(), image.begin() + 128), Record("b.txt", 1));
 }
 
-TEST_F(ResourceLayout, WriterZeroesWhateverFollowsANameInTheTable) {
-    tree_.File("a.txt", 2);
-    RESOURCE_ENTRY& entry = g_ResourceEntries[0];
-    std::memset(&entry, 'x', sizeof entry);
-    std::strcpy(entry.szPath, "a.txt");
-    std::strcpy(entry.szName, "a.txt");
-    entry.dwSize = 2;
-    g_nResourceCount = 1;
-    std::string error;
-    ASSERT_EQ(WriteResourceBinary(tree_.RootSlash(), "", nullptr, &error), 1) << error;
-    const Bytes image = tree_.Read(kResourceBinaryName);
-    EXPECT_EQ(Bytes(image.begin(), image.begin() + 128), Record("a.txt", 2));
-}
-
 TEST_F(ResourceLayout, ProgressFollowsEveryFileWithTheBarText) {
     for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) tree_.File(name, 5);
     std::vector<std::pair<int, int>> calls;
@@ -180,12 +165,6 @@ TEST_F(ResourceLayout, ProgressFollowsEveryFileWithTheBarText) {
     EXPECT_EQ(texts, expectedTexts);
     EXPECT_EQ(RESOURCE_ProgressText(2, 3), "resource : 66% [3/3]");  // rounded down
     EXPECT_EQ(RESOURCE_ProgressText(1498, 1499), "resource : 99% [1499/1499]");
-}
-
-TEST_F(ResourceLayout, OperatorTextsAreTheStationsOwn) {
-    EXPECT_STREQ(kResourceBinaryName, "VORODOV_rsc.bin");
-    EXPECT_STREQ(kResourceStartPrompt, "Creating Resource binary. Click and Please Wait?");
-    EXPECT_STREQ(kResourceDoneText, "Resource Binary(VORODOV_rsc.bin) created!!  ");
 }
 
 TEST_F(ResourceLayout, OutputElsewhereAndInsideTheTreeUnderAnotherName) {
