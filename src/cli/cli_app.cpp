@@ -10,7 +10,7 @@ int PELOR_CliMain(int argc, char** argv) {
         "pelor - the flashing station without its window: writes firmware images into up to "
         "eight handsets at once over their serial ports.",
         "pelor"};
-    app.require_subcommand(1, 1);
+    app.require_subcommand(0, 1);
     int exitCode = 0;
     CLI_AddFlashCommand(app, exitCode);
     CLI_AddDemoCommand(app, exitCode);
@@ -25,6 +25,11 @@ int PELOR_CliMain(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? 0 : 2;
+    }
+    if (app.get_subcommands().empty()) {
+        std::fputs(app.help().c_str(), stderr);
+        std::fputs("error: name a command\n", stderr);
+        return 2;
     }
     return exitCode;
 }

@@ -37,7 +37,9 @@ public:
         std::error_code ec;
         if (!path_.empty()) std::filesystem::remove_all(path_, ec);
     }
-    const std::string& path() const { return path_; }
+    const std::string& path() const {
+        return path_;
+    }
 
 private:
     std::string path_;
@@ -61,9 +63,10 @@ int RunDemo(const DemoOptions& o) {
         std::fprintf(stderr, "error: %s\n", error.c_str());
         return 1;
     }
-    std::printf("demo images in %s: %llu bytes per handset (code folder with boot chain and "
-                "AMSS, resource image)\n",
-                root.c_str(), static_cast<unsigned long long>(images.bytes));
+    std::printf(
+        "demo images in %s: %llu bytes per handset (code folder with boot chain and "
+        "AMSS, resource image)\n",
+        root.c_str(), static_cast<unsigned long long>(images.bytes));
 
     std::vector<std::unique_ptr<SimHandset>> handsets;
     FlashOptions flash;

@@ -5,8 +5,9 @@
 #include <vector>
 
 #ifndef _WIN32
-#include <csignal>
 #include <pthread.h>
+
+#include <csignal>
 #endif
 
 #include "cli_commands.h"

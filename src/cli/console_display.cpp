@@ -20,8 +20,7 @@ ConsoleDisplay::ConsoleDisplay(std::FILE* out, bool live,
                                std::array<std::string, kChannels> portNames)
     : out_(out), live_(live), portNames_(std::move(portNames)) {}
 
-long ConsoleDisplay::OnStatusMessage(unsigned message, std::uintptr_t wParam,
-                                     const void* lParam) {
+long ConsoleDisplay::OnStatusMessage(unsigned message, std::uintptr_t wParam, const void* lParam) {
     if (message != WM_DOWNLOAD_STATUS) return 0;
     std::lock_guard lock(mu_);
     int channel = -1;

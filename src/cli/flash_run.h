@@ -12,19 +12,19 @@ struct FlashOptions {
     std::string resource;            // the Resource row's image
     std::string resourceAddress;
     bool noFormat = false;
-    std::string job;                 // a job file to take the Code and Resource choices from
+    std::string job;  // a job file to take the Code and Resource choices from
     int baud = 1382400;
     int delay = 2;
-    std::string report;              // JSON report path
-    std::string trace;               // trace file path
-    bool live = false;               // redraw bars in place
+    std::string report;  // JSON report path
+    std::string trace;   // trace file path
+    bool live = false;   // redraw bars in place
 };
 
 struct ChannelOutcome {
     int channel = 0;
     std::string port;
     bool ok = false;
-    std::string text;     // the bar's last text
+    std::string text;  // the bar's last text
     double seconds = 0;
     long long bytes = 0;  // image bytes handed to the link
 };

@@ -38,15 +38,24 @@ std::string PELOR_CodeImagePath(int slot) {
     const std::string folder = g_szImageFolder;
     const std::string base = g_szImageBaseName;
     switch (slot) {
-        case 5: return JoinPath(folder, "partition.mbn");
-        case 6: return JoinPath(folder, "pbl.mbn");
-        case 7: return JoinPath(folder, "qcsblhd_cfgdata.mbn");
-        case 8: return JoinPath(folder, "qcsbl.mbn");
-        case 9: return JoinPath(folder, "oemsblhd.mbn");
-        case 10: return JoinPath(folder, "oemsbl.mbn");
-        case 11: return folder + base + "hd.mbn";
-        case 12: return folder + base + ".mbn";
-        default: return {};
+        case 5:
+            return JoinPath(folder, "partition.mbn");
+        case 6:
+            return JoinPath(folder, "pbl.mbn");
+        case 7:
+            return JoinPath(folder, "qcsblhd_cfgdata.mbn");
+        case 8:
+            return JoinPath(folder, "qcsbl.mbn");
+        case 9:
+            return JoinPath(folder, "oemsblhd.mbn");
+        case 10:
+            return JoinPath(folder, "oemsbl.mbn");
+        case 11:
+            return folder + base + "hd.mbn";
+        case 12:
+            return folder + base + ".mbn";
+        default:
+            return {};
     }
 }
 
@@ -76,7 +85,8 @@ int PELOR_FillImages(const DownloadControls& controls, std::string* message) {
             }
             if (!Fits(controls.codeAddressText, g_szCodeAddress)) {
                 PELOR_ClearImages();
-                text = TooLong("Code address", controls.codeAddressText, sizeof g_szCodeAddress - 1);
+                text =
+                    TooLong("Code address", controls.codeAddressText, sizeof g_szCodeAddress - 1);
                 return DOWNLOAD_REFUSED;
             }
             PELOR_SetImage(slot, g_szImagePath, g_szCodeAddress);

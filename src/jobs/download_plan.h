@@ -14,9 +14,9 @@ struct DownloadControls {
 };
 
 enum DownloadCheck {
-    DOWNLOAD_READY = 1,       // image tables filled; start the channels
-    DOWNLOAD_REFUSED = 0,     // a notice for the operator; nothing was started
-    DOWNLOAD_NO_FILE = 2,     // "ERR: No File": the AMSS or resource image cannot be read
+    DOWNLOAD_READY = 1,    // image tables filled; start the channels
+    DOWNLOAD_REFUSED = 0,  // a notice for the operator; nothing was started
+    DOWNLOAD_NO_FILE = 2,  // "ERR: No File": the AMSS or resource image cannot be read
 };
 
 // Clears the image tables, checks the choices and fills the slots:

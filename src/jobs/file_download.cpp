@@ -14,9 +14,9 @@ namespace {
 
 struct SlotStep {
     const char* text;
-    int selection;      // command index of the selection exchange
-    bool transfer;      // an image follows
-    bool endImage;      // END_IMAGE after a successful transfer
+    int selection;  // command index of the selection exchange
+    bool transfer;  // an image follows
+    bool endImage;  // END_IMAGE after a successful transfer
 };
 
 constexpr std::array<SlotStep, kSlots> kSlotSteps = {{
@@ -36,7 +36,9 @@ constexpr std::array<SlotStep, kSlots> kSlotSteps = {{
     {"ORL4 Formating...", -1, true, false},  // FS_FORMAT or FS_INIT
 }};
 
-bool IsPartitionSlot(int slot) { return slot == 2 || slot == 5; }
+bool IsPartitionSlot(int slot) {
+    return slot == 2 || slot == 5;
+}
 
 int Selection(int channel, int slot) {
     if (slot == kResourceSlot) return FLASH_DOWNLOADER_FsPrepare(channel);

@@ -8,9 +8,10 @@
 namespace {
 
 constexpr std::array<const char*, kSlots> kSlotNames = {
-    "EraseAllNAND", "Security", "Partition",     "EraseExceptBackUpArea", "Security",
-    "Partition",    "PBL",      "QCSBL_CFGDATA", "QCSBL",                 "OEMSBL_Header",
-    "OEMSBL",       "AMSS_Header", "AMSS",       "Resource"};
+    "EraseAllNAND", "Security",      "Partition", "EraseExceptBackUpArea",
+    "Security",     "Partition",     "PBL",       "QCSBL_CFGDATA",
+    "QCSBL",        "OEMSBL_Header", "OEMSBL",    "AMSS_Header",
+    "AMSS",         "Resource"};
 
 }  // namespace
 

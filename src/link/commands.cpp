@@ -9,7 +9,9 @@
 
 namespace {
 
-std::span<std::uint8_t> Data(int channel) { return FLASH_DOWNLOADER_CurrentBuffer(channel).data; }
+std::span<std::uint8_t> Data(int channel) {
+    return FLASH_DOWNLOADER_CurrentBuffer(channel).data;
+}
 
 // Takes the next buffer and puts the code at its start; returns the end index.
 int Begin(int channel, int commandIndex) {
@@ -109,7 +111,8 @@ int REQ_PutData(int channel, int position, std::span<const std::uint8_t> data, i
 
 int FLASH_DOWNLOADER_Write(int channel, std::uint32_t address, int length,
                            std::span<const std::uint8_t> data) {
-    if (length < 1 || length > kBlockSize || data.size() < static_cast<std::size_t>(length)) return 0;
+    if (length < 1 || length > kBlockSize || data.size() < static_cast<std::size_t>(length))
+        return 0;
     int end = Begin(channel, CMD_WRITE);
     end = REQ_PutU32(channel, end, address);
     end = REQ_PutU16(channel, end, static_cast<std::uint32_t>(length));
@@ -121,7 +124,8 @@ int FLASH_DOWNLOADER_Write(int channel, std::uint32_t address, int length,
 
 int FLASH_DOWNLOADER_FsWrite(int channel, std::uint32_t address, int length,
                              std::span<const std::uint8_t> data) {
-    if (length < 1 || length > kBlockSize || data.size() < static_cast<std::size_t>(length)) return 0;
+    if (length < 1 || length > kBlockSize || data.size() < static_cast<std::size_t>(length))
+        return 0;
     int end = Begin(channel, CMD_FS_WRITE);
     end = REQ_PutU32(channel, end, address);
     end = REQ_PutU16(channel, end, static_cast<std::uint32_t>(length));
@@ -130,7 +134,9 @@ int FLASH_DOWNLOADER_FsWrite(int channel, std::uint32_t address, int length,
     return 1;
 }
 
-int FLASH_DOWNLOADER_Go(int channel) { return SendPlain(channel, CMD_GO); }
+int FLASH_DOWNLOADER_Go(int channel) {
+    return SendPlain(channel, CMD_GO);
+}
 
 int FLASH_DOWNLOADER_Unlock(int channel) {
     FLASH_DOWNLOADER_Reset(channel);

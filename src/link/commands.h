@@ -7,14 +7,14 @@
 
 // Indices into the command code table; FLASH_DOWNLOADER_GetCode turns them into code bytes.
 enum CommandIndex : int {
-    CMD_ACK = 0,                        // 0x02
-    CMD_NAK = 1,                        // 0x03
-    CMD_ERASE = 2,                      // 0xEE address u32, length u32
-    CMD_WRITE = 3,                      // 0xDD address u32, length u16, 0xDD, data
-    CMD_FS_WRITE = 4,                   // 0xCC address u32, length u16, data
+    CMD_ACK = 0,       // 0x02
+    CMD_NAK = 1,       // 0x03
+    CMD_ERASE = 2,     // 0xEE address u32, length u32
+    CMD_WRITE = 3,     // 0xDD address u32, length u16, 0xDD, data
+    CMD_FS_WRITE = 4,  // 0xCC address u32, length u16, data
     CMD_UNUSED_BB = 5,
-    CMD_FS_FORMAT = 6,                  // 0xF0
-    CMD_FS_INIT = 7,                    // 0xF1
+    CMD_FS_FORMAT = 6,  // 0xF0
+    CMD_FS_INIT = 7,    // 0xF1
     CMD_UNUSED_FF = 8,
     CMD_UNUSED_23 = 9,
     CMD_UNUSED_24 = 10,
@@ -48,9 +48,9 @@ inline constexpr std::uint32_t DOWNLOADER_VERSION = 0x120;
 inline constexpr int kBlockSize = 16384;
 
 // Wait counts (passes of at least 1 ms) of the exchanges.
-inline constexpr int kWaitShort = 3000;    // UNLOCK, VERSION, END_IMAGE, close procedure
-inline constexpr int kWaitArea = 5000;     // INIT_*, SECURITY_MODE
-inline constexpr int kWaitErase = 50000;   // ERASE, ERASE_ALL_NAND, ERASE_NAND_EXCEPT_BACKUP, FS_*
+inline constexpr int kWaitShort = 3000;   // UNLOCK, VERSION, END_IMAGE, close procedure
+inline constexpr int kWaitArea = 5000;    // INIT_*, SECURITY_MODE
+inline constexpr int kWaitErase = 50000;  // ERASE, ERASE_ALL_NAND, ERASE_NAND_EXCEPT_BACKUP, FS_*
 
 // The code byte of a table index; 0xFF for an index outside 0..28.
 std::uint8_t FLASH_DOWNLOADER_GetCode(int index);

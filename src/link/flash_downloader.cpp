@@ -26,8 +26,12 @@ std::array<LinkData, kChannels> g_Link;
 std::atomic<std::uint8_t> g_AckCode{0x02};
 std::atomic<std::uint8_t> g_NakCode{0x03};
 
-std::uint8_t Ack() { return g_AckCode.load(std::memory_order_relaxed); }
-std::uint8_t Nak() { return g_NakCode.load(std::memory_order_relaxed); }
+std::uint8_t Ack() {
+    return g_AckCode.load(std::memory_order_relaxed);
+}
+std::uint8_t Nak() {
+    return g_NakCode.load(std::memory_order_relaxed);
+}
 
 // The window condition, tested after the frame being sent has been counted: at most three
 // unanswered frames, and the sequence number the next frame will take was last acknowledged.
@@ -47,7 +51,9 @@ bool AllAnswered(int channel) {
     return fn.sentCount == fn.replyCount && fn.error_no == -1;
 }
 
-bool Active(int channel) { return g_bChannelActive[channel].load(std::memory_order_relaxed) != 0; }
+bool Active(int channel) {
+    return g_bChannelActive[channel].load(std::memory_order_relaxed) != 0;
+}
 
 }  // namespace
 
@@ -90,7 +96,9 @@ TxBuffer& FLASH_DOWNLOADER_CurrentBuffer(int channel) {
     return link.buffers[link.current];
 }
 
-int FLASH_DOWNLOADER_HeaderLength(int channel) { return g_Link[channel].headerLength; }
+int FLASH_DOWNLOADER_HeaderLength(int channel) {
+    return g_Link[channel].headerLength;
+}
 
 void FLASH_DOWNLOADER_Send(int channel, std::span<std::uint8_t> data, int start, int end) {
     if (!IsChannel(channel) || start < 0 || end < start || end > kMaxRequestEnd ||

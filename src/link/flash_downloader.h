@@ -15,12 +15,12 @@ inline constexpr int kWindowPasses = 12000;   // a send gives up after this many
 
 // Link state of one channel; touched only by its worker thread.
 struct FlashLink {
-    int sentCount = 0;    // frames numbered so far; next sequence number = sentCount & 3
-    int replyCount = 0;   // frames of at least 3 bytes received
-    int error_no = -1;    // frame count to send again (its low bits name the frame), or -1
-    int errorCount = 0;   // hard link errors since the last reset
+    int sentCount = 0;   // frames numbered so far; next sequence number = sentCount & 3
+    int replyCount = 0;  // frames of at least 3 bytes received
+    int error_no = -1;   // frame count to send again (its low bits name the frame), or -1
+    int errorCount = 0;  // hard link errors since the last reset
     std::array<std::uint8_t, 4> slotState{};  // 0 outstanding, ACK code, or NAK code
-    int sendFailed = 0;   // 1 once a send gave up waiting for window space
+    int sendFailed = 0;                       // 1 once a send gave up waiting for window space
 };
 extern std::array<FlashLink, kChannels> FN;
 

@@ -37,8 +37,8 @@ int FRAME_Flush(int channel) {
     Staging& s = g_Staging[channel];
     int result = 0;
     if (s.count > 0) {
-        result = SERIAL_PORT_Write(channel, std::span<const std::uint8_t>(s.area.data(), s.count), 0,
-                                   s.count);
+        result = SERIAL_PORT_Write(channel, std::span<const std::uint8_t>(s.area.data(), s.count),
+                                   0, s.count);
     }
     s.count = 0;
     return result;
@@ -70,13 +70,16 @@ int FRAME_Assemble(int channel, std::span<const std::uint8_t> bytes, int start, 
         static_cast<std::size_t>(end) > bytes.size()) {
         return end;
     }
-    g_Assembler[channel].Feed(bytes.subspan(start, end - start),
-                              [channel](std::span<const std::uint8_t> frame) {
-                                  FLASH_DOWNLOADER_Receive(channel, frame, 0,
-                                                           static_cast<int>(frame.size()));
-                              });
+    g_Assembler[channel].Feed(
+        bytes.subspan(start, end - start), [channel](std::span<const std::uint8_t> frame) {
+            FLASH_DOWNLOADER_Receive(channel, frame, 0, static_cast<int>(frame.size()));
+        });
     return end;
 }
 
-int FRAME_AssemblerState(int channel) { return g_Assembler[channel].State(); }
-int FRAME_AssemblerLength(int channel) { return g_Assembler[channel].Length(); }
+int FRAME_AssemblerState(int channel) {
+    return g_Assembler[channel].State();
+}
+int FRAME_AssemblerLength(int channel) {
+    return g_Assembler[channel].Length();
+}

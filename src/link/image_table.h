@@ -11,12 +11,12 @@ inline constexpr int kImagePathSize = 1024;
 inline constexpr const char* kDummyPath = "Dummy";
 
 struct IMAGE_ENTRY {
-    std::int32_t nSlot = -1;        // slot number; -1 after clearing
-    std::int32_t nChannel = 0;      // written by the image transfer when it opens the file
-    char szPath[kImagePathSize] = {};  // empty = slot not used; "Dummy" = request only
+    std::int32_t nSlot = -1;                // slot number; -1 after clearing
+    std::int32_t nChannel = 0;              // written by the image transfer when it opens the file
+    char szPath[kImagePathSize] = {};       // empty = slot not used; "Dummy" = request only
     std::uint32_t dwAddress = 0xFFFFFFFFu;  // flash address; all bits set after clearing
-    std::int32_t nSize = 0;         // bytes to send
-    std::int32_t nSent = 0;         // bytes sent so far
+    std::int32_t nSize = 0;                 // bytes to send
+    std::int32_t nSent = 0;                 // bytes sent so far
 };
 
 extern std::array<std::array<IMAGE_ENTRY, kSlots>, kChannels> g_ImageTable;

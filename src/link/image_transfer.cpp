@@ -44,7 +44,9 @@ long long FileLength(std::FILE* f) {
 
 }  // namespace
 
-void FLASH_DOWNLOADER_SetTickSource(TickFn fn) { g_Tick = fn; }
+void FLASH_DOWNLOADER_SetTickSource(TickFn fn) {
+    g_Tick = fn;
+}
 
 int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
     if (!IsChannel(channel) || slot < 0 || slot >= kSlots) return 0;
@@ -138,7 +140,8 @@ int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
     if (readFailed) {
         STATUS_ChannelPrintf(channel, "ERR: Read File");
     } else {
-        STATUS_ChannelPrintf(channel, "ERR: [%d,%d]", FN[channel].sendFailed, FN[channel].errorCount);
+        STATUS_ChannelPrintf(channel, "ERR: [%d,%d]", FN[channel].sendFailed,
+                             FN[channel].errorCount);
     }
     return 0;
 }

@@ -14,16 +14,26 @@ namespace {
 int AreaOfSlot(int slot) {
     switch (slot) {
         case 2:
-        case 5: return FLASH_DOWNLOADER_GetCode(CMD_INIT_PARTITION);
-        case 6: return FLASH_DOWNLOADER_GetCode(CMD_INIT_PBL);
-        case 7: return FLASH_DOWNLOADER_GetCode(CMD_INIT_QCSBL_HEADER);
-        case 8: return FLASH_DOWNLOADER_GetCode(CMD_INIT_QCSBL);
-        case 9: return FLASH_DOWNLOADER_GetCode(CMD_INIT_OEMSBL_HEADER);
-        case 10: return FLASH_DOWNLOADER_GetCode(CMD_INIT_OEMSBL);
-        case 11: return FLASH_DOWNLOADER_GetCode(CMD_INIT_AMSS_HEADER);
-        case 12: return FLASH_DOWNLOADER_GetCode(CMD_INIT_AMSS);
-        case 13: return kSimAreaFs;
-        default: return -1;
+        case 5:
+            return FLASH_DOWNLOADER_GetCode(CMD_INIT_PARTITION);
+        case 6:
+            return FLASH_DOWNLOADER_GetCode(CMD_INIT_PBL);
+        case 7:
+            return FLASH_DOWNLOADER_GetCode(CMD_INIT_QCSBL_HEADER);
+        case 8:
+            return FLASH_DOWNLOADER_GetCode(CMD_INIT_QCSBL);
+        case 9:
+            return FLASH_DOWNLOADER_GetCode(CMD_INIT_OEMSBL_HEADER);
+        case 10:
+            return FLASH_DOWNLOADER_GetCode(CMD_INIT_OEMSBL);
+        case 11:
+            return FLASH_DOWNLOADER_GetCode(CMD_INIT_AMSS_HEADER);
+        case 12:
+            return FLASH_DOWNLOADER_GetCode(CMD_INIT_AMSS);
+        case 13:
+            return kSimAreaFs;
+        default:
+            return -1;
     }
 }
 

@@ -92,7 +92,8 @@ int SERIAL_PORT_Open(int channel) {
     {
         std::lock_guard lock(g_hPortMutex);
         if (!g_hSerialDevice.IsOpen(channel)) {
-            g_hSerialDevice.Set(channel, SERIAL_DEVICE_Open(channel, port, g_nChannelBaud[channel]));
+            g_hSerialDevice.Set(channel,
+                                SERIAL_DEVICE_Open(channel, port, g_nChannelBaud[channel]));
         }
         open = g_hSerialDevice.IsOpen(channel);
     }
@@ -141,14 +142,22 @@ int SERIAL_PORT_DoReading(int channel) {
     return n;
 }
 
-void SERIAL_PORT_SetPassWait(PassWaitFn fn) { g_PassWait = fn; }
+void SERIAL_PORT_SetPassWait(PassWaitFn fn) {
+    g_PassWait = fn;
+}
 
 std::int64_t SERIAL_PORT_WaitPass(int channel, std::int64_t maxMicros) {
     PassWaitFn fn = g_PassWait.load();
     return (fn ? fn : DefaultPassWait)(channel, maxMicros);
 }
 
-void SERIAL_PORT_SetDelay(DelayFn fn) { g_Delay = fn; }
+void SERIAL_PORT_SetDelay(DelayFn fn) {
+    g_Delay = fn;
+}
 
-void SERIAL_PORT_Wake(int channel) { CHANNEL_WAKE_Signal(channel); }
-void SERIAL_PORT_ClearWake(int channel) { CHANNEL_WAKE_Clear(channel); }
+void SERIAL_PORT_Wake(int channel) {
+    CHANNEL_WAKE_Signal(channel);
+}
+void SERIAL_PORT_ClearWake(int channel) {
+    CHANNEL_WAKE_Clear(channel);
+}

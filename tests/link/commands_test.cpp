@@ -1,10 +1,11 @@
 // The command set: request layouts to the byte, guards, wait counts and the close procedure.
+#include "link/commands.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "config/settings.h"
-#include "link/commands.h"
 #include "link/flash_downloader.h"
 #include "support/scripted_port.h"
 
@@ -43,7 +44,8 @@ TEST(Requests, WorkedExamplesMatchTheWireToTheByte) {
     ch.port().written.clear();
     NextSequence(2);
     ASSERT_EQ(FLASH_DOWNLOADER_Version(kCh, DOWNLOADER_VERSION), 1);
-    EXPECT_EQ(ch.port().written, (Bytes{0x7E, 0x02, 0x69, 0x20, 0x01, 0x00, 0x00, 0x2F, 0xEA, 0x7E}));
+    EXPECT_EQ(ch.port().written,
+              (Bytes{0x7E, 0x02, 0x69, 0x20, 0x01, 0x00, 0x00, 0x2F, 0xEA, 0x7E}));
 
     ch.port().written.clear();
     NextSequence(3);
@@ -90,7 +92,8 @@ TEST(Requests, FullWriteAndFsWriteBlocksHaveTheirExactLayout) {
     EXPECT_EQ(Bytes(w.begin() + 9, w.end() - 2), block);
     const Bytes& fs = ch.port().frames[1];
     ASSERT_EQ(fs.size(), 1u + 16391u + 2u);
-    EXPECT_EQ(Bytes(fs.begin() + 1, fs.begin() + 8), (Bytes{0xCC, 0x00, 0x40, 0x00, 0x00, 0x00, 0x40}));
+    EXPECT_EQ(Bytes(fs.begin() + 1, fs.begin() + 8),
+              (Bytes{0xCC, 0x00, 0x40, 0x00, 0x00, 0x00, 0x40}));
     EXPECT_EQ(Bytes(fs.begin() + 8, fs.end() - 2), block);
 }
 

@@ -1,5 +1,7 @@
 // The frame layer: checksum, stuffing, staging into 4096-byte writes, and reassembly of the
 // handset's bytes into whole frames.
+#include "link/frame.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,7 +9,6 @@
 
 #include "link/crc16.h"
 #include "link/flash_downloader.h"
-#include "link/frame.h"
 #include "link/frame_codec.h"
 #include "support/scripted_port.h"
 #include "transport/serial_port.h"
@@ -16,7 +17,9 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-std::uint16_t Crc(const Bytes& b) { return CRC16_Compute(b); }
+std::uint16_t Crc(const Bytes& b) {
+    return CRC16_Compute(b);
+}
 
 // Collects what the assembler hands up.
 std::vector<Bytes> Assemble(FrameAssembler& a, const Bytes& in) {
@@ -54,7 +57,8 @@ TEST(FrameSend, StuffsFlagAndEscapeBytesAnywhereIncludingTheCrc) {
     ScriptedChannel ch(0);
     Bytes content = {0x01, 0x7E, 0x7D, 0x11, 0x13, 0x0D};
     FRAME_Send(0, content, 0, static_cast<int>(content.size()));
-    EXPECT_EQ(ch.port().written, (Bytes{0x7E, 0x01, 0x7D, 0x5E, 0x7D, 0x5D, 0x11, 0x13, 0x0D, 0x7E}));
+    EXPECT_EQ(ch.port().written,
+              (Bytes{0x7E, 0x01, 0x7D, 0x5E, 0x7D, 0x5D, 0x11, 0x13, 0x0D, 0x7E}));
 
     // Find a one-byte body whose CRC holds 0x7E or 0x7D, and check it goes out stuffed.
     for (int b = 0; b < 256; ++b) {

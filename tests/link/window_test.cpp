@@ -20,7 +20,9 @@ void SendWrite(std::uint32_t address, std::uint8_t value) {
     FLASH_DOWNLOADER_Write(kCh, address, 1, data);
 }
 
-std::uint8_t Seq(const Bytes& frame) { return frame[0]; }
+std::uint8_t Seq(const Bytes& frame) {
+    return frame[0];
+}
 
 }  // namespace
 

@@ -50,8 +50,7 @@ void ScriptedPort::QueueFrame(std::vector<std::uint8_t> content) {
 }
 
 std::vector<std::uint8_t> WireOf(std::vector<std::uint8_t> content) {
-    const std::uint16_t crc =
-        CRC16_Compute(std::span<const std::uint8_t>(content).subspan(1));
+    const std::uint16_t crc = CRC16_Compute(std::span<const std::uint8_t>(content).subspan(1));
     content.push_back(static_cast<std::uint8_t>(crc & 0xFF));
     content.push_back(static_cast<std::uint8_t>(crc >> 8));
     std::vector<std::uint8_t> wire;
@@ -86,7 +85,9 @@ ScriptedChannel::~ScriptedChannel() {
     SERIAL_PORT_SetDelay(nullptr);
 }
 
-long long ScriptedChannel::Passes() { return g_passes.load(); }
+long long ScriptedChannel::Passes() {
+    return g_passes.load();
+}
 
 void ScriptedChannel::AckEverything() {
     port_->onFrame = [](ScriptedPort& p, const std::vector<std::uint8_t>& f) {

@@ -20,7 +20,9 @@ public:
     int Write(std::span<const std::uint8_t> bytes) override;
     int WaitReadable(std::chrono::milliseconds) override { return pending_.empty() ? 0 : 1; }
 
-    void Queue(std::span<const std::uint8_t> bytes) { pending_.insert(pending_.end(), bytes.begin(), bytes.end()); }
+    void Queue(std::span<const std::uint8_t> bytes) {
+        pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    }
     // Queues a reply frame: seq, code, 0, reason, CRC.
     void QueueReply(std::uint8_t seq, std::uint8_t code, std::uint8_t reason = 0);
     // Queues a frame with the given content and a correct CRC over content[1..].
@@ -29,8 +31,8 @@ public:
     std::size_t Pending() const { return pending_.size(); }
     int readCalls = 0;
     bool dead = false;
-    std::vector<std::uint8_t> written;           // every byte the station wrote
-    std::vector<std::size_t> writeSizes;         // size of each write call
+    std::vector<std::uint8_t> written;              // every byte the station wrote
+    std::vector<std::size_t> writeSizes;            // size of each write call
     std::vector<std::vector<std::uint8_t>> frames;  // each request frame the station sent
 
 private:
