@@ -86,7 +86,9 @@ protected:
     SimHandset& StartHandset(const std::string& faults = "") {
         SimOptions options;
         std::string error;
-        if (!faults.empty()) EXPECT_TRUE(SIM_ParseFaults(faults, options.faults, error)) << error;
+        if (!faults.empty()) {
+            EXPECT_TRUE(SIM_ParseFaults(faults, options.faults, error)) << error;
+        }
         auto h = SimHandset::StartOnPty(options, &error);
         EXPECT_TRUE(h) << error;
         handsets_.push_back(std::move(h));
