@@ -200,12 +200,15 @@ void FLASH_DOWNLOADER_Receive(int channel, std::span<const std::uint8_t> frame, 
     if (code == Ack()) {
         fn.slotState[s] = Ack();
     } else if (code == Nak()) {
-        fn.slotState[s] = Nak();
         const std::uint8_t reason = length > 3 ? frame[3] : 0;
         if (reason == 1) {
+            fn.slotState[s] = Nak();
             fn.error_no = n;
             DBG_Trace("FLASH_DOWNLOADER_Receive() FN.error_no = %d\n", n);
         } else {
+            // Refused for good: answered, and nothing goes out again under this number, so it
+            // must not hold the window shut for the CLOSE and GO that end the job.
+            fn.slotState[s] = Ack();
             ++fn.errorCount;
         }
     } else {
