@@ -1,0 +1,313 @@
+// How a channel's job fails: for each way a download can go wrong, the text it ends with, the
+// alerts, whether CLOSE and GO still go out, and that the channel is left closed, finished and
+// marked failed. The handset is the simulated one, told which fault to commit.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "jobs/download_plan.h"
+#include "jobs/job_test_util.h"
+#include "sim/sim_flash.h"
+
+using namespace jobs_test;
+
+namespace {
+
+constexpr const char* kPartitionAlert = "Partition is changed! Erase All NAND and download again!";
+
+// Fills the tables as a Download of the code folder does.
+void FillCode(const TempDir& dir, const CodeSizes& sizes = {}, bool boot = false) {
+    MakeCodeFolder(dir, "WZRTAll", sizes);
+    g_bChangeBootArea = boot ? 1 : 0;
+    const char* address = boot ? "0" : "70000";
+    SETTINGS_CopyText(g_szCodeAddress, address);
+    DownloadControls c;
+    c.codeChecked = true;
+    c.codeAddressText = address;
+    std::string message;
+    ASSERT_EQ(PELOR_FillImages(c, &message), DOWNLOAD_READY) << message;
+}
+
+Line RunOne(Recorder& recorder, int ch, SimOptions options,
+            std::chrono::milliseconds* took = nullptr) {
+    Line line = LoopLine(std::move(options));
+    Ports ports{};
+    ports[ch] = line.port;
+    const auto ms = RunChannels(recorder, ports);
+    if (took != nullptr) *took = ms;
+    return line;
+}
+
+bool EndsWith(const std::string& text, const std::string& ending) {
+    return text.size() >= ending.size() &&
+           text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
+}
+
+}  // namespace
+
+TEST(JobFailure, PortThatWillNotOpenEndsWithErrOpenAndNamesThePort) {
+    JobGuard guard;
+    TempDir dir;
+    FillCode(dir);
+    constexpr int kCh = 2;
+    const int port = AbsentPort("open");
+    Ports ports{};
+    ports[kCh] = port;
+    Recorder rec;
+    RunChannels(rec, ports);
+
+    EXPECT_EQ(rec.Texts(kCh), (std::vector<std::string>{"Download Start", "ERR: Open"}));
+    EXPECT_EQ(rec.StationTexts(), (std::vector<std::string>{"SERIAL_DEVICE_Open(COM" +
+                                                            std::to_string(port) + ") Failed!"}));
+    ExpectChannelEnded(kCh, 0);
+}
+
+TEST(JobFailure, SilentHandsetFailsTheUnlockAfterItsWaitsWithOneCloseAndNoGo) {
+    JobGuard guard;
+    SERIAL_PORT_SetPassWait(&InstantPass);
+    TempDir dir;
+    FillCode(dir);
+    constexpr int kCh = 0;
+    Recorder rec;
+    Line line = RunOne(rec, kCh, WithFaults("silent"));
+
+    EXPECT_EQ(rec.Texts(kCh), (std::vector<std::string>{"Download Start", "ERR: Unlock"}));
+    // The unlock exchange's 3000 passes, then the close procedure's 3000.
+    EXPECT_EQ(g_instantPasses.load(), 6000);
+    ASSERT_EQ(line->WaitForRequests(2, std::chrono::seconds(5)), 1);
+    EXPECT_EQ(Sequence(SettledLog(*line)), "UNLOCK CLOSE");
+    EXPECT_EQ(line->GoCount(), 0);
+    ExpectChannelEnded(kCh, 0);
+}
+
+TEST(JobFailure, RefusedVersionShowsTheTextAndTheAlertAndSendsNoGo) {
+    JobGuard guard;
+    TempDir dir;
+    FillCode(dir);
+    constexpr int kCh = 4;
+    Recorder rec;
+    Line line = RunOne(rec, kCh, WithFaults("refuse:VERSION:1"));
+
+    EXPECT_EQ(rec.Texts(kCh),
+              (std::vector<std::string>{"Download Start", "Downloader Version Incorrect"}));
+    EXPECT_EQ(rec.Alerts(kCh), (std::vector<std::string>{"Downloader Version Incorrect !!!!!!"}));
+    EXPECT_EQ(Sequence(SettledLog(*line)), "UNLOCK VERSION CLOSE");
+    EXPECT_EQ(line->GoCount(), 0);
+    ExpectChannelEnded(kCh, 0);
+}
+
+TEST(JobFailure, RefusedSelectionStopsAtItsSlotAndStillClosesAndGoes) {
+    JobGuard guard;
+    TempDir dir;
+    CodeSizes sizes;
+    sizes.amss = 40000;
+    FillCode(dir, sizes, /*boot=*/true);
+    constexpr int kCh = 5;
+    Recorder rec;
+    std::chrono::milliseconds took{};
+    Line line = RunOne(rec, kCh, WithFaults("refuse:INIT_PBL:1"), &took);
+
+    // The failed exchange's close procedure, then the job's own, then GO.
+    EXPECT_EQ(
+        Sequence(SettledLog(*line)),
+        "UNLOCK VERSION SECURITY_MODE INIT_PARTITION ERASE WRITE END_IMAGE INIT_PBL CLOSE*2 GO");
+    EXPECT_EQ(rec.LastText(kCh), "Init PBL");
+    EXPECT_TRUE(rec.Alerts(kCh).empty());
+    EXPECT_EQ(line->GoCount(), 1);
+    // The refused request's number holds nothing back: no send waits out its window.
+    EXPECT_LT(took, std::chrono::seconds(5));
+    ExpectChannelEnded(kCh, 0);
+}
+
+TEST(JobFailure, FailingImageEraseEndsWithErrEraseFlash) {
+    JobGuard guard;
+    TempDir dir;
+    FillCode(dir);
+    constexpr int kCh = 1;
+    Recorder rec;
+    Line line = RunOne(rec, kCh, WithFaults("refuse:ERASE:3"));  // the AMSS image's erase
+
+    EXPECT_TRUE(EndsWith(Sequence(SettledLog(*line)), "INIT_AMSS ERASE CLOSE*2 GO"));
+    EXPECT_EQ(OfCode(line->Requests(), CMD_WRITE).size(), 2u);
+    EXPECT_EQ(rec.LastText(kCh), "ERR: Erase Flash");
+    EXPECT_TRUE(rec.Alerts(kCh).empty());
+    ExpectChannelEnded(kCh, 0);
+}
+
+// A partition image the handset does not take is read as a changed partition table.
+TEST(JobFailure, PartitionNotTakenShowsThePartitionAlert) {
+    struct Case {
+        const char* fault;
+        const char* text;
+        const char* sequence;
+    };
+    for (const Case& c :
+         {Case{"refuse:END_IMAGE:1", "ERR: End Image",
+               "UNLOCK VERSION SECURITY_MODE INIT_PARTITION ERASE WRITE END_IMAGE CLOSE*2 GO"},
+          Case{"refuse:ERASE:1", "ERR: Erase Flash",
+               "UNLOCK VERSION SECURITY_MODE INIT_PARTITION ERASE CLOSE*2 GO"}}) {
+        SCOPED_TRACE(c.fault);
+        JobGuard guard;
+        TempDir dir;
+        FillCode(dir);
+        constexpr int kCh = 6;
+        Recorder rec;
+        Line line = RunOne(rec, kCh, WithFaults(c.fault));
+
+        EXPECT_EQ(Sequence(SettledLog(*line)), c.sequence);
+        EXPECT_EQ(rec.LastText(kCh), c.text);
+        EXPECT_EQ(rec.Alerts(kCh), (std::vector<std::string>{kPartitionAlert}));
+        ExpectChannelEnded(kCh, 0);
+    }
+}
+
+// g_bFileMissing is process-wide and sticky: once a file was missing, no later run shows the
+// partition alert either.
+TEST(JobFailure, MissingFileEndsWithErrNoFileAndSilencesThePartitionAlertForGood) {
+    JobGuard guard;
+    TempDir dir;
+    FillCode(dir);
+    const std::string partition = dir.File("WZRTAll/partition.mbn");
+    const std::string saved = partition + ".saved";
+    std::filesystem::rename(partition, saved);
+    constexpr int kCh = 3;
+    {
+        Recorder rec;
+        Line line = RunOne(rec, kCh, {});
+        EXPECT_EQ(Sequence(SettledLog(*line)),
+                  "UNLOCK VERSION SECURITY_MODE INIT_PARTITION CLOSE GO");
+        EXPECT_EQ(rec.LastText(kCh), "ERR: No File");
+        EXPECT_TRUE(rec.Alerts(kCh).empty());
+        EXPECT_EQ(g_bFileMissing.load(), 1);
+        ExpectChannelEnded(kCh, 0);
+    }
+    std::filesystem::rename(saved, partition);
+    {
+        Recorder rec;
+        Line line = RunOne(rec, kCh, WithFaults("refuse:END_IMAGE:1"));
+        EXPECT_EQ(rec.LastText(kCh), "ERR: End Image");
+        EXPECT_TRUE(rec.Alerts(kCh).empty());
+        ExpectChannelEnded(kCh, 0);
+    }
+}
+
+TEST(JobFailure, ResendAskedInTheMiddleOfTheAmssIsHonouredAndTheJobSucceeds) {
+    JobGuard guard;
+    TempDir dir;
+    CodeSizes sizes;
+    sizes.amss = 0x100000;
+    FillCode(dir, sizes);  // 1 + 1 + 36 blocks
+    constexpr int kCh = 2;
+    Recorder rec;
+    Line line = RunOne(rec, kCh, WithFaults("nak-resend:WRITE:30"));
+    const auto writes = OfCode(SettledLog(*line), CMD_WRITE);
+
+    ASSERT_EQ(writes.size(), 39u);
+    EXPECT_EQ(writes[29].reply, SimReply::NakResend);
+    int repeats = 0;
+    for (std::size_t i = 30; i < writes.size(); ++i)
+        repeats += writes[i].address == writes[29].address;
+    EXPECT_EQ(repeats, 1);
+    EXPECT_EQ(rec.LastText(kCh), "Download Complete! [0 sec]");
+    const SimVerifyReport report = VerifyChannel(*line, kCh);
+    EXPECT_TRUE(report.ok) << report.text;
+    EXPECT_TRUE(line->Started());
+    ExpectChannelEnded(kCh, 1);
+}
+
+TEST(JobFailure, CorruptedReplyFailsTheTransferOrTheExchangeItAnswers) {
+    struct Case {
+        const char* fault;
+        const char* textPrefix;
+        const char* ending;
+    };
+    for (const Case& c :
+         {Case{"corrupt-crc:WRITE:10", "ERR: [", R"(INIT_AMSS ERASE WRITE\*\d+ CLOSE GO$)"},
+          Case{"corrupt-crc:INIT_AMSS:1", "Init AMSS", R"(INIT_AMSS CLOSE\*2 GO$)"}}) {
+        SCOPED_TRACE(c.fault);
+        JobGuard guard;
+        TempDir dir;
+        CodeSizes sizes;
+        sizes.amss = 0x100000;
+        FillCode(dir, sizes);
+        constexpr int kCh = 0;
+        Recorder rec;
+        Line line = RunOne(rec, kCh, WithFaults(c.fault));
+
+        EXPECT_TRUE(StartsWith(rec.LastText(kCh), c.textPrefix)) << rec.LastText(kCh);
+        const std::string sequence = Sequence(SettledLog(*line));
+        EXPECT_TRUE(std::regex_search(sequence, std::regex(c.ending))) << sequence;
+        EXPECT_EQ(line->GoCount(), 1);
+        ExpectChannelEnded(kCh, 0);
+    }
+}
+
+// The resource image has no END_IMAGE: only the close procedure learns whether its last blocks
+// arrived. A handset that never confirmed them is not a finished handset. With two frames
+// unanswered the window admits CLOSE but never GO, which is dropped after its wait.
+TEST(JobFailure, ResourceBlocksNeverAcknowledgedFailTheJobAtClose) {
+    struct Case {
+        const char* faults;
+        const char* sequence;
+    };
+    for (const Case& c :
+         {Case{"drop:FS_WRITE:5", "UNLOCK VERSION FS_FORMAT ERASE FS_WRITE*5 CLOSE GO"},
+          Case{"drop:FS_WRITE:4,drop:FS_WRITE:5",
+               "UNLOCK VERSION FS_FORMAT ERASE FS_WRITE*5 CLOSE"}}) {
+        SCOPED_TRACE(c.faults);
+        JobGuard guard;
+        g_passScale = 20;
+        SERIAL_PORT_SetPassWait(&ScaledPass);
+        TempDir dir;
+        ASSERT_TRUE(WriteBytes(dir.File("rsc.bin"), Pattern(5 * kBlockSize, 3)));
+        SETTINGS_CopyText(g_szEtc2File, dir.File("rsc.bin"));
+        DownloadControls controls;
+        controls.resourceChecked = true;
+        controls.resourceAddressText = "0";
+        ASSERT_EQ(PELOR_FillImages(controls, nullptr), DOWNLOAD_READY);
+        constexpr int kCh = 7;
+        Recorder rec;
+        Line line = RunOne(rec, kCh, WithFaults(c.faults));
+
+        EXPECT_EQ(Sequence(SettledLog(*line)), c.sequence);
+        const auto texts = rec.Texts(kCh);
+        ASSERT_GE(texts.size(), 2u);
+        EXPECT_EQ(texts[texts.size() - 2], "Download Complete! [0 sec]");
+        EXPECT_EQ(texts.back(), "ERR: Close");
+        ExpectChannelEnded(kCh, 0);
+    }
+}
+
+// Pulling the cable in the middle of the AMSS: the window's removal handling closes the channel,
+// whose job then ends at once; the other channel is not disturbed.
+TEST(JobFailure, UnpluggedHandsetFailsItsChannelOnlyAndEndsPromptly) {
+    JobGuard guard;
+    TempDir dir;
+    CodeSizes sizes;
+    sizes.amss = 0x100000;
+    FillCode(dir, sizes);
+    Line pulled = PtyLine(WithFaults("unplug:WRITE:20"));
+    Line healthy = PtyLine();
+    ASSERT_TRUE(pulled.handset && healthy.handset);
+    Ports ports{};
+    ports[0] = pulled.port;
+    ports[1] = healthy.port;
+    Recorder rec;
+    bool closed = false;
+    const auto took = RunChannels(rec, ports, [&](std::chrono::milliseconds interval) {
+        if (!closed && pulled->Unplugged()) {
+            PELOR_CloseChannel(0);
+            closed = true;
+        }
+        std::this_thread::sleep_for(interval);
+    });
+
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(StartsWith(rec.LastText(0), "ERR: [")) << rec.LastText(0);
+    ExpectChannelEnded(0, 0);
+    EXPECT_EQ(rec.LastText(1), "Download Complete! [0 sec]");
+    const SimVerifyReport report = VerifyChannel(*healthy, 1);
+    EXPECT_TRUE(report.ok) << report.text;
+    ExpectChannelEnded(1, 1);
+    EXPECT_LT(took, std::chrono::seconds(10));
+}
