@@ -1,0 +1,156 @@
+#pragma once
+// The operator's window: one dialog built from template 103, holding the image rows and
+// options, the eight channel rows (port selector and captioned progress bar), the station
+// status line and Download. It is also the notification target of a run: workers' status
+// messages are handed to the window's thread and the sender waits until they are shown.
+//
+// The handlers are grouped by file:
+//   main_dlg.cpp           creation from the template, start-up, shut-down, control access
+//   main_dlg_routing.cpp   which control notification runs which handler
+//   main_dlg_settings.cpp  ApplySettings, CollectSettings, the row check handlers, Change Boot
+//                          Area, Format
+//   main_dlg_download.cpp  Download, the status display, the delivery of workers' messages
+//   main_dlg_resource.cpp  Create Resource Binary
+// A further group of handlers goes into a file of its own, with its declarations below and
+// its lines in RouteNotifications.
+#include <QDialog>
+#include <QIcon>
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "jobs/status.h"
+#include "jobs/status_board.h"
+#include "transport/channels.h"
+
+class QAbstractButton;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class CCaptionProgressCtrl;
+class UiDialogs;
+struct DialogUnits;
+
+class CMainDlg : public QDialog, public NotifyTarget {
+    Q_OBJECT
+
+public:
+    // How the process ends on the paths that end it at once (closing during a run). The
+    // default flushes the standard streams and ends the process without unwinding.
+    using ExitFn = std::function<void(int code)>;
+
+    // Creates the controls from the template and initialises the dialog (settings loaded).
+    // dialogs: the message boxes and pickers to use; null = the real Qt dialogs.
+    explicit CMainDlg(UiDialogs* dialogs = nullptr, QWidget* parent = nullptr);
+    ~CMainDlg() override;
+    CMainDlg(const CMainDlg&) = delete;
+    CMainDlg& operator=(const CMainDlg&) = delete;
+
+    // --- Controls ------------------------------------------------------------------------
+    QWidget* Control(int id) const;  // null for an unknown id
+    QAbstractButton* Button(int id) const;
+    QLineEdit* Edit(int id) const;
+    QComboBox* Combo(int id) const;
+    CCaptionProgressCtrl* Bar(int id) const;
+    QLabel* Label(int id) const;
+    CCaptionProgressCtrl* ChannelBar(int channel) const { return m_ChannelBars.at(channel); }
+    QComboBox* PortSelector(int channel) const { return m_PortSelectors.at(channel); }
+    bool IsChecked(int id) const;
+    void SetCheck(int id, bool checked);
+    void EnableControl(int id, bool enabled);
+    std::string ControlText(int id) const;
+    void SetControlText(int id, const std::string& text);
+    const DialogUnits& Units() const { return *m_units; }
+
+    // --- State -----------------------------------------------------------------------------
+    int Running() const { return m_bRunning; }
+    int Port(int channel) const { return m_nPort.at(channel); }
+    const std::array<int, kChannels>& Ports() const { return m_nPort; }
+    // Gives a channel a port as an automatic assignment does: the selector shows it (index =
+    // port number; no entry above 30), the bar reads "Ready..." and Download is enabled.
+    void SetChannelPort(int channel, int port);
+
+    // --- Start-up and shut-down ------------------------------------------------------------
+    void SetExitHandler(ExitFn exitFn);
+    // Whether closing the idle window saves the settings file and the job file (it does,
+    // unless a simulated session turned it off).
+    void SetSaveOnClose(bool save) { m_bSaveOnClose = save; }
+
+    // --- Settings transfer and the handlers that start-up needs (main_dlg_settings.cpp) ----
+    void ApplySettings(const char* jobFile);
+    // Takes the ports and the texts that live only in controls into the globals and saves
+    // both files. 1 when both were written.
+    int CollectSettings();
+    void OnCodeCheck();
+    void OnFontCheck();
+    void OnDataCheck();
+    void OnEtc1Check();
+    void OnResourceCheck();
+    void OnChangeBootArea();
+    void OnFormat();
+    // Dialog data exchange of the four int members bound to buttons: true takes them from
+    // the buttons, false puts them into the buttons.
+    void UpdateData(bool saveAndValidate);
+
+    // --- Download and the status display (main_dlg_download.cpp) ---------------------------
+    void OnDownload();
+    // WM_DOWNLOAD_STATUS on the window's thread; always returns 0.
+    long OnDownloadStatus(std::uintptr_t wParam, const void* lParam);
+    // NotifyTarget: called on a worker's thread (or the window's own); returns after the
+    // window has shown the message.
+    long OnStatusMessage(unsigned message, std::uintptr_t wParam, const void* lParam) override;
+    void OnAlert(int channel, const char* text) override;
+    // The runner's pump: handles the window's events for up to bound, sleeping while there
+    // are none.
+    void PumpEvents(std::chrono::milliseconds bound);
+
+    // --- Create Resource Binary (main_dlg_resource.cpp) ------------------------------------
+    void OnCreateResourceBinary();
+
+signals:
+    // A status message changed channel's bar (text, range and position are already set).
+    void ChannelBarChanged(int channel);
+
+protected:
+    void reject() override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+    int m_bRunning = 0;
+    std::array<int, kChannels> m_nPort{};
+    std::array<CCaptionProgressCtrl*, kChannels> m_ChannelBars{};
+    std::array<QComboBox*, kChannels> m_PortSelectors{};
+    int m_nEraseNone = 1;
+    int m_nEraseAll = 0;
+    int m_nEraseExceptBackup = 0;
+    int m_bFormat = 1;
+    QIcon m_hIcon;
+
+private:
+    void CreateControls();
+    void RouteNotifications();
+    bool OnInitDialog();
+    // Closing the idle window: the settings are saved, then the dialog is gone.
+    void OnDestroy();
+
+    Q_INVOKABLE int DeliverStatus(qulonglong wParam, qulonglong lParam);
+    Q_INVOKABLE void DeliverAlert(const QString& text);
+
+    std::unique_ptr<UiDialogs> m_ownDialogs;
+    UiDialogs* m_dialogs = nullptr;
+    std::unique_ptr<DialogUnits> m_units;
+    std::vector<std::unique_ptr<QWidget>> m_controls;  // template order
+    std::vector<std::pair<int, QWidget*>> m_byId;
+    StatusBoard m_board;
+    ExitFn m_exit;
+    bool m_bSaveOnClose = true;
+    // Taken briefly by a worker before and after it hands a message over, and by the window
+    // at the start and end of handling it: the sender's data is published to the window's
+    // thread and the window's reads end before the sender goes on, in a way that race checkers
+    // see as well (the hand-over itself happens inside Qt).
+    std::mutex m_handOver;
+};

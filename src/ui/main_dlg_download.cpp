@@ -1,0 +1,112 @@
+// Download: the checks and slot filling shared with the command line, the run with the window's
+// event loop as its pump, and the display of the workers' status messages.
+#include <QAbstractButton>
+#include <QEventLoop>
+#include <QLabel>
+#include <QThread>
+#include <QTimer>
+
+#include "caption_progress_ctrl.h"
+#include "config/settings.h"
+#include "dialog_template.h"
+#include "jobs/download_plan.h"
+#include "jobs/runner.h"
+#include "main_dlg.h"
+#include "ui_dialogs.h"
+
+void CMainDlg::OnDownload() {
+    if (m_bRunning == 1) return;
+    DownloadControls controls;
+    controls.codeChecked = IsChecked(IDC_CODE_CHECK);
+    controls.codeAddressText = ControlText(IDC_CODE_ADDRESS);
+    controls.resourceChecked = IsChecked(IDC_RESOURCE_CHECK);
+    controls.resourceAddressText = ControlText(IDC_RESOURCE_ADDRESS);
+    std::string message;
+    if (PELOR_FillImages(controls, &message) != DOWNLOAD_READY) {
+        // Also "ERR: No File": nothing was started, and the window stays open with the
+        // operator's choices as they are.
+        m_dialogs->Notice(message);
+        return;
+    }
+    if (PELOR_Start(this, WM_DOWNLOAD_STATUS, m_nPort, g_dwBaudRate.load()) == 0) return;
+    m_bRunning = 1;
+    EnableControl(IDC_DOWNLOAD, false);
+    PELOR_Run([this](std::chrono::milliseconds bound) { PumpEvents(bound); });
+    if (m_bRunning == 1) {
+        EnableControl(IDC_DOWNLOAD, true);
+        PELOR_Stop();
+        m_bRunning = 0;
+    }
+}
+
+void CMainDlg::PumpEvents(std::chrono::milliseconds bound) {
+    // A nested event loop sleeps in the event dispatcher until something arrives (a worker's
+    // message, the operator's input) or the timer ends it: no polling in between.
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    timer.start(bound);
+    loop.exec();
+}
+
+long CMainDlg::OnDownloadStatus(std::uintptr_t wParam, const void* lParam) {
+    int channel = -1;
+    switch (m_board.Apply(wParam, lParam, &channel)) {
+        case StatusBoard::STATION:
+            Label(IDC_STATUS_LINE)->setText(QString::fromStdString(m_board.station));
+            break;
+        case StatusBoard::BAR: {
+            const BarState& state = m_board.bars[channel];
+            CCaptionProgressCtrl* bar = m_ChannelBars[channel];
+            bar->SetWindowText(state.text);
+            bar->SetRange(state.lower, state.upper);
+            bar->SetPos(state.pos);
+            emit ChannelBarChanged(channel);
+            break;
+        }
+        default:
+            break;
+    }
+    return 0;
+}
+
+long CMainDlg::OnStatusMessage(unsigned message, std::uintptr_t wParam, const void* lParam) {
+    if (message != WM_DOWNLOAD_STATUS) return 0;
+    // From the window's own thread (the resource builder, a removal during a run) the message
+    // is handled here: a blocking hand-over to itself would never be taken.
+    if (QThread::currentThread() == thread()) return OnDownloadStatus(wParam, lParam);
+    { std::lock_guard publish(m_handOver); }
+    int result = 0;
+    QMetaObject::invokeMethod(
+        this, "DeliverStatus", Qt::BlockingQueuedConnection, Q_RETURN_ARG(int, result),
+        Q_ARG(qulonglong, static_cast<qulonglong>(wParam)),
+        Q_ARG(qulonglong, static_cast<qulonglong>(reinterpret_cast<std::uintptr_t>(lParam))));
+    { std::lock_guard handled(m_handOver); }
+    return result;
+}
+
+int CMainDlg::DeliverStatus(qulonglong wParam, qulonglong lParam) {
+    { std::lock_guard received(m_handOver); }
+    const long result =
+        OnDownloadStatus(static_cast<std::uintptr_t>(wParam),
+                         reinterpret_cast<const void*>(static_cast<std::uintptr_t>(lParam)));
+    { std::lock_guard done(m_handOver); }
+    return static_cast<int>(result);
+}
+
+void CMainDlg::OnAlert(int /*channel*/, const char* text) {
+    const QString alert = QString::fromUtf8(text != nullptr ? text : "");
+    if (QThread::currentThread() == thread()) {
+        DeliverAlert(alert);
+        return;
+    }
+    // The box is modal on the window's thread; its own event loop keeps the other channels'
+    // messages flowing while this worker waits for the operator.
+    QMetaObject::invokeMethod(this, "DeliverAlert", Qt::BlockingQueuedConnection,
+                              Q_ARG(QString, alert));
+}
+
+void CMainDlg::DeliverAlert(const QString& text) {
+    m_dialogs->Notice(text.toStdString());
+}

@@ -1,0 +1,94 @@
+#include "station_app.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "main_dlg.h"
+#include "station_simulation.h"
+#include "transport/channels.h"
+
+const char* const kStationUsage =
+    "usage: pelor-station [--simulate N [--screenshot FILE.png]]\n"
+    "  --simulate N         give channels 0..N-1 simulated handsets on pseudo-terminals,\n"
+    "                       paced like UARTs at 1382400 baud (1 <= N <= 8); a demo image set\n"
+    "                       is generated when the job's code folder does not exist; the\n"
+    "                       settings are not saved on closing\n"
+    "  --screenshot FILE    with --simulate: press Download, save a picture of the window in\n"
+    "                       the middle of the run, let the run finish and exit\n";
+
+int STATION_ParseArgs(const std::vector<std::string>& args, StationOptions* options,
+                      std::string* error) {
+    StationOptions o;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "-h" || a == "--help") {
+            o.help = true;
+        } else if (a == "--simulate" || a == "--screenshot") {
+            if (i + 1 >= args.size()) {
+                *error = a + " needs a value";
+                return 0;
+            }
+            const std::string& value = args[++i];
+            if (a == "--screenshot") {
+                o.screenshot = value;
+                continue;
+            }
+            char* end = nullptr;
+            const long n = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || n < 1 || n > kChannels) {
+                *error = "--simulate takes a number of handsets from 1 to 8, not '" + value + "'";
+                return 0;
+            }
+            o.simulate = static_cast<int>(n);
+        } else {
+            *error = "unknown argument '" + a + "'";
+            return 0;
+        }
+    }
+    if (!o.screenshot.empty() && o.simulate == 0) {
+        *error = "--screenshot needs --simulate";
+        return 0;
+    }
+    *options = o;
+    return 1;
+}
+
+CStationApp::CStationApp(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QString::fromUtf8(kStationAppName));
+}
+
+int CStationApp::InitInstance() {
+    std::vector<std::string> args;
+    const QStringList all = arguments();
+    for (qsizetype i = 1; i < all.size(); ++i) args.push_back(all[i].toStdString());
+    StationOptions options;
+    std::string error;
+    if (!STATION_ParseArgs(args, &options, &error)) {
+        std::fprintf(stderr, "pelor-station: %s\n%s", error.c_str(), kStationUsage);
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(kStationUsage, stdout);
+        return 0;
+    }
+
+    CMainDlg dlg;
+    std::unique_ptr<StationSimulation> simulation;
+    if (options.simulate > 0) {
+        SimulationOptions so;
+        so.handsets = options.simulate;
+        so.screenshot = options.screenshot;
+        simulation = std::make_unique<StationSimulation>(dlg, so);
+        if (!simulation->Start(&error)) {
+            std::fprintf(stderr, "pelor-station: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    dlg.exec();
+    if (simulation) {
+        if (!simulation->Message().empty()) std::printf("%s\n", simulation->Message().c_str());
+        return simulation->ExitCode();
+    }
+    return 1;
+}

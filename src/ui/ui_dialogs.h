@@ -1,0 +1,40 @@
+#pragma once
+// The window's message boxes and file and folder pickers, behind one small interface: the real
+// Qt dialogs in the program, scripted answers in the tests. Every box carries the application's
+// name as its caption.
+#include <string>
+
+class QWidget;
+
+class UiDialogs {
+public:
+    virtual ~UiDialogs() = default;
+    // A notice with an OK button; returns when the operator has dismissed it.
+    virtual void Notice(const std::string& text) = 0;
+    // A question with Yes and No; true only for Yes.
+    virtual bool Confirm(const std::string& text) = 0;
+    // An existing file, or empty when cancelled. filter is "Text(*.ext)|*.ext||".
+    virtual std::string OpenFile(const std::string& filter, const std::string& defExt) = 0;
+    // A file to write, or empty when cancelled.
+    virtual std::string SaveFile(const std::string& filter, const std::string& defExt) = 0;
+    // A folder, or empty when cancelled. start: the folder (or a file in it) to open at.
+    virtual std::string BrowseFolder(const std::string& title, const std::string& start) = 0;
+};
+
+// The Qt dialogs, owned by the main window.
+class QtUiDialogs : public UiDialogs {
+public:
+    explicit QtUiDialogs(QWidget* owner) : owner_(owner) {}
+
+    void Notice(const std::string& text) override;
+    bool Confirm(const std::string& text) override;
+    std::string OpenFile(const std::string& filter, const std::string& defExt) override;
+    std::string SaveFile(const std::string& filter, const std::string& defExt) override;
+    std::string BrowseFolder(const std::string& title, const std::string& start) override;
+
+private:
+    QWidget* owner_;
+};
+
+// "Pelor Files(*.plr)|*.plr||" -> "Pelor Files (*.plr)"; several pairs are joined by ";;".
+std::string UI_QtFilter(const std::string& filter);
