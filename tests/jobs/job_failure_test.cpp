@@ -3,8 +3,6 @@
 // marked failed. The handset is the simulated one, told which fault to commit.
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "jobs/download_plan.h"
 #include "jobs/job_test_util.h"
 #include "sim/sim_flash.h"
@@ -222,8 +220,8 @@ TEST(JobFailure, CorruptedReplyFailsTheTransferOrTheExchangeItAnswers) {
         const char* ending;
     };
     for (const Case& c :
-         {Case{"corrupt-crc:WRITE:10", "ERR: [", R"(INIT_AMSS ERASE WRITE\*\d+ CLOSE GO$)"},
-          Case{"corrupt-crc:INIT_AMSS:1", "Init AMSS", R"(INIT_AMSS CLOSE\*2 GO$)"}}) {
+         {Case{"corrupt-crc:WRITE:10", "ERR: [", "WRITE WRITE CLOSE GO"},
+          Case{"corrupt-crc:INIT_AMSS:1", "Init AMSS", "INIT_AMSS CLOSE CLOSE GO"}}) {
         SCOPED_TRACE(c.fault);
         JobGuard guard;
         TempDir dir;
@@ -235,8 +233,8 @@ TEST(JobFailure, CorruptedReplyFailsTheTransferOrTheExchangeItAnswers) {
         Line line = RunOne(rec, kCh, WithFaults(c.fault));
 
         EXPECT_TRUE(StartsWith(rec.LastText(kCh), c.textPrefix)) << rec.LastText(kCh);
-        const std::string sequence = Sequence(SettledLog(*line));
-        EXPECT_TRUE(std::regex_search(sequence, std::regex(c.ending))) << sequence;
+        const std::string sequence = Sequence(SettledLog(*line), /*collapse=*/false);
+        EXPECT_TRUE(EndsWith(sequence, c.ending)) << sequence;
         EXPECT_EQ(line->GoCount(), 1);
         ExpectChannelEnded(kCh, 0);
     }

@@ -332,13 +332,14 @@ inline std::string NameOf(const SimRequest& r) {
     return name != nullptr ? name : "?";
 }
 
-// The request names in order, runs of one name as NAME*n: "UNLOCK VERSION WRITE*3 CLOSE".
-inline std::string Sequence(const std::vector<SimRequest>& log) {
+// The request names in order, runs of one name as NAME*n unless collapse is false:
+// "UNLOCK VERSION WRITE*3 CLOSE".
+inline std::string Sequence(const std::vector<SimRequest>& log, bool collapse = true) {
     std::string out;
     for (std::size_t i = 0; i < log.size();) {
         const std::string name = NameOf(log[i]);
         std::size_t n = 1;
-        while (i + n < log.size() && NameOf(log[i + n]) == name) ++n;
+        while (collapse && i + n < log.size() && NameOf(log[i + n]) == name) ++n;
         if (!out.empty()) out += ' ';
         out += name;
         if (n > 1) out += "*" + std::to_string(n);
