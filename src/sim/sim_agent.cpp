@@ -128,7 +128,9 @@ SimOutput SimAgent::OnFrame(std::span<const std::uint8_t> frame) {
         }
     }
 
-    if (unplug && !silent_) {
+    // Decoded for the log also when a fault keeps the request from being carried out.
+    const bool wellFormed = Decode(body, record);
+    if (unplug) {  // the cable goes whether or not the agent still talks
         unplugged_ = true;
         record.reply = SimReply::Unplugged;
         out.unplug = true;
@@ -136,20 +138,22 @@ SimOutput SimAgent::OnFrame(std::span<const std::uint8_t> frame) {
         return out;
     }
     if (goSilent) silent_ = true;
+    if (silent_) {
+        // A handset that has hung carries nothing out either.
+        record.reply = SimReply::Silent;
+        requests_.push_back(record);
+        return out;
+    }
 
-    // A refused or resend-asked request is decoded for the log but not carried out.
-    const bool wellFormed = Decode(body, record);
     std::chrono::microseconds work{0};
     const int reason = refuse   ? kReasonRefused
                        : resend ? kReasonResend
                                 : Execute(body, wellFormed, record, work);
-
-    if (silent_) {
-        record.reply = SimReply::Silent;
-    } else if (drop) {
+    if (drop) {
         record.reply = SimReply::Dropped;
     } else {
-        record.reply = reason == 0               ? (corrupt ? SimReply::CorruptCrc : SimReply::Ack)
+        record.reply = corrupt                   ? SimReply::CorruptCrc
+                       : reason == 0             ? SimReply::Ack
                        : reason == kReasonResend ? SimReply::NakResend
                                                  : SimReply::NakRefused;
         out.delay = work + delay;

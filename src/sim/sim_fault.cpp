@@ -103,10 +103,11 @@ int SIM_ParseDuration(std::string_view text, std::chrono::microseconds& duration
 }
 
 int SIM_ParseFault(std::string_view text, SimFault& fault, std::string& error) {
-    std::array<std::string_view, 5> parts{};
+    // KIND[:COMMAND[:WHICH[:VALUE]]]
+    std::array<std::string_view, 4> parts{};
     std::size_t count = 0;
     std::string_view rest = Trim(text);
-    while (true) {
+    for (bool more = true; more;) {
         const std::size_t colon = rest.find(':');
         if (count == parts.size()) {
             error = "too many ':' fields in fault '" + std::string(text) +
@@ -114,13 +115,8 @@ int SIM_ParseFault(std::string_view text, SimFault& fault, std::string& error) {
             return 0;
         }
         parts[count++] = Trim(rest.substr(0, colon));
-        if (colon == std::string_view::npos) break;
-        rest = rest.substr(colon + 1);
-    }
-    if (count > 4) {
-        error = "too many ':' fields in fault '" + std::string(text) +
-                "': KIND[:COMMAND[:WHICH[:VALUE]]]";
-        return 0;
+        more = colon != std::string_view::npos;
+        if (more) rest = rest.substr(colon + 1);
     }
 
     SimFault parsed;

@@ -10,7 +10,7 @@
 //            drop         carry the request out and send no reply at all
 //            garbage      send VALUE bytes (default 6) of line noise, never 0x7E, before the reply
 //            latency      hold the reply back for VALUE (required: 50ms, 2s, 500us; bare = ms)
-//            silent       from this request on, answer nothing, ever
+//            silent       from this request on, carry out and answer nothing, ever
 //            unplug       at this request the line goes away (the pseudo-terminal or the
 //                         descriptor is closed); the request is not answered
 //   COMMAND  a request name (WRITE, INIT_PBL, ERASE_NAND_EXCEPT_BACKUP ..., any case), a code

@@ -47,7 +47,7 @@ public:
     // The slave's path (/dev/pts/N) for the station; empty when serving a descriptor.
     const std::string& DevicePath() const { return devicePath_; }
 
-    // Ends the thread promptly (within one reply delay at most a few ms); idempotent.
+    // Ends the thread promptly, cutting short any reply delay; idempotent.
     void Stop();
     // Pulls the cable: closes the line (the station's reads then fail). Returns once closed.
     void Unplug();

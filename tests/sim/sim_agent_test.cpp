@@ -372,13 +372,18 @@ TEST(SimAgentFaults, SilentFromTheStartAnswersNothingAtAll) {
     EXPECT_EQ(st.agent.Requests()[0].reply, SimReply::Silent);
 }
 
-TEST(SimAgentFaults, SilentFromTheFirstVersionOnward) {
-    Station st(WithFaults("silent:VERSION:1"));
-    st.Accepted(SimBodyCode(kUnlock));
-    EXPECT_TRUE(st.Send(SimBodyVersion(DOWNLOADER_VERSION)).empty());
+TEST(SimAgentFaults, SilentFromTheFirstWriteOnwardCarriesNothingOut) {
+    Station st(WithFaults("silent:WRITE:1"));
+    st.Open();
+    st.Accepted(SimBodyArea(kInitAmss));
+    EXPECT_TRUE(st.Send(SimBodyWrite(0, SimPattern(10, 1))).empty());
     EXPECT_TRUE(st.Send(SimBodyCode(kClose)).empty());
-    EXPECT_TRUE(st.Send(SimBodyCode(kUnlock)).empty());
+    EXPECT_TRUE(st.Send(SimBodyCode(kGo)).empty());
     EXPECT_TRUE(st.agent.Silent());
+    EXPECT_FALSE(st.agent.Started());
+    EXPECT_EQ(st.agent.Flash().Read(kInitAmss, 0, 1), SimBytes{0xFF});
+    EXPECT_EQ(st.agent.Requests()[3].reply, SimReply::Silent);
+    EXPECT_EQ(st.agent.Requests()[3].dataSize, 10u);
 }
 
 TEST(SimAgentFaults, LatencyHoldsBackOnlyTheChosenReply) {
