@@ -33,6 +33,12 @@ Line RunSlots(Recorder& recorder, int ch, const std::vector<Slot>& slots) {
     return line;
 }
 
+// A tick counter about to wrap: the transfer reads it at its start and at its end.
+std::atomic<int> g_ticksRead{0};
+std::uint32_t WrappingTick() {
+    return g_ticksRead++ % 2 == 0 ? 0xFFFFFC18u : 0x00000BB8u;
+}
+
 std::vector<std::uint32_t> Addresses(const std::vector<SimRequest>& requests) {
     std::vector<std::uint32_t> out;
     for (const SimRequest& r : requests) out.push_back(r.address);
@@ -57,6 +63,21 @@ TEST(ImageTransfer, EmptyFileErasesAndWritesNothingAndCompletes) {
     ASSERT_EQ(progress.size(), 1u);  // the final one, which the window shows as "Done"
     EXPECT_EQ(progress[0].sent, 0);
     EXPECT_EQ(progress[0].size, 0);
+    ExpectChannelEnded(kCh, 1);
+}
+
+TEST(ImageTransfer, CompletionTimeSurvivesATickCounterWrap) {
+    JobGuard guard;
+    g_ticksRead = 0;
+    FLASH_DOWNLOADER_SetTickSource(&WrappingTick);
+    TempDir dir;
+    ASSERT_TRUE(WriteBytes(dir.File("one.mbn"), Pattern(100, 1)));
+    constexpr int kCh = 6;
+    Recorder rec;
+    Line line = RunSlots(rec, kCh, {{11, dir.File("one.mbn"), "0"}});
+
+    EXPECT_EQ(g_ticksRead.load(), 2);
+    EXPECT_EQ(rec.LastText(kCh), "Download Complete! [4 sec]");  // 0xFFFFFC18 to 0xBB8: 4000 ms
     ExpectChannelEnded(kCh, 1);
 }
 
