@@ -139,6 +139,13 @@ bool FLASH_DOWNLOADER_WaitAllAcked(int channel, int passes) {
         SERIAL_PORT_DoReading(channel);
         if (FN[channel].errorCount > 0) return false;
         if (AllAnswered(channel)) return true;
+        if (FN[channel].error_no != -1 && FN[channel].sendFailed == 0) {
+            // The handset asked for a frame again (the last blocks of an image, or this
+            // exchange's own request): send it, rather than let the exchange fail on a line
+            // glitch that the handset itself knows how to mend.
+            FLASH_DOWNLOADER_Resend(channel);
+            continue;
+        }
         if (!Active(channel)) return false;
         budget -= SERIAL_PORT_WaitPass(channel, budget);
     }

@@ -8,6 +8,7 @@
 #include "config/settings.h"
 #include "link/flash_downloader.h"
 #include "support/scripted_port.h"
+#include "transport/serial_port.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -162,6 +163,39 @@ TEST(Exchanges, FileSystemPreparationFollowsTheFormatOption) {
     EXPECT_EQ(ch.port().frames[1][1], 0xF1);
 }
 
+TEST(Exchanges, AnExchangeWhoseRequestIsAskedForAgainResendsItAndSucceeds) {
+    ScriptedChannel ch(kCh);
+    int n = 0;
+    ch.port().onFrame = [&](ScriptedPort& p, const Bytes& f) {
+        p.QueueReply(f[0], ++n == 1 ? 0x03 : 0x02, 1);
+    };
+    FLASH_DOWNLOADER_Reset(kCh);
+    ASSERT_EQ(FLASH_DOWNLOADER_EndImage(kCh), 1);
+    ASSERT_EQ(ch.port().frames.size(), 2u);
+    EXPECT_EQ(ch.port().frames[1][1], 0x78);
+    EXPECT_EQ(ch.port().frames[1][0], (ch.port().frames[0][0] + 1) & 3);
+    EXPECT_EQ(FN[kCh].errorCount, 0);
+}
+
+TEST(Exchanges, AResendAskedForAfterTheLastBlocksIsSentByTheNextExchange) {
+    // The handset asks for the last block again while END_IMAGE is already waiting.
+    ScriptedChannel ch(kCh);
+    int writes = 0;
+    ch.port().onFrame = [&](ScriptedPort& p, const Bytes& f) {
+        const bool refuse = f[1] == 0xDD && ++writes == 3;
+        p.QueueReply(f[0], refuse ? 0x03 : 0x02, 1);
+    };
+    FLASH_DOWNLOADER_Reset(kCh);
+    const Bytes block(16, 0x5A);
+    for (int i = 0; i < 3; ++i) FLASH_DOWNLOADER_Write(kCh, 0x4000 * i, 16, block);
+    ASSERT_EQ(FLASH_DOWNLOADER_EndImage(kCh), 1);
+    const auto& frames = ch.port().frames;
+    ASSERT_EQ(frames.size(), 5u);
+    EXPECT_EQ(frames[4][1], 0xDD) << "the refused block went out again";
+    EXPECT_EQ(Bytes(frames[4].begin() + 2, frames[4].end() - 2),
+              Bytes(frames[2].begin() + 2, frames[2].end() - 2));
+}
+
 TEST(Exchanges, CloseResendsWhatWasAskedForBeforeClosing) {
     ScriptedChannel ch(kCh);
     int n = 0;
@@ -169,10 +203,13 @@ TEST(Exchanges, CloseResendsWhatWasAskedForBeforeClosing) {
         p.QueueReply(f[0], ++n == 1 ? 0x03 : 0x02, 1);
     };
     FLASH_DOWNLOADER_Reset(kCh);
-    ASSERT_EQ(FLASH_DOWNLOADER_EndImage(kCh), 0) << "the resend is pending at the end of the wait";
-    // The failed exchange's close procedure resent END_IMAGE, had it acknowledged, then CLOSE.
+    const Bytes block(16, 0x11);
+    FLASH_DOWNLOADER_Write(kCh, 0, 16, block);
+    SERIAL_PORT_DoReading(kCh);
+    ASSERT_NE(FN[kCh].error_no, -1);
+    EXPECT_EQ(FLASH_DOWNLOADER_Close(kCh), 1);
     ASSERT_EQ(ch.port().frames.size(), 3u);
-    EXPECT_EQ(ch.port().frames[1][1], 0x78);
+    EXPECT_EQ(ch.port().frames[1][1], 0xDD);
     EXPECT_EQ(ch.port().frames[2][1], 0xC0);
     EXPECT_EQ(FN[kCh].sendFailed, 0);
 }
