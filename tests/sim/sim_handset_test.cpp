@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <thread>
 #include <poll.h>
 #include <sys/socket.h>
 #include <termios.h>
@@ -171,6 +173,10 @@ TEST(SimHandsetSocket, TheUnplugFaultPullsTheCableAtTheChosenWrite) {
     const SimBytes got = st.ReadFrames(5, milliseconds(2000));
     EXPECT_EQ(SimReplyFrames(got).size(), 4u);
     EXPECT_EQ(st.ReadResult(), 0);
+    // The station sees the line go before the handset has noted it: give it a moment.
+    const auto until = Clock::now() + milliseconds(2000);
+    while (!line.handset->Unplugged() && Clock::now() < until)
+        std::this_thread::sleep_for(milliseconds(1));
     EXPECT_TRUE(line.handset->Unplugged());
     EXPECT_EQ(line.handset->Requests().back().reply, SimReply::Unplugged);
 }
