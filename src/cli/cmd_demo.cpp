@@ -46,6 +46,14 @@ private:
 };
 
 int RunDemo(const DemoOptions& o) {
+#ifdef _WIN32
+    // The simulated handsets sit on pseudo-terminals, which Windows lacks.
+    (void)o;
+    std::fprintf(stderr,
+                 "error: the demo needs pseudo-terminals for its simulated handsets, which "
+                 "Windows lacks; run it on Linux, or flash handsets with `pelor flash`\n");
+    return 2;
+#else
     constexpr std::uint32_t kBaud = 1382400;
     const double lineLimit = kBaud / 10.0;  // bytes per second on the line
     TempFolder temp;
@@ -120,6 +128,7 @@ int RunDemo(const DemoOptions& o) {
     for (auto& h : handsets) h->Stop();
     std::printf("\n%d of %d handsets flashed and verified\n", verified, o.channels);
     return verified == o.channels ? 0 : 1;
+#endif
 }
 
 }  // namespace
