@@ -1,0 +1,90 @@
+// Many consecutive downloads of eight channels in one process: none fails, and from the first
+// runs to the last neither open descriptors nor resident memory grow. PELOR_SOAK_RUNS sets the
+// number of runs (100 for the full soak; CI runs a shorter one).
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "jobs/download_plan.h"
+#include "jobs/job_test_util.h"
+
+namespace jobs_test {
+namespace {
+
+int DescriptorCount() {
+    int n = 0;
+    DIR* dir = ::opendir("/proc/self/fd");
+    if (dir == nullptr) return -1;
+    while (dirent* e = ::readdir(dir))
+        if (e->d_name[0] != '.') ++n;
+    ::closedir(dir);
+    return n;
+}
+
+long ResidentKiB() {
+    long pages = 0, resident = 0;
+    std::FILE* f = std::fopen("/proc/self/statm", "r");
+    if (f == nullptr) return -1;
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = -1;
+    std::fclose(f);
+    return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+}
+
+int SoakRuns() {
+    const char* text = std::getenv("PELOR_SOAK_RUNS");
+    const int runs = text != nullptr ? std::atoi(text) : 12;
+    return runs >= 4 ? runs : 4;
+}
+
+}  // namespace
+
+TEST(Soak, ConsecutiveDownloadsNeitherFailNorLeak) {
+    JobGuard guard;
+    TempDir dir;
+    CodeSizes sizes;
+    sizes.amss = 0x70000 + 8 * kBlockSize + 100;
+    MakeCodeFolder(dir, "soak", sizes);
+    WriteBytes(dir.File("res.bin"), Pattern(50000, 77));
+    SETTINGS_CopyText(g_szEtc2File, dir.File("res.bin"));
+    DownloadControls controls;
+    controls.codeChecked = true;
+    controls.codeAddressText = g_szCodeAddress;
+    controls.resourceChecked = true;
+    std::string message;
+
+    std::vector<Line> lines;
+    Ports ports{};
+    for (int ch = 0; ch < kChannels; ++ch) {
+        lines.push_back(PtyLine());
+        ports[ch] = lines.back().port;
+    }
+    const int runs = SoakRuns();
+    const int settle = runs / 10 > 1 ? runs / 10 : 2;
+    int fdsAtSettle = 0;
+    long rssAtSettle = 0;
+    for (int run = 1; run <= runs; ++run) {
+        ASSERT_EQ(PELOR_FillImages(controls, &message), DOWNLOAD_READY) << message;
+        Recorder recorder;
+        RunChannels(recorder, ports);
+        for (int ch = 0; ch < kChannels; ++ch) {
+            ASSERT_EQ(g_nChannelResult[ch].load(), 1)
+                << "run " << run << " channel " << ch << ": " << recorder.LastText(ch);
+        }
+        if (run == settle) {
+            fdsAtSettle = DescriptorCount();
+            rssAtSettle = ResidentKiB();
+        }
+    }
+    for (int ch = 0; ch < kChannels; ++ch) EXPECT_TRUE(VerifyChannel(*lines[ch], ch).ok);
+    const int fds = DescriptorCount();
+    const long rss = ResidentKiB();
+    std::printf("soak: %d runs; descriptors %d -> %d; resident %ld KiB -> %ld KiB\n", runs,
+                fdsAtSettle, fds, rssAtSettle, rss);
+    EXPECT_EQ(fds, fdsAtSettle);
+    EXPECT_LT(rss - rssAtSettle, 2048) << "resident memory grew by more than 2 MiB";
+}
+
+}  // namespace jobs_test
