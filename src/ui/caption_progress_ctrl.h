@@ -22,6 +22,7 @@ public:
     // repaint follows at the next paint cycle, or at once with a repainting SetPos.
     void SetWindowText(const QString& text);
     void SetWindowText(const std::string& text) { SetWindowText(QString::fromStdString(text)); }
+    void setText(const QString& text) { SetWindowText(text); }
     QString GetWindowText() const { return m_strCaption; }
     // The caption, for accessibility tools and tests that read the bar as a progress bar.
     QString text() const override { return m_strCaption; }

@@ -17,7 +17,9 @@
 #include <QIcon>
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -137,8 +139,21 @@ private:
     // Closing the idle window: the settings are saved, then the dialog is gone.
     void OnDestroy();
 
-    Q_INVOKABLE int DeliverStatus(qulonglong wParam, qulonglong lParam);
-    Q_INVOKABLE void DeliverAlert(const QString& text);
+    // A worker's message or alert waiting for the window's thread; it lives on the worker's
+    // stack until the worker has seen done.
+    struct HandOver {
+        enum Kind { STATUS, ALERT } kind = STATUS;
+        std::uintptr_t wParam = 0;
+        const void* lParam = nullptr;
+        const std::string* text = nullptr;
+        long result = 0;
+        bool done = false;  // guarded by m_handOver
+    };
+    // Queues the item, has the window's thread handle it (the worker blocks meanwhile) and
+    // returns the handler's result.
+    long HandOverToWindow(HandOver& item);
+    // On the window's thread: handles every queued item in order.
+    Q_INVOKABLE void DeliverPending();
 
     std::unique_ptr<UiDialogs> m_ownDialogs;
     UiDialogs* m_dialogs = nullptr;
@@ -148,9 +163,11 @@ private:
     StatusBoard m_board;
     ExitFn m_exit;
     bool m_bSaveOnClose = true;
-    // Taken briefly by a worker before and after it hands a message over, and by the window
-    // at the start and end of handling it: the sender's data is published to the window's
-    // thread and the window's reads end before the sender goes on, in a way that race checkers
-    // see as well (the hand-over itself happens inside Qt).
+    // The hand-over between workers and the window's thread. Qt's blocking queued call
+    // wakes the window's thread and holds the worker; the items themselves pass through this
+    // queue under the mutex, so that their data is visibly published to the window's thread
+    // and handled before the worker goes on (race checkers see it too).
     std::mutex m_handOver;
+    std::condition_variable m_handed;
+    std::deque<HandOver*> m_pending;  // guarded by m_handOver
 };

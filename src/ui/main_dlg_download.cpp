@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 
 #include "caption_progress_ctrl.h"
 #include "config/settings.h"
@@ -76,37 +77,68 @@ long CMainDlg::OnStatusMessage(unsigned message, std::uintptr_t wParam, const vo
     // From the window's own thread (the resource builder, a removal during a run) the message
     // is handled here: a blocking hand-over to itself would never be taken.
     if (QThread::currentThread() == thread()) return OnDownloadStatus(wParam, lParam);
-    { std::lock_guard publish(m_handOver); }
-    int result = 0;
-    QMetaObject::invokeMethod(
-        this, "DeliverStatus", Qt::BlockingQueuedConnection, Q_RETURN_ARG(int, result),
-        Q_ARG(qulonglong, static_cast<qulonglong>(wParam)),
-        Q_ARG(qulonglong, static_cast<qulonglong>(reinterpret_cast<std::uintptr_t>(lParam))));
-    { std::lock_guard handled(m_handOver); }
-    return result;
-}
-
-int CMainDlg::DeliverStatus(qulonglong wParam, qulonglong lParam) {
-    { std::lock_guard received(m_handOver); }
-    const long result =
-        OnDownloadStatus(static_cast<std::uintptr_t>(wParam),
-                         reinterpret_cast<const void*>(static_cast<std::uintptr_t>(lParam)));
-    { std::lock_guard done(m_handOver); }
-    return static_cast<int>(result);
+    HandOver item;
+    item.kind = HandOver::STATUS;
+    item.wParam = wParam;
+    item.lParam = lParam;
+    return HandOverToWindow(item);
 }
 
 void CMainDlg::OnAlert(int /*channel*/, const char* text) {
-    const QString alert = QString::fromUtf8(text != nullptr ? text : "");
+    const std::string alert = text != nullptr ? text : "";
     if (QThread::currentThread() == thread()) {
-        DeliverAlert(alert);
+        m_dialogs->Notice(alert);
         return;
     }
     // The box is modal on the window's thread; its own event loop keeps the other channels'
     // messages flowing while this worker waits for the operator.
-    QMetaObject::invokeMethod(this, "DeliverAlert", Qt::BlockingQueuedConnection,
-                              Q_ARG(QString, alert));
+    HandOver item;
+    item.kind = HandOver::ALERT;
+    item.text = &alert;
+    HandOverToWindow(item);
 }
 
-void CMainDlg::DeliverAlert(const QString& text) {
-    m_dialogs->Notice(text.toStdString());
+long CMainDlg::HandOverToWindow(HandOver& item) {
+    {
+        std::lock_guard lock(m_handOver);
+        m_pending.push_back(&item);
+    }
+    // Returns once the window's thread has run DeliverPending, which takes every item queued
+    // so far; the wait below covers an item that a nested DeliverPending is still handling.
+    const bool invoked =
+        QMetaObject::invokeMethod(this, "DeliverPending", Qt::BlockingQueuedConnection);
+    std::unique_lock lock(m_handOver);
+    if (!invoked) {
+        const auto queued = std::find(m_pending.begin(), m_pending.end(), &item);
+        if (queued != m_pending.end()) {
+            m_pending.erase(queued);
+            return 0;
+        }
+    }
+    m_handed.wait(lock, [&item] { return item.done; });
+    return item.result;
+}
+
+void CMainDlg::DeliverPending() {
+    for (;;) {
+        HandOver* item = nullptr;
+        {
+            std::lock_guard lock(m_handOver);
+            if (m_pending.empty()) return;
+            item = m_pending.front();
+            m_pending.pop_front();
+        }
+        long result = 0;
+        if (item->kind == HandOver::STATUS) {
+            result = OnDownloadStatus(item->wParam, item->lParam);
+        } else {
+            m_dialogs->Notice(*item->text);
+        }
+        {
+            std::lock_guard lock(m_handOver);
+            item->result = result;
+            item->done = true;
+        }
+        m_handed.notify_all();
+    }
 }

@@ -20,7 +20,6 @@
 namespace {
 
 constexpr int kScreenshotPercent = 40;
-constexpr int kLargeImageBytes = 256 * 1024;
 
 std::string MakeTempFolder() {
     std::error_code ec;
@@ -144,8 +143,10 @@ void StationSimulation::RunUnattended() {
 void StationSimulation::OnChannelBar(int channel) {
     if (shotTaken_ || channel != 0) return;
     const CCaptionProgressCtrl* bar = dlg_.ChannelBar(0);
+    // The AMSS image is the long part of a run: the picture shows it on its way.
+    if (!bar->GetWindowText().startsWith(QStringLiteral("AMSS: "))) return;
     const long long range = static_cast<long long>(bar->Upper()) - bar->Lower();
-    if (range < kLargeImageBytes) return;
+    if (range <= 0) return;
     const long long done = static_cast<long long>(bar->Pos()) - bar->Lower();
     if (done * 100 >= range * kScreenshotPercent) SaveScreenshot();
 }

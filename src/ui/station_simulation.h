@@ -34,7 +34,7 @@ public:
     int Start(std::string* error);
 
     // The unattended run: presses Download, saves the picture during the run (or after it,
-    // when no image grew past 40 %), then ends the dialog.
+    // when the AMSS image showed no progress past 40 %), then ends the dialog.
     void RunUnattended();
 
     // 0 when the screenshot was saved and every channel finished; 1 otherwise.

@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "caption_progress_ctrl.h"
@@ -481,6 +482,16 @@ TEST_F(MainDlgTest, ClosingWhileIdleSavesTheSettingsAndTheJob) {
     const std::string job = ReadAll(Job());
     EXPECT_NE(job.find("ETC2CHECK=1"), std::string::npos) << job;
     EXPECT_NE(job.find("CODEFILE=/WZRTAll"), std::string::npos) << job;
+}
+
+TEST_F(MainDlgTest, ClosingWhenTheFilesCannotBeWrittenSaysSo) {
+    auto dlg = Start();
+    std::filesystem::create_directories(Job());  // a folder where the job file would go
+    dlg->show();
+    dlg->close();
+    ASSERT_EQ(dialogs_.notices.size(), 1u);
+    EXPECT_NE(dialogs_.notices[0].find("could not be saved"), std::string::npos);
+    EXPECT_TRUE(exitCodes_.empty());
 }
 
 TEST_F(MainDlgTest, EscapeClosesTheIdleWindowToo) {

@@ -14,3 +14,16 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+#if defined(__SANITIZE_THREAD__)
+// Qt's libraries (and the GLib event loop under them) are not built for the race checker: what they
+// do inside (posting an event to another thread, their thread pool for image work) is invisible to
+// it and would be reported as races. The window's own hand-over between workers and its thread uses
+// the standard library's mutex and condition variable, which the checker does see.
+extern "C" const char* __tsan_default_suppressions() {
+    return "called_from_lib:libQt6Core.so.6\n"
+           "called_from_lib:libQt6Gui.so.6\n"
+           "called_from_lib:libQt6Widgets.so.6\n"
+           "called_from_lib:libglib-2.0.so.0\n";
+}
+#endif
