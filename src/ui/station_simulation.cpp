@@ -29,12 +29,11 @@ std::string MakeTempFolder() {
     return pattern;
 }
 
-// "COM3 pts7" for /dev/pts/7: the selector says which pseudo-terminal a port number stands for.
-QString SelectorText(int port, const std::string& device) {
+// "pts7" for /dev/pts/7: which pseudo-terminal a port number stands for.
+std::string DeviceName(const std::string& device) {
     const std::string pts = "/dev/pts/";
-    const std::string name =
-        device.rfind(pts, 0) == 0 ? "pts" + device.substr(pts.size()) : PORTTABLE_ShortName(device);
-    return QStringLiteral("COM%1 %2").arg(port).arg(QString::fromStdString(name));
+    return device.rfind(pts, 0) == 0 ? "pts" + device.substr(pts.size())
+                                     : PORTTABLE_ShortName(device);
 }
 
 }  // namespace
@@ -95,6 +94,7 @@ int StationSimulation::Start(std::string* error) {
     // The handsets take port numbers 1, 2, ... of their own; no channel keeps an older port.
     PORTTABLE_Clear();
     for (int ch = 0; ch < kChannels; ++ch) dlg_.SetChannelPort(ch, 0);
+    std::string mapping;
     for (int ch = 0; ch < options_.handsets && ch < kChannels; ++ch) {
         SimOptions sim;
         sim.baud = options_.baud;
@@ -106,9 +106,14 @@ int StationSimulation::Start(std::string* error) {
             *error = "no port number for " + handset->DevicePath();
             return 0;
         }
+        // The selector keeps "COMn" (a longer entry would be cut in the closed list); its tip
+        // and the status line name the pseudo-terminal.
         QComboBox* selector = dlg_.PortSelector(ch);
-        if (port < selector->count())
-            selector->setItemText(port, SelectorText(port, handset->DevicePath()));
+        const QString device = QString::fromStdString(handset->DevicePath());
+        if (port < selector->count()) selector->setItemData(port, device, Qt::ToolTipRole);
+        selector->setToolTip(device);
+        mapping += (mapping.empty() ? "" : ", ") + std::string("COM") + std::to_string(port) + " " +
+                   DeviceName(handset->DevicePath());
         dlg_.SetChannelPort(ch, port);
         // Assigned automatically when Auto is on: the selector is then locked, as for a
         // device that arrives.
@@ -117,9 +122,10 @@ int StationSimulation::Start(std::string* error) {
     }
     dlg_.SetControlText(
         IDC_STATUS_LINE,
-        "Simulation: " + std::to_string(handsets_.size()) + " handsets on pseudo-terminals" +
-            (options_.baud != 0 ? ", paced at " + std::to_string(options_.baud) + " baud"
-                                : std::string()));
+        "Simulated handsets" +
+            (options_.baud != 0 ? " paced at " + std::to_string(options_.baud) + " baud"
+                                : std::string()) +
+            ": " + mapping);
 
     if (!options_.screenshot.empty()) {
         connect(&dlg_, &CMainDlg::ChannelBarChanged, this, &StationSimulation::OnChannelBar);

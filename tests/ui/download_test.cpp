@@ -116,7 +116,10 @@ TEST(DownloadTest, UnattendedSimulationSavesAPictureMidRunAndFinishes) {
         ASSERT_EQ(simulation.Start(&error), 1) << error;
         demo = simulation.DemoFolder();
         EXPECT_FALSE(demo.empty());  // the job's "/WZRTAll" does not exist
-        EXPECT_EQ(dlg.PortSelector(0)->currentText().left(8), QStringLiteral("COM1 pts"));
+        EXPECT_EQ(dlg.PortSelector(0)->currentText(), QStringLiteral("COM1"));
+        EXPECT_EQ(dlg.PortSelector(0)->toolTip().toStdString(),
+                  simulation.Handset(0)->DevicePath());
+        EXPECT_NE(dlg.ControlText(IDC_STATUS_LINE).find("COM2 pts"), std::string::npos);
         EXPECT_EQ(dlg.Port(1), 2);
         EXPECT_TRUE(dlg.Control(IDC_DOWNLOAD)->isEnabled());
         simulation.RunUnattended();
