@@ -53,6 +53,7 @@ void TraceFailure(int channel, const std::string& device, const SerialOpenFailur
 
 SerialHandle Failed(int channel, const std::string& device, const SerialOpenFailure& failure) {
     TraceFailure(channel, device, failure);
+    DBG_Trace("[Ch %d] open %s: %s\n", channel, device.c_str(), failure.reason.c_str());
     SetLastError(channel, failure.reason);
     return nullptr;
 }
