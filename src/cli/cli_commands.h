@@ -8,3 +8,4 @@ void CLI_AddSimulateCommand(CLI::App& app, int& exitCode);
 void CLI_AddPortsCommand(CLI::App& app, int& exitCode);
 void CLI_AddDemoCommand(CLI::App& app, int& exitCode);
 void CLI_AddBuildRscCommand(CLI::App& app, int& exitCode);
+void CLI_AddDoctorCommand(CLI::App& app, int& exitCode);

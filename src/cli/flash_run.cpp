@@ -15,6 +15,7 @@
 #include "jobs/runner.h"
 #include "link/image_table.h"
 #include "transport/port_table.h"
+#include "transport/serial_device.h"
 #include "transport/trace.h"
 
 namespace {
@@ -201,6 +202,7 @@ int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, Flas
         c.port = names[ch];
         c.ok = g_nChannelResult[ch] == 1;
         c.text = board.bars[ch].text;
+        if (!c.ok && c.text == "ERR: Open") c.why = SERIAL_DEVICE_LastError(ch);
         c.seconds = display.Seconds(ch);
         for (const IMAGE_ENTRY& e : g_ImageTable[ch]) c.bytes += e.nSent;
         outcome.ok = outcome.ok && c.ok;
@@ -222,6 +224,7 @@ int CLI_WriteReport(const std::string& path, const FlashOutcome& outcome, std::s
                                       {"port", c.port},
                                       {"ok", c.ok},
                                       {"text", c.text},
+                                      {"why", c.why},
                                       {"seconds", c.seconds},
                                       {"bytes", c.bytes}});
     }

@@ -25,6 +25,7 @@ struct ChannelOutcome {
     std::string port;
     bool ok = false;
     std::string text;  // the bar's last text
+    std::string why;   // why the port would not open ("permission denied", ...), else empty
     double seconds = 0;
     long long bytes = 0;  // image bytes handed to the link
 };
