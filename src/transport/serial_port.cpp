@@ -41,6 +41,13 @@ std::int64_t DefaultPassWait(int channel, std::int64_t maxMicros) {
     return elapsed;
 }
 
+// Closes the channel's port, if open, under the port mutex.
+void CloseUnderMutex(int channel) {
+    std::lock_guard lock(g_hPortMutex);
+    SerialHandle handle = g_hSerialDevice.Take(channel);
+    if (handle) SERIAL_DEVICE_Close(channel, std::move(handle));
+}
+
 void DefaultDelay(int, int milliseconds) {
     if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
@@ -75,11 +82,7 @@ int SERIAL_PORT_Start(int channel, int portNumber, int baudRate) {
 
 int SERIAL_PORT_Stop(int channel) {
     if (!IsChannel(channel)) return 0;
-    {
-        std::lock_guard lock(g_hPortMutex);
-        SerialHandle handle = g_hSerialDevice.Take(channel);
-        if (handle) SERIAL_DEVICE_Close(channel, std::move(handle));
-    }
+    CloseUnderMutex(channel);
     DBG_Trace(">> SERIAL_PORT_Stop()\n");
     return 1;
 }
@@ -105,9 +108,7 @@ int SERIAL_PORT_Open(int channel) {
 
 int SERIAL_PORT_Close(int channel) {
     if (!IsChannel(channel)) return 0;
-    std::lock_guard lock(g_hPortMutex);
-    SerialHandle handle = g_hSerialDevice.Take(channel);
-    if (handle) SERIAL_DEVICE_Close(channel, std::move(handle));
+    CloseUnderMutex(channel);
     return 1;
 }
 
@@ -134,11 +135,7 @@ int SERIAL_PORT_DoReading(int channel) {
     if (n > 0) return FRAME_Assemble(channel, area, 0, n);
     if (n == 0) return 0;
     DBG_Trace("[Ch %d] SERIAL_PORT_DoReading read_size < 0\n", channel);
-    {
-        std::lock_guard lock(g_hPortMutex);
-        SerialHandle handle = g_hSerialDevice.Take(channel);
-        if (handle) SERIAL_DEVICE_Close(channel, std::move(handle));
-    }
+    CloseUnderMutex(channel);
     return n;
 }
 
