@@ -18,7 +18,12 @@ namespace {
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);) {
+#ifdef _WIN32
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // a text file: CRLF
+#endif
+        lines.push_back(line);
+    }
     return lines;
 }
 
