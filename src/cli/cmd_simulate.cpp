@@ -11,8 +11,10 @@
 #endif
 
 #include "cli_commands.h"
+#include "config/atomic_file.h"
 #include "sim/sim_fault.h"
 #include "sim/sim_handset.h"
+#include "simulation_log.h"
 
 namespace {
 
@@ -23,7 +25,11 @@ struct SimulateOptions {
     std::string eraseLatency;
     std::string programLatency;
     std::string replyLatency;
+    std::string log;   // request log and flash digests, written when interrupted
+    std::string dump;  // folder for the written ranges' bytes, written when interrupted
 };
+
+#ifndef _WIN32
 
 // "[N=]SPEC": a fault for handset N, or for every handset.
 bool AddFault(const std::string& text, int count, std::vector<std::vector<SimFault>>& perHandset,
@@ -59,6 +65,38 @@ bool Duration(const std::string& text, std::chrono::microseconds& out, std::stri
     error = "not a duration: " + text;
     return false;
 }
+
+// What the handsets were asked and hold, for comparing runs: the log (one section per handset)
+// and each written range's bytes in a file of its own. 1 when everything was written.
+int WriteRecords(const SimulateOptions& o,
+                 const std::vector<std::unique_ptr<SimHandset>>& handsets) {
+    std::string log;
+    for (std::size_t i = 0; i < handsets.size(); ++i) {
+        const SimHandset& h = *handsets[i];
+        const auto read = [&h](std::uint8_t area, std::uint32_t address, std::size_t length) {
+            return h.ReadArea(area, address, length);
+        };
+        const std::vector<SimRequest> requests = h.Requests();
+        log += SIM_LogSection(static_cast<int>(i), requests, h.GoCount(), read);
+        if (o.dump.empty()) continue;
+        for (const SimWrittenRange& range : SIM_WrittenRanges(requests)) {
+            const std::string path = o.dump + "/" + SIM_DumpName(static_cast<int>(i), range);
+            const auto bytes = h.ReadArea(range.area, range.address, range.length);
+            std::string error;
+            if (!ATOMIC_WriteFile(path, bytes, &error)) {
+                std::fprintf(stderr, "error: %s\n", error.c_str());
+                return 0;
+            }
+        }
+    }
+    std::string error;
+    if (!o.log.empty() && !ATOMIC_WriteFile(o.log, log, &error)) {
+        std::fprintf(stderr, "error: %s\n", error.c_str());
+        return 0;
+    }
+    return 1;
+}
+#endif
 
 int RunSimulate(const SimulateOptions& o) {
 #ifdef _WIN32
@@ -107,7 +145,7 @@ int RunSimulate(const SimulateOptions& o) {
     int signal = 0;
     sigwait(&stopSignals, &signal);
     for (auto& h : handsets) h->Stop();
-    return 0;
+    return WriteRecords(o, handsets) ? 0 : 1;
 #endif
 }
 
@@ -139,5 +177,13 @@ void CLI_AddSimulateCommand(CLI::App& app, int& exitCode) {
         ->type_name("DURATION");
     cmd->add_option("--reply-latency", options->replyLatency, "Delay before every reply")
         ->type_name("DURATION");
+    cmd->add_option("--log", options->log,
+                    "When interrupted, write every handset's requests and a digest of each "
+                    "range its flash was written in to FILE")
+        ->type_name("FILE");
+    cmd->add_option("--dump", options->dump,
+                    "When interrupted, write the bytes of each range a handset's flash was "
+                    "written in to a file of its own in DIR (handsetN-AREA-0xADDRESS.bin)")
+        ->type_name("DIR");
     cmd->callback([options, &exitCode] { exitCode = RunSimulate(*options); });
 }
