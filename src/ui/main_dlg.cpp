@@ -216,11 +216,9 @@ void CMainDlg::SetControlText(int id, const std::string& text) {
 void CMainDlg::SetChannelPort(int channel, int port) {
     if (!IsChannel(channel)) return;
     m_nPort[channel] = port;
-    m_PortSelectors[channel]->setCurrentIndex(port >= 0 && port <= kPortEntries ? port : -1);
+    ShowPort(channel, port);
     if (port != 0) m_ChannelBars[channel]->SetWindowText(QStringLiteral("Ready..."));
-    bool any = false;
-    for (int p : m_nPort) any = any || p != 0;
-    EnableControl(IDC_DOWNLOAD, any);
+    EnableDownload(AnyPort());
 }
 
 void CMainDlg::SetExitHandler(ExitFn exitFn) {
@@ -272,6 +270,7 @@ bool CMainDlg::OnInitDialog() {
     // 9. The work folder, the port numbers' devices, the settings and the job.
     SETTINGS_InitDirectory();
     PORTTABLE_Load(SETTINGS_FilePath());
+    RefreshPortSelectors();
     ApplySettings(nullptr);
     return true;
 }

@@ -11,13 +11,17 @@
 //                          Area, Format
 //   main_dlg_download.cpp  Download, the status display, the delivery of workers' messages
 //   main_dlg_resource.cpp  Create Resource Binary
-// A further group of handlers goes into a file of its own, with its declarations below and
-// its lines in RouteNotifications.
+//   main_dlg_rows.cpp      the file and folder pickers, Erase NAND and the erase options
+//   main_dlg_jobs.cpp      Load and Save As of job files
+//   main_dlg_ports.cpp     the port selectors, Auto, device arrival and removal
+// The devices themselves are watched by DeviceWatcher (device_watcher.h), the folder browser is
+// CFolderBrowser (folder_browser.h).
 #include <QDialog>
 #include <QIcon>
 #include <array>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -35,6 +39,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class CCaptionProgressCtrl;
+class DeviceWatcher;
 class UiDialogs;
 struct DialogUnits;
 
@@ -114,13 +119,52 @@ public:
     // --- Create Resource Binary (main_dlg_resource.cpp) ------------------------------------
     void OnCreateResourceBinary();
 
+    // --- Image rows and options (main_dlg_rows.cpp) ----------------------------------------
+    void OnPickCodeFolder();
+    void OnPickFontFile();
+    void OnPickDataFile();
+    void OnPickEtc1File();
+    void OnPickResourceFile();
+    void OnEraseNand();
+    void OnEraseNone();
+    void OnEraseAll();
+    void OnEraseExceptBackup();
+
+    // --- Job files (main_dlg_jobs.cpp) -----------------------------------------------------
+    void OnLoadJob();
+    void OnSaveJobAs();
+
+    // --- Ports (main_dlg_ports.cpp) --------------------------------------------------------
+    void OnSelchangePort(int channel);
+    void OnAutoDetect();
+    // A serial device arrived or was removed: its port number, as the operating system's
+    // device-change broadcast names it.
+    void OnDeviceArrival(int port);
+    void OnDeviceRemoval(int port);
+    // The same for a device named by its path (the device watcher, the simulated session):
+    // an arrival gives the device its port number in the port table (a new one is kept), a
+    // removal of a device without a number is not this station's business.
+    void OnDeviceArrived(const std::string& device);
+    void OnDeviceRemoved(const std::string& device);
+    // The watcher's arrivals and removals go to OnDeviceArrived and OnDeviceRemoved.
+    void ConnectDeviceWatcher(DeviceWatcher& watcher);
+    // Puts the port table's devices into the selectors' entries ("COM3 ttyUSB0") and tips,
+    // and widens the opened lists to their longest entry.
+    void RefreshPortSelectors();
+
 signals:
     // A status message changed channel's bar (text, range and position are already set).
     void ChannelBarChanged(int channel);
+    // Download has started the channels (m_bRunning is 1).
+    void RunStarted();
 
 protected:
     void reject() override;
     void keyPressEvent(QKeyEvent* event) override;
+#if defined(_WIN32)
+    // The device-change broadcast reaches the window here.
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
+#endif
 
     int m_bRunning = 0;
     std::array<int, kChannels> m_nPort{};
@@ -138,6 +182,23 @@ private:
     bool OnInitDialog();
     // Closing the idle window: the settings are saved, then the dialog is gone.
     void OnDestroy();
+    // Enables or disables Download; during a run it stays disabled until the run ends.
+    void EnableDownload(bool enabled);
+    bool AnyPort() const;
+    // Channel loses its port: selector to "-----------" and enabled; the bar's text emptied
+    // unless keepText.
+    void ClearChannelPort(int channel, bool keepText);
+    // A channel's selector shows port (no entry above 30).
+    void ShowPort(int channel, int port);
+    // The selector's tip names the device of its current entry.
+    void UpdatePortTip(int channel);
+    // Puts a picked path into a text setting of the given capacity; a path that does not fit
+    // is refused with a notice rather than cut (0).
+    int TakePath(const std::string& path, char* setting, std::size_t capacity);
+    // The open-file dialog of a row's "...": the file goes into the setting and the bar's
+    // text. 1 when a file was taken (its path in *chosen when given).
+    int PickFile(const char* filter, const char* defExt, char* setting, std::size_t capacity,
+                 int bar, std::string* chosen = nullptr);
 
     // A worker's message or alert waiting for the window's thread; it lives on the worker's
     // stack until the worker has seen done.
@@ -171,3 +232,10 @@ private:
     std::condition_variable m_handed;
     std::deque<HandOver*> m_pending;  // guarded by m_handOver
 };
+
+// The port number of a device-change broadcast's port name: the decimal number from its fourth
+// character on ("COM7" -> 7); 0 when there is none.
+int UI_PortNumberFromName(const std::string& name);
+// How a selector entry names a device: "ttyUSB0" for /dev/ttyUSB0 or a link to it, "pts3" for
+// the pseudo-terminal /dev/pts/3.
+std::string UI_PortDeviceName(const std::string& device);

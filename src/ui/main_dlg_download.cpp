@@ -32,6 +32,7 @@ void CMainDlg::OnDownload() {
     if (PELOR_Start(this, WM_DOWNLOAD_STATUS, m_nPort, g_dwBaudRate.load()) == 0) return;
     m_bRunning = 1;
     EnableControl(IDC_DOWNLOAD, false);
+    emit RunStarted();
     PELOR_Run([this](std::chrono::milliseconds bound) { PumpEvents(bound); });
     if (m_bRunning == 1) {
         EnableControl(IDC_DOWNLOAD, true);

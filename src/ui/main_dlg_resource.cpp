@@ -1,37 +1,16 @@
 // Create Resource Binary: packs a folder the operator picks into VORODOV_rsc.bin in that
 // folder, on the window's thread, with the progress on channel 0's bar.
-#include <filesystem>
-
 #include "caption_progress_ctrl.h"
-#include "config/remembered_folders.h"
-#include "config/settings.h"
+#include "folder_browser.h"
 #include "main_dlg.h"
 #include "resources/resource_builder.h"
 #include "ui_dialogs.h"
 
-namespace {
-
-constexpr const char* kResourceFolderTitle = "Select Resource folder";
-
-// Where the folder browser opens: the folder of the last resource image picked, else the work
-// folder.
-std::string ResourceStartFolder() {
-    const std::string remembered = REG_ReadFolder(kRegRscFile);
-    if (!remembered.empty()) {
-        std::error_code ec;
-        const std::filesystem::path path(remembered);
-        if (std::filesystem::is_directory(path, ec)) return remembered;
-        if (path.has_parent_path()) return path.parent_path().string();
-    }
-    return g_szWorkDir;
-}
-
-}  // namespace
-
 void CMainDlg::OnCreateResourceBinary() {
     UpdateData(true);
-    const std::string folder = m_dialogs->BrowseFolder(kResourceFolderTitle, ResourceStartFolder());
-    if (folder.empty()) return;
+    CFolderBrowser browser(this, *m_dialogs);
+    if (browser.Browse(FOLDER_RESOURCE) == 0) return;
+    const std::string folder = browser.GetPath();
     m_dialogs->Notice(kResourceStartPrompt);
 
     CCaptionProgressCtrl* bar = m_ChannelBars[0];

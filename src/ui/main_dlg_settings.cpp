@@ -6,11 +6,11 @@
 #include "config/settings.h"
 #include "dialog_template.h"
 #include "main_dlg.h"
+#include "transport/port_table.h"
 #include "ui_dialogs.h"
 
 namespace {
 
-constexpr int kPortEntries = 30;
 constexpr const char* kBootAreaCodeAddress = "0";
 constexpr const char* kDefaultCodeAddress = "70000";
 
@@ -36,10 +36,11 @@ void CMainDlg::ApplySettings(const char* jobFile) {
     for (int ch = 0; ch < kChannels; ++ch) {
         const int port = autoDetect ? 0 : g_nChPort[static_cast<std::size_t>(ch)];
         m_nPort[ch] = port;
-        // A port above 30 has no entry: the selector shows none while the channel keeps it.
-        m_PortSelectors[ch]->setCurrentIndex(port >= 0 && port <= kPortEntries ? port : -1);
+        ShowPort(ch, port);
+        // A selector locked by an automatic assignment is free again once that is dropped.
+        m_PortSelectors[ch]->setEnabled(true);
     }
-    EnableControl(IDC_DOWNLOAD, g_bAutoDetect.load() == 0);
+    EnableDownload(g_bAutoDetect.load() == 0);
 
     SetCheck(IDC_CHANGE_BOOT_AREA, g_bChangeBootArea != 0);
     OnChangeBootArea();
@@ -72,7 +73,11 @@ int CMainDlg::CollectSettings() {
     SETTINGS_CopyText(g_szFontAddress, ControlText(IDC_FONT_ADDRESS));
     SETTINGS_CopyText(g_szEtc1Address, ControlText(IDC_ETC1_ADDRESS));
     SETTINGS_CopyText(g_szEtc2Address, ControlText(IDC_RESOURCE_ADDRESS));
-    return SETTINGS_Save();
+    const int saved = SETTINGS_Save();
+    // The port numbers saved above stand for the devices of the port table: it is saved with
+    // them, so a number given to a new device means the same device at the next start.
+    const int table = PORTTABLE_Save(SETTINGS_FilePath());
+    return saved != 0 && table != 0 ? 1 : 0;
 }
 
 void CMainDlg::OnCodeCheck() {

@@ -1,21 +1,48 @@
 #include "station_app.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
+#include "device_watcher.h"
 #include "main_dlg.h"
 #include "station_simulation.h"
 #include "transport/channels.h"
 
 const char* const kStationUsage =
-    "usage: pelor-station [--simulate N [--screenshot FILE.png]]\n"
+    "usage: pelor-station [--simulate N [--screenshot FILE.png]\n"
+    "                     [--simulate-unplug CH:SECONDS]]\n"
     "  --simulate N         give channels 0..N-1 simulated handsets on pseudo-terminals,\n"
     "                       paced like UARTs at 1382400 baud (1 <= N <= 8); a demo image set\n"
     "                       is generated when the job's code folder does not exist; the\n"
     "                       settings are not saved on closing\n"
     "  --screenshot FILE    with --simulate: press Download, save a picture of the window in\n"
-    "                       the middle of the run, let the run finish and exit\n";
+    "                       the middle of the run, let the run finish and exit\n"
+    "  --simulate-unplug CH:SECONDS\n"
+    "                       with --simulate: pull the cable of channel CH's handset (0 to N-1)\n"
+    "                       SECONDS (decimals allowed) after Download started; the window\n"
+    "                       sees the device removed and stops only that channel\n";
+
+namespace {
+
+// "CH:SECONDS": a channel 0..7 and a time from 0 to an hour, in seconds with decimals.
+bool ParseUnplug(const std::string& value, StationOptions* o) {
+    const auto colon = value.find(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == value.size()) return false;
+    const std::string ch = value.substr(0, colon), seconds = value.substr(colon + 1);
+    char* end = nullptr;
+    const long channel = std::strtol(ch.c_str(), &end, 10);
+    if (*end != '\0' || channel < 0 || channel >= kChannels) return false;
+    end = nullptr;
+    const double s = std::strtod(seconds.c_str(), &end);
+    if (*end != '\0' || !(s >= 0.0 && s <= 3600.0)) return false;
+    o->unplugChannel = static_cast<int>(channel);
+    o->unplugAfterMs = static_cast<int>(s * 1000.0 + 0.5);
+    return true;
+}
+
+}  // namespace
 
 int STATION_ParseArgs(const std::vector<std::string>& args, StationOptions* options,
                       std::string* error) {
@@ -24,6 +51,18 @@ int STATION_ParseArgs(const std::vector<std::string>& args, StationOptions* opti
         const std::string& a = args[i];
         if (a == "-h" || a == "--help") {
             o.help = true;
+        } else if (a == "--simulate-unplug") {
+            if (i + 1 >= args.size()) {
+                *error = a + " needs a value";
+                return 0;
+            }
+            if (!ParseUnplug(args[++i], &o)) {
+                *error =
+                    "--simulate-unplug takes CH:SECONDS (channel 0 to 7, seconds from 0 to "
+                    "3600), not '" +
+                    args[i] + "'";
+                return 0;
+            }
         } else if (a == "--simulate" || a == "--screenshot") {
             if (i + 1 >= args.size()) {
                 *error = a + " needs a value";
@@ -50,6 +89,13 @@ int STATION_ParseArgs(const std::vector<std::string>& args, StationOptions* opti
         *error = "--screenshot needs --simulate";
         return 0;
     }
+    if (o.unplugChannel >= 0 && o.unplugChannel >= o.simulate) {
+        *error = o.simulate == 0
+                     ? "--simulate-unplug needs --simulate"
+                     : "--simulate-unplug names channel " + std::to_string(o.unplugChannel) +
+                           ", which has no simulated handset";
+        return 0;
+    }
     *options = o;
     return 1;
 }
@@ -74,11 +120,17 @@ int CStationApp::InitInstance() {
     }
 
     CMainDlg dlg;
+    // Serial devices plugged in or pulled while the window is open.
+    DeviceWatcher watcher;
+    dlg.ConnectDeviceWatcher(watcher);
+    watcher.Start();
     std::unique_ptr<StationSimulation> simulation;
     if (options.simulate > 0) {
         SimulationOptions so;
         so.handsets = options.simulate;
         so.screenshot = options.screenshot;
+        so.unplugChannel = options.unplugChannel;
+        so.unplugAfter = std::chrono::milliseconds(options.unplugAfterMs);
         simulation = std::make_unique<StationSimulation>(dlg, so);
         if (!simulation->Start(&error)) {
             std::fprintf(stderr, "pelor-station: %s\n", error.c_str());

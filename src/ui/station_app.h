@@ -11,6 +11,8 @@ inline constexpr const char* kStationAppName = "pelor-station";
 struct StationOptions {
     int simulate = 0;        // simulated handsets on channels 0 .. simulate-1
     std::string screenshot;  // PNG taken in the middle of an unattended run (needs simulate)
+    int unplugChannel = -1;  // simulated handset whose cable is pulled during the run
+    int unplugAfterMs = 0;   // that long after Download started
     bool help = false;
 };
 

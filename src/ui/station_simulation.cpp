@@ -1,7 +1,6 @@
 #include "station_simulation.h"
 
 #include <QAbstractButton>
-#include <QComboBox>
 #include <QPixmap>
 #include <QSaveFile>
 #include <QTimer>
@@ -27,13 +26,6 @@ std::string MakeTempFolder() {
         (std::filesystem::temp_directory_path(ec) / "pelor-station-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) return {};
     return pattern;
-}
-
-// "pts7" for /dev/pts/7: which pseudo-terminal a port number stands for.
-std::string DeviceName(const std::string& device) {
-    const std::string pts = "/dev/pts/";
-    return device.rfind(pts, 0) == 0 ? "pts" + device.substr(pts.size())
-                                     : PORTTABLE_ShortName(device);
 }
 
 }  // namespace
@@ -94,6 +86,8 @@ int StationSimulation::Start(std::string* error) {
     // The handsets take port numbers 1, 2, ... of their own; no channel keeps an older port.
     PORTTABLE_Clear();
     for (int ch = 0; ch < kChannels; ++ch) dlg_.SetChannelPort(ch, 0);
+    dlg_.RefreshPortSelectors();
+    const bool autoDetect = dlg_.IsChecked(IDC_AUTO);
     std::string mapping;
     for (int ch = 0; ch < options_.handsets && ch < kChannels; ++ch) {
         SimOptions sim;
@@ -101,23 +95,21 @@ int StationSimulation::Start(std::string* error) {
         sim.seed = 0x5EED + static_cast<std::uint32_t>(ch);
         std::unique_ptr<SimHandset> handset = SimHandset::StartOnPty(sim, error);
         if (!handset) return 0;
-        const int port = PORTTABLE_Assign(handset->DevicePath());
-        if (port == 0) {
-            *error = "no port number for " + handset->DevicePath();
+        const std::string device = handset->DevicePath();
+        if (autoDetect) {
+            // Plugged in: Auto gives it the next free channel, as for a real device.
+            dlg_.OnDeviceArrived(device);
+        } else {
+            dlg_.SetChannelPort(ch, PORTTABLE_Assign(device));
+            dlg_.RefreshPortSelectors();
+        }
+        const int port = PORTTABLE_Find(device);
+        if (port == 0 || dlg_.Port(ch) != port) {
+            *error = "no channel for the simulated handset on " + device;
             return 0;
         }
-        // The selector keeps "COMn" (a longer entry would be cut in the closed list); its tip
-        // and the status line name the pseudo-terminal.
-        QComboBox* selector = dlg_.PortSelector(ch);
-        const QString device = QString::fromStdString(handset->DevicePath());
-        if (port < selector->count()) selector->setItemData(port, device, Qt::ToolTipRole);
-        selector->setToolTip(device);
         mapping += (mapping.empty() ? "" : ", ") + std::string("COM") + std::to_string(port) + " " +
-                   DeviceName(handset->DevicePath());
-        dlg_.SetChannelPort(ch, port);
-        // Assigned automatically when Auto is on: the selector is then locked, as for a
-        // device that arrives.
-        selector->setEnabled(!dlg_.IsChecked(IDC_AUTO));
+                   UI_PortDeviceName(device);
         handsets_.push_back(std::move(handset));
     }
     dlg_.SetControlText(
@@ -127,7 +119,12 @@ int StationSimulation::Start(std::string* error) {
                                 : std::string()) +
             ": " + mapping);
 
+    if (options_.unplugChannel >= 0) {
+        connect(&dlg_, &CMainDlg::RunStarted, this, &StationSimulation::OnRunStarted);
+    }
     if (!options_.screenshot.empty()) {
+        // The picture follows a channel whose cable stays in.
+        shotChannel_ = options_.unplugChannel == 0 ? 1 : 0;
         connect(&dlg_, &CMainDlg::ChannelBarChanged, this, &StationSimulation::OnChannelBar);
         // Runs once the dialog's event loop has started.
         QTimer::singleShot(0, this, &StationSimulation::RunUnattended);
@@ -138,17 +135,33 @@ int StationSimulation::Start(std::string* error) {
 void StationSimulation::RunUnattended() {
     dlg_.Button(IDC_DOWNLOAD)->click();  // returns when the run has ended
     if (!shotTaken_) SaveScreenshot();
+    // Every handset finished, except an unplugged one, which must not count as done.
     runOk_ = !handsets_.empty();
     for (std::size_t ch = 0; ch < handsets_.size(); ++ch) {
-        runOk_ = runOk_ && g_nChannelResult[ch].load() == 1;
+        const bool unplugged = handsets_[ch]->Unplugged();
+        runOk_ = runOk_ && (g_nChannelResult[ch].load() == 1) != unplugged;
     }
     if (shotSaved_ && !runOk_) message_ += " (a channel did not finish)";
     dlg_.done(QDialog::Accepted);
 }
 
+void StationSimulation::OnRunStarted() {
+    if (unplugScheduled_) return;
+    unplugScheduled_ = true;
+    const int channel = options_.unplugChannel;
+    QTimer::singleShot(options_.unplugAfter, this, [this, channel] { Unplug(channel); });
+}
+
+void StationSimulation::Unplug(int channel) {
+    SimHandset* handset = Handset(channel);
+    if (handset == nullptr || handset->Unplugged()) return;
+    handset->Unplug();
+    dlg_.OnDeviceRemoved(handset->DevicePath());
+}
+
 void StationSimulation::OnChannelBar(int channel) {
-    if (shotTaken_ || channel != 0) return;
-    const CCaptionProgressCtrl* bar = dlg_.ChannelBar(0);
+    if (shotTaken_ || channel != shotChannel_) return;
+    const CCaptionProgressCtrl* bar = dlg_.ChannelBar(channel);
     // The AMSS image is the long part of a run: the picture shows it on its way.
     if (!bar->GetWindowText().startsWith(QStringLiteral("AMSS: "))) return;
     const long long range = static_cast<long long>(bar->Upper()) - bar->Lower();

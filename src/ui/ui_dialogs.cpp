@@ -78,6 +78,9 @@ std::string QtUiDialogs::SaveFile(const std::string& filter, const std::string& 
     QFileDialog dialog(owner_, Caption());
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
+    // The window asks itself before it replaces a file (through this interface, so it can
+    // be scripted); the dialog must not ask as well.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     dialog.setNameFilter(QString::fromStdString(UI_QtFilter(filter)));
     if (defExt != "*") dialog.setDefaultSuffix(QString::fromStdString(defExt));
     return Run(dialog);

@@ -15,7 +15,8 @@ public:
     virtual bool Confirm(const std::string& text) = 0;
     // An existing file, or empty when cancelled. filter is "Text(*.ext)|*.ext||".
     virtual std::string OpenFile(const std::string& filter, const std::string& defExt) = 0;
-    // A file to write, or empty when cancelled.
+    // A file to write (a new name may be typed), or empty when cancelled. Asks nothing about
+    // an existing file: the caller does.
     virtual std::string SaveFile(const std::string& filter, const std::string& defExt) = 0;
     // A folder, or empty when cancelled. start: the folder (or a file in it) to open at.
     virtual std::string BrowseFolder(const std::string& title, const std::string& start) = 0;

@@ -116,7 +116,12 @@ TEST(DownloadTest, UnattendedSimulationSavesAPictureMidRunAndFinishes) {
         ASSERT_EQ(simulation.Start(&error), 1) << error;
         demo = simulation.DemoFolder();
         EXPECT_FALSE(demo.empty());  // the job's "/WZRTAll" does not exist
-        EXPECT_EQ(dlg.PortSelector(0)->currentText(), QStringLiteral("COM1"));
+        // Auto is on (no settings say otherwise): the handsets arrived and were assigned, and
+        // each entry names its pseudo-terminal.
+        EXPECT_EQ(dlg.PortSelector(0)->currentText().toStdString(),
+                  "COM1 " + UI_PortDeviceName(simulation.Handset(0)->DevicePath()));
+        EXPECT_FALSE(dlg.PortSelector(0)->isEnabled());
+        EXPECT_EQ(dlg.ChannelBar(1)->GetWindowText(), QStringLiteral("Ready..."));
         EXPECT_EQ(dlg.PortSelector(0)->toolTip().toStdString(),
                   simulation.Handset(0)->DevicePath());
         EXPECT_NE(dlg.ControlText(IDC_STATUS_LINE).find("COM2 pts"), std::string::npos);

@@ -29,6 +29,33 @@ TEST(StationArgsTest, SimulateAndScreenshot) {
     EXPECT_EQ(o.screenshot, "docs/station.png");
 }
 
+TEST(StationArgsTest, SimulatedUnplugNamesAChannelWithAHandsetAndATime) {
+    StationOptions o;
+    std::string error;
+    ASSERT_EQ(Parse({"--simulate", "3", "--simulate-unplug", "2:1.5"}, &o, &error), 1) << error;
+    EXPECT_EQ(o.unplugChannel, 2);
+    EXPECT_EQ(o.unplugAfterMs, 1500);
+    ASSERT_EQ(Parse({"--simulate-unplug", "0:0", "--simulate", "1"}, &o, &error), 1) << error;
+    EXPECT_EQ(o.unplugChannel, 0);
+    EXPECT_EQ(o.unplugAfterMs, 0);
+    const std::vector<std::vector<std::string>> bad = {
+        {"--simulate-unplug", "0:1"},                     // no simulation
+        {"--simulate", "2", "--simulate-unplug", "2:1"},  // channel 2 has no handset
+        {"--simulate", "2", "--simulate-unplug", "1"},
+        {"--simulate", "2", "--simulate-unplug", ":1"},
+        {"--simulate", "2", "--simulate-unplug", "1:"},
+        {"--simulate", "2", "--simulate-unplug", "1:-1"},
+        {"--simulate", "2", "--simulate-unplug", "1:nan"},
+        {"--simulate", "2", "--simulate-unplug", "x:1"},
+        {"--simulate", "2", "--simulate-unplug"},
+    };
+    for (const auto& args : bad) {
+        StationOptions rejected;
+        EXPECT_EQ(Parse(args, &rejected, &error), 0) << args.back();
+        EXPECT_FALSE(error.empty());
+    }
+}
+
 TEST(StationArgsTest, UsageErrorsAreRefused) {
     const std::vector<std::vector<std::string>> bad = {
         {"--simulate"},       {"--simulate", "0"},       {"--simulate", "9"},

@@ -32,11 +32,25 @@ bool ScriptedDialogs::Confirm(const std::string& text) {
     return answer;
 }
 
-std::string ScriptedDialogs::OpenFile(const std::string&, const std::string&) {
-    return {};
+namespace {
+
+std::string NextFile(std::deque<std::string>& files) {
+    if (files.empty()) return {};
+    std::string file = files.front();
+    files.pop_front();
+    return file;
 }
-std::string ScriptedDialogs::SaveFile(const std::string&, const std::string&) {
-    return {};
+
+}  // namespace
+
+std::string ScriptedDialogs::OpenFile(const std::string& filter, const std::string& defExt) {
+    opened.emplace_back(filter, defExt);
+    return NextFile(files);
+}
+
+std::string ScriptedDialogs::SaveFile(const std::string& filter, const std::string& defExt) {
+    saved.emplace_back(filter, defExt);
+    return NextFile(files);
 }
 
 std::string ScriptedDialogs::BrowseFolder(const std::string& title, const std::string& start) {

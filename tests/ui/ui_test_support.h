@@ -29,6 +29,9 @@ public:
     std::deque<bool> answers;  // Confirm answers in order; No when the script has run out
     std::vector<std::pair<std::string, std::string>> browsed;  // title, start
     std::string folder;                                        // what BrowseFolder returns
+    std::deque<std::string> files;  // OpenFile and SaveFile answers in order; then cancelled
+    std::vector<std::pair<std::string, std::string>> opened;  // filter, default extension
+    std::vector<std::pair<std::string, std::string>> saved;   // filter, default extension
     std::function<void()> onNotice;  // runs inside Notice (a box is "open" meanwhile)
 };
 

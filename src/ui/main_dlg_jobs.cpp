@@ -1,0 +1,59 @@
+// Load and Save As: job files (".plr") chosen in the file dialogs.
+#include <filesystem>
+
+#include "config/settings.h"
+#include "dialog_template.h"
+#include "main_dlg.h"
+#include "ui_dialogs.h"
+
+namespace {
+
+constexpr const char* kJobFilter = "Pelor Files(*.plr)|*.plr||";
+constexpr const char* kJobExtension = "plr";
+
+}  // namespace
+
+void CMainDlg::OnLoadJob() {
+    const std::string path = m_dialogs->OpenFile(kJobFilter, kJobExtension);
+    if (path.empty()) return;
+    if (TakePath(path, g_szJobFile, sizeof g_szJobFile) == 0) return;
+    SetControlText(IDC_JOB_FILE, path);
+    // The settings file is read again with the job: automatically assigned ports are dropped.
+    ApplySettings(path.c_str());
+}
+
+void CMainDlg::OnSaveJobAs() {
+    // A selected row needs its file and its address; the Resource row is not checked.
+    const struct {
+        int check;
+        const char* file;
+        int address;
+        const char* notice;
+    } rows[] = {
+        {IDC_CODE_CHECK, g_szCodeFile, IDC_CODE_ADDRESS, "Invalid Code Image/Address !"},
+        {IDC_FONT_CHECK, g_szFontFile, IDC_FONT_ADDRESS, "Invalid Font Image/Address !"},
+        {IDC_DATA_CHECK, g_szDataFile, IDC_DATA_ADDRESS, "Invalid Data Image/Address !"},
+        {IDC_ETC1_CHECK, g_szEtc1File, IDC_ETC1_ADDRESS, "Invalid Etc1 Image/Address !"},
+    };
+    for (const auto& row : rows) {
+        if (IsChecked(row.check) && (row.file[0] == '\0' || ControlText(row.address).empty())) {
+            m_dialogs->Notice(row.notice);
+            return;
+        }
+    }
+
+    const std::string path = m_dialogs->SaveFile(kJobFilter, kJobExtension);
+    if (path.empty()) return;
+    // A name may be typed; an existing file is replaced only when the operator says so.
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec)) {
+        const std::string name = std::filesystem::path(path).filename().string();
+        if (!m_dialogs->Confirm(name + " already exists. Replace it?")) return;
+    }
+    if (TakePath(path, g_szJobFile, sizeof g_szJobFile) == 0) return;
+    SetControlText(IDC_JOB_FILE, path);
+    if (CollectSettings() == 0) {
+        m_dialogs->Notice(std::string("The settings could not be saved to ") + SETTINGS_FilePath() +
+                          " and " + g_szJobFile + ".");
+    }
+}
