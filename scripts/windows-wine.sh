@@ -1,0 +1,63 @@
+# Sourced by scripts/windows and scripts/windows-e2e: one wine session for the Windows programs
+# of build-win64. Without care every wine start costs seconds (wine's services inherit the
+# caller's output pipe and the server lingers); the session makes it well under one:
+# the prefix is made once, a persistent server runs for the whole session with its output
+# away, and wineboot starts the services once.
+
+export WINEPREFIX="${WINEPREFIX:-$PWD/build-win64/wineprefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"  # no Mono or Gecko prompts
+
+WINE64=""
+WINESERVER=""
+for candidate in /usr/lib/wine/wine64 /usr/lib64/wine/wine64 "$(command -v wine64 || true)"; do
+  if [ -n "$candidate" ] && [ -x "$candidate" ]; then WINE64=$candidate; break; fi
+done
+for candidate in /usr/lib/wine/wineserver64 /usr/lib64/wine/wineserver64 \
+    "$(command -v wineserver64 || true)" "$(command -v wineserver || true)"; do
+  if [ -n "$candidate" ] && [ -x "$candidate" ]; then WINESERVER=$candidate; break; fi
+done
+if [ -z "$WINE64" ] || [ -z "$WINESERVER" ]; then
+  echo "windows: wine64 or wineserver not found (install wine and wine64)" >&2
+  exit 1
+fi
+
+# wine_session_start [COMn=DEVICE ...]: makes the prefix if needed, registers the given COM
+# ports (so that they are listed as wine's own; a dosdevices link alone can be opened but is
+# not listed) and starts the persistent server and the services.
+wine_session_start() {
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot --init >/dev/null 2>&1 </dev/null || true
+    "$WINESERVER" -w
+  fi
+  if [ $# -gt 0 ]; then
+    "$WINESERVER" -p >/dev/null 2>&1 </dev/null &
+    local port
+    for port in "$@"; do
+      "$WINE64" reg add 'HKLM\Software\Wine\Ports' /v "${port%%=*}" /d "${port#*=}" /f \
+        >/dev/null 2>&1 </dev/null
+    done
+    "$WINESERVER" -k >/dev/null 2>&1 || true
+    "$WINESERVER" -w
+  fi
+  "$WINESERVER" -p >/dev/null 2>&1 </dev/null &
+  wineboot >/dev/null 2>&1 </dev/null || true
+}
+
+wine_session_stop() {
+  "$WINESERVER" -k >/dev/null 2>&1 || true
+  "$WINESERVER" -w >/dev/null 2>&1 || true
+}
+
+# wine_map_com N DEVICE: COMn opens DEVICE (a dosdevices link).
+wine_map_com() {
+  ln -sfn "$2" "$WINEPREFIX/dosdevices/com$1"
+}
+
+# The Windows form of a path of this machine (wine's Z: drive is the root).
+wine_path() {
+  local path
+  path=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+  printf 'Z:%s' "${path//\//\\}"
+}
