@@ -33,12 +33,12 @@ void CLI_AddDoctorCommand(CLI::App& app, int& exitCode) {
         "holds a port, and whether ModemManager or brltty may claim newly plugged handsets. "
         "Exit status 0 when nothing stops a download, 1 otherwise.");
     auto options = std::make_shared<DiagOptions>();
-    cmd->add_option("--dev", options->devDir, "Device folder to scan")
-        ->capture_default_str()
-        ->group("");  // for tests and odd systems; not in the help
-    cmd->add_option("--proc", options->procDir, "Process folder to scan")
-        ->capture_default_str()
-        ->group("");
+    cmd->add_option("--dev", options->devDir, "The folder of the devices to check")
+        ->type_name("DIR")
+        ->capture_default_str();
+    cmd->add_option("--proc", options->procDir, "The folder of the processes to look through")
+        ->type_name("DIR")
+        ->capture_default_str();
     cmd->callback([options, &exitCode] {
         SETTINGS_InitDirectory();
         PORTTABLE_Load(SETTINGS_FilePath());
