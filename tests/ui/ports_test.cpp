@@ -445,6 +445,31 @@ TEST_F(PortsTest, WithoutUdevThePollingWatcherReportsDevicesPluggedAndPulled) {
     EXPECT_EQ(watcher.CurrentMode(), DeviceWatcher::Mode::None);
 }
 
+TEST_F(PortsTest, TheUdevMonitorIsTakenOnlyWhereUdevRuns) {
+    DeviceWatcherOptions options;
+    options.udevControl = folder_ / "udev-control";
+    DeviceWatcher watcher(options);
+    // No control socket: udev does not run, and its monitor would stay silent.
+    EXPECT_EQ(watcher.Start(), DeviceWatcher::Mode::Polling);
+    // With one, the monitor where this system lets it be had (the polling watcher otherwise);
+    // starting again releases the first.
+    WriteAll(folder_ / "udev-control", "");
+    const DeviceWatcher::Mode mode = watcher.Start();
+#if defined(PELOR_HAVE_UDEV)
+    EXPECT_NE(mode, DeviceWatcher::Mode::None);
+#else
+    EXPECT_EQ(mode, DeviceWatcher::Mode::Polling);
+#endif
+    EXPECT_EQ(watcher.Start(), mode);
+    RecordProperty("udev_monitor", mode == DeviceWatcher::Mode::Udev ? "yes" : "no");
+    watcher.Stop();
+    EXPECT_EQ(watcher.CurrentMode(), DeviceWatcher::Mode::None);
+    // Another device folder than /dev is never udev's.
+    options.devRoot = folder_.path();
+    DeviceWatcher elsewhere(options);
+    EXPECT_EQ(elsewhere.Start(), DeviceWatcher::Mode::Polling);
+}
+
 TEST_F(PortsTest, UdevEventsAreReportedUnderTheNamesAScanGives) {
     const std::string dev = MakeDevFolder();
     WriteAll(dev + "/tty1", "");  // a console: not a serial device of the station's
