@@ -129,7 +129,7 @@ TEST(Soak, ConsecutiveDownloadsNeitherFailNorLeak) {
         ports[ch] = PORTTABLE_Assign(child.paths()[ch]);
     }
     const int runs = SoakRuns();
-    const int settle = runs / 4 > 2 ? runs / 4 : 2;
+    const int settle = runs / 10 > 3 ? runs / 10 : 3;  // the 10th of 100
     int fdsAtSettle = 0;
     long rssAtSettle = 0;
     long long heapAtSettle = 0;
