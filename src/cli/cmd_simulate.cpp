@@ -31,11 +31,11 @@ struct SimulateOptions {
 
 #ifndef _WIN32
 
-// "[N=]SPEC": a fault for handset N, or for every handset.
+// "[N=]FAULT": a fault for handset N, or for every handset.
 bool AddFault(const std::string& text, int count, std::vector<std::vector<SimFault>>& perHandset,
               std::string& error) {
     int target = -1;
-    std::string spec = text;
+    std::string fault = text;
     const auto eq = text.find('=');
     if (eq != std::string::npos) {
         const std::string index = text.substr(0, eq);
@@ -43,15 +43,16 @@ bool AddFault(const std::string& text, int count, std::vector<std::vector<SimFau
             error = "a handset number before '=' must be a number: " + text;
             return false;
         }
-        target = std::stoi(index);
+        // At most three digits: the number is compared, never overflows.
+        target = index.size() > 3 ? count : std::stoi(index);
         if (target >= count) {
             error = "no handset " + index + " among " + std::to_string(count);
             return false;
         }
-        spec = text.substr(eq + 1);
+        fault = text.substr(eq + 1);
     }
     std::vector<SimFault> parsed;
-    if (!SIM_ParseFaults(spec, parsed, error)) return false;
+    if (!SIM_ParseFaults(fault, parsed, error)) return false;
     for (int i = 0; i < count; ++i) {
         if (target >= 0 && i != target) continue;
         perHandset[i].insert(perHandset[i].end(), parsed.begin(), parsed.end());
@@ -168,7 +169,7 @@ void CLI_AddSimulateCommand(CLI::App& app, int& exitCode) {
                     "A fault to commit, [N=]KIND[:COMMAND[:WHICH[:VALUE]]], for handset N or "
                     "all; KIND is refuse, nak-resend, corrupt-crc, drop, garbage, latency, "
                     "silent or unplug; e.g. 2=nak-resend:WRITE:40, refuse:INIT_PBL:1, silent")
-        ->type_name("SPEC");
+        ->type_name("FAULT");
     cmd->add_option("--erase-latency", options->eraseLatency,
                     "Time to erase each 16 KiB block (e.g. 2ms)")
         ->type_name("DURATION");
