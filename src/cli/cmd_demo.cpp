@@ -76,7 +76,7 @@ int RunDemo(const DemoOptions& o) {
         "AMSS, resource image)\n",
         root.c_str(), static_cast<unsigned long long>(images.bytes));
 
-    std::vector<std::unique_ptr<SimHandset>> handsets;
+    std::vector<std::unique_ptr<SimHandset> > handsets;
     FlashOptions flash;
     for (int i = 0; i < o.channels; ++i) {
         SimOptions options;

@@ -9,7 +9,8 @@
 // On failure *error (if given) says why.
 int ATOMIC_WriteFile(const std::string& path, std::span<const std::uint8_t> bytes,
                      std::string* error = nullptr);
-int ATOMIC_WriteFile(const std::string& path, const std::string& text, std::string* error = nullptr);
+int ATOMIC_WriteFile(const std::string& path, const std::string& text,
+                     std::string* error = nullptr);
 
 // Streaming form for large outputs: Open creates the temporary, Write appends, Commit flushes,
 // syncs and renames; the destructor (or Abort) removes an uncommitted temporary. Open, Write and

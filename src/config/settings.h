@@ -18,7 +18,7 @@ extern char g_szWorkDir[261];
 extern char g_szJobFile[264];
 extern std::atomic<int> g_bAutoDetect;
 extern std::array<int, kChannels> g_nChPort;
-extern std::atomic<int> g_nDelay;      // ms before every write to a port; read by the workers
+extern std::atomic<int> g_nDelay;  // ms before every write to a port; read by the workers
 extern std::atomic<int> g_dwBaudRate;
 extern int g_bChangeBootArea;
 extern int g_bEraseAllNand;
@@ -41,7 +41,7 @@ extern char g_szEtc2File[261];
 extern char g_szEtc2Address[35];
 extern char g_szImageBaseName[52];
 extern char g_szImageFolder[1024];
-extern std::atomic<int> g_bFormat;     // 1 at start; read by the workers at slot 13
+extern std::atomic<int> g_bFormat;  // 1 at start; read by the workers at slot 13
 
 // Copies text into a fixed buffer, cut to capacity - 1 characters; always NUL-terminates.
 void SETTINGS_CopyText(char* out, std::size_t capacity, const char* text);

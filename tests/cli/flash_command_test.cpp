@@ -233,8 +233,8 @@ TEST_F(PelorCommand, HelpIsCompleteForEveryCommand) {
 }
 
 TEST_F(PelorCommand, SimulateRefusesAFaultForAHandsetItDoesNotHave) {
-    for (const char* fault : {"2=silent", "99999999999999999999=silent", "x=silent", "=silent",
-                              "nonsense"}) {
+    for (const char* fault :
+         {"2=silent", "99999999999999999999=silent", "x=silent", "=silent", "nonsense"}) {
         CommandRun r = Pelor({"simulate", "--count", "2", "--fault", fault});
         EXPECT_EQ(r.status, 2) << fault << ": " << r.err;
         EXPECT_EQ(r.err.rfind("error: ", 0), 0u) << fault << ": " << r.err;

@@ -150,9 +150,10 @@ TEST(Soak, ConsecutiveDownloadsNeitherFailNorLeak) {
     const int fds = DescriptorCount();
     const long rss = ResidentKiB();
     const long long heap = HeapBytesInUse();
-    std::printf("soak: %d runs; descriptors %d -> %d; heap in use %lld -> %lld bytes; "
-                "resident %ld KiB -> %ld KiB\n",
-                runs, fdsAtSettle, fds, heapAtSettle, heap, rssAtSettle, rss);
+    std::printf(
+        "soak: %d runs; descriptors %d -> %d; heap in use %lld -> %lld bytes; "
+        "resident %ld KiB -> %ld KiB\n",
+        runs, fdsAtSettle, fds, heapAtSettle, heap, rssAtSettle, rss);
     EXPECT_EQ(fds, fdsAtSettle);
     if (heap >= 0 && heapAtSettle > 0) {
         EXPECT_LT(heap - heapAtSettle, 256 * 1024) << "the heap grew by more than 256 KiB";

@@ -2,14 +2,13 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-
-#include <thread>
 #include <poll.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <thread>
 
 #include "link/commands.h"
 #include "support/sim_frames.h"
