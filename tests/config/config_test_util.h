@@ -11,38 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace config_test {
 
-class TempDir {
-public:
-    TempDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string templ = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
-                            "/pelor-config-XXXXXX";
-        std::vector<char> name(templ.begin(), templ.end());
-        name.push_back('\0');
-        if (::mkdtemp(name.data()) != nullptr) path_ = name.data();
-    }
-    ~TempDir() {
-        if (path_.empty()) return;
-        std::error_code ec;
-        // Give back write access that a test may have taken away, then remove everything.
-        for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
-             !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-            if (it->is_directory(ec)) ::chmod(it->path().c_str(), 0700);
-        }
-        ::chmod(path_.c_str(), 0700);
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using ::TempDir;
 
 inline std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -30,6 +30,7 @@
 #include "sim/sim_fault.h"
 #include "sim/sim_handset.h"
 #include "sim/sim_names.h"
+#include "support/temp_dir.h"
 #include "transport/channel_wake.h"
 #include "transport/loopback_port.h"
 #include "transport/port_table.h"
@@ -177,29 +178,7 @@ public:
 
 // --- Files ---------------------------------------------------------------------------------
 
-class TempDir {
-public:
-    TempDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string templ =
-            std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") + "/pelor-jobs-XXXXXX";
-        std::vector<char> name(templ.begin(), templ.end());
-        name.push_back('\0');
-        if (::mkdtemp(name.data()) != nullptr) path_ = name.data();
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using ::TempDir;
 
 // Deterministic bytes that differ from block to block and from seed to seed.
 inline Bytes Pattern(std::size_t size, std::uint32_t seed) {

@@ -12,33 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
 #include "transport/serial_device.h"
 
 namespace transport_test {
 
-class TempDir {
-public:
-    TempDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string templ = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
-                            "/pelor-transport-XXXXXX";
-        std::vector<char> name(templ.begin(), templ.end());
-        name.push_back('\0');
-        if (::mkdtemp(name.data()) != nullptr) path_ = name.data();
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using ::TempDir;
 
 inline std::string ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
