@@ -20,8 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     constexpr int ch = 0;
     FRAME_Reset(ch);
     FLASH_DOWNLOADER_LinkStart(ch);
-    // Pretend a few requests are outstanding so replies have something to answer.
-    FN[ch].sentCount = FN[ch].replyCount + 3;
+    // Three requests outstanding (no port: they are numbered and recorded, not written), so
+    // that replies have something to answer.
+    const std::uint8_t block[4] = {1, 2, 3, 4};
+    for (int i = 0; i < 3; ++i) FLASH_DOWNLOADER_Write(ch, 0x4000u * i, 4, block);
     const int sentBefore = FN[ch].sentCount;
     int repliesBefore = FN[ch].replyCount;
     // Feed in pieces, so frames split across reads are exercised too.
@@ -40,10 +42,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(FRAME_AssemblerLength(ch) >= 0 && FRAME_AssemblerLength(ch) <= 16400);
         Check(FRAME_AssemblerState(ch) >= 0 && FRAME_AssemblerState(ch) <= 3);
         repliesBefore = fn.replyCount;
+        Check(fn.pendingCount >= 0 && fn.pendingCount <= 4);
+        // Done means done: counts that match, nothing to resend and no error can only mean that
+        // every request was acknowledged.
+        if (fn.sentCount == fn.replyCount && fn.pendingCount == 0 && fn.errorCount == 0) {
+            Check(FLASH_DOWNLOADER_Unconfirmed(ch) == 0);
+        }
     }
-    // A resend after any of it must end, sending at most one frame.
-    FN[ch].sendFailed = 1;  // no port: keep the send from waiting for window space
+    // A resend after any of it must end (the channel is not active, so a send that finds the
+    // window shut gives up at once), leaving nothing pending unless a send failed.
     FLASH_DOWNLOADER_Resend(ch);
-    Check(FN[ch].error_no == -1);
+    Check(FN[ch].pendingCount == 0 || FN[ch].sendFailed == 1);
+    Check((FN[ch].pendingCount == 0) == (FN[ch].error_no == -1));
     return 0;
 }

@@ -168,7 +168,7 @@ void CLI_AddSimulateCommand(CLI::App& app, int& exitCode) {
     cmd->add_option("--fault", options->faults,
                     "A fault to commit, [N=]KIND[:COMMAND[:WHICH[:VALUE]]], for handset N or "
                     "all; KIND is refuse, nak-resend, corrupt-crc, drop, garbage, latency, "
-                    "silent or unplug; e.g. 2=nak-resend:WRITE:40, refuse:INIT_PBL:1, silent")
+                    "silent, unplug or hold; e.g. 2=nak-resend:WRITE:40, refuse:INIT_PBL:1, silent")
         ->type_name("FAULT");
     cmd->add_option("--erase-latency", options->eraseLatency,
                     "Time to erase each 16 KiB block (e.g. 2ms)")

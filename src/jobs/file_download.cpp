@@ -9,6 +9,7 @@
 #include "transport/trace.h"
 
 std::array<std::atomic<int>, kChannels> g_nChannelResult{};
+std::array<std::atomic<int>, kChannels> g_nGoAnswered{};
 
 namespace {
 
@@ -87,6 +88,7 @@ const char* JOB_SlotText(int slot) {
 int FileDownload(int channel) {
     if (!IsChannel(channel)) return 0;
     g_nChannelResult[channel] = -1;
+    g_nGoAnswered[channel] = -1;
     STATUS_ChannelPrintf(channel, "Download Start");
     if (!SERIAL_PORT_Open(channel)) {
         STATUS_ChannelPrintf(channel, "ERR: Open");
@@ -110,8 +112,25 @@ int FileDownload(int channel) {
         // Blocks the handset never acknowledged (the resource image has no END_IMAGE).
         STATUS_ChannelPrintf(channel, "ERR: Close");
     }
-    if (!FLASH_DOWNLOADER_Go(channel)) DBG_Trace("FileDownload() => FLASH_DOWNLOADER_Go FALSE\n");
-    return Finish(channel, slotsOk && closeOk ? 1 : 0);
+    const bool goSent = FLASH_DOWNLOADER_Go(channel) != 0;
+    if (!goSent) DBG_Trace("FileDownload() => FLASH_DOWNLOADER_Go FALSE\n");
+    if (!slotsOk || !closeOk) return Finish(channel, 0);
+    if (!goSent) {
+        STATUS_ChannelPrintf(channel, "ERR: Go");
+        return Finish(channel, 0);
+    }
+    // Both went out without waiting; a handset that refuses either has not taken the images.
+    const FinalAnswers answers = FLASH_DOWNLOADER_WaitFinalAnswers(channel, kWaitShort);
+    g_nGoAnswered[channel] = answers.go == FinalAnswer::None ? 0 : 1;
+    if (answers.close == FinalAnswer::Refused) {
+        STATUS_ChannelPrintf(channel, "ERR: Close");
+        return Finish(channel, 0);
+    }
+    if (answers.go == FinalAnswer::Refused) {
+        STATUS_ChannelPrintf(channel, "ERR: Go");
+        return Finish(channel, 0);
+    }
+    return Finish(channel, 1);
 }
 
 int PELOR_CloseChannel(int channel) {

@@ -10,6 +10,11 @@
 // acknowledged everything; 0 when it failed; -1 before the job has ended.
 extern std::array<std::atomic<int>, kChannels> g_nChannelResult;
 
+// Whether the handset answered the job's final GO: 1 answered, 0 no answer within the grace
+// (a handset may reset on GO before it answers; the job still succeeds), -1 when the job did
+// not get as far as a successful close.
+extern std::array<std::atomic<int>, kChannels> g_nGoAnswered;
+
 // Worker body; returns the same value it stores in g_nChannelResult.
 int FileDownload(int channel);
 // Clears the channel's active flag, wakes its waits and closes its port. Returns 1.

@@ -6,6 +6,7 @@
 #include "config/settings.h"
 #include "jobs/status.h"
 #include "link/flash_downloader.h"
+#include "transport/serial_port.h"
 
 namespace {
 
@@ -28,10 +29,28 @@ void Finish(int channel, int end) {
     FLASH_DOWNLOADER_Send(channel, b.data, b.start, b.end);
 }
 
-// Requests without arguments.
+// Requests without arguments; 1 when the frame went out.
 int SendPlain(int channel, int commandIndex) {
-    Finish(channel, Begin(channel, commandIndex));
-    return 1;
+    const int end = Begin(channel, commandIndex);
+    TxBuffer& b = FLASH_DOWNLOADER_CurrentBuffer(channel);
+    b.end = end;
+    return FLASH_DOWNLOADER_Send(channel, b.data, b.start, b.end);
+}
+
+// The answer to a final request, once it is final: a "send that again" still pending is not.
+FinalAnswer Final(int channel, int sentAs) {
+    if (sentAs < 0) return FinalAnswer::NotSent;
+    switch (FLASH_DOWNLOADER_Answer(channel, sentAs)) {
+        case FrameAnswer::Ack:
+            return FinalAnswer::Acknowledged;
+        case FrameAnswer::Refused:
+            return FinalAnswer::Refused;
+        case FrameAnswer::None:
+        case FrameAnswer::Resend:
+        case FrameAnswer::Bad:  // spoilt on the line: says nothing about the request
+            break;
+    }
+    return FinalAnswer::None;
 }
 
 // Area requests: the code, address 0 and length 1.
@@ -135,7 +154,11 @@ int FLASH_DOWNLOADER_FsWrite(int channel, std::uint32_t address, int length,
 }
 
 int FLASH_DOWNLOADER_Go(int channel) {
-    return SendPlain(channel, CMD_GO);
+    FlashLink& fn = FN[channel];
+    const int count = fn.sentCount;
+    const int sent = SendPlain(channel, CMD_GO);
+    fn.goSentAs = sent ? count : -1;
+    return sent;
 }
 
 int FLASH_DOWNLOADER_Unlock(int channel) {
@@ -175,12 +198,37 @@ int FLASH_DOWNLOADER_Close(int channel) {
     int allAnswered = 0;
     if (fn.sendFailed == 0) {
         FLASH_DOWNLOADER_Resend(channel);
-        if (FLASH_DOWNLOADER_WaitAllAcked(channel, kWaitShort)) {
+        if (FLASH_DOWNLOADER_WaitAllAcked(channel, kWaitShort) &&
+            FLASH_DOWNLOADER_Unconfirmed(channel) == 0) {
+            // Every content sent was acknowledged after its last sending.
             allAnswered = 1;
         } else {
             fn.sendFailed = 1;
         }
     }
-    SendPlain(channel, CMD_CLOSE);
-    return allAnswered;
+    const int count = fn.sentCount;
+    const int sent = SendPlain(channel, CMD_CLOSE);
+    fn.closeSentAs = sent ? count : -1;
+    // A CLOSE that never went out does not close anything.
+    return allAnswered && sent ? 1 : 0;
+}
+
+FinalAnswers FLASH_DOWNLOADER_WaitFinalAnswers(int channel, int passes) {
+    FlashLink& fn = FN[channel];
+    FinalAnswers answers;
+    std::int64_t budget = static_cast<std::int64_t>(passes) * 1000;
+    for (;;) {
+        SERIAL_PORT_DoReading(channel);
+        // A line glitch on CLOSE or GO is mended as on any other request.
+        if (fn.pendingCount > 0 && fn.sendFailed == 0) FLASH_DOWNLOADER_Resend(channel);
+        answers.close = Final(channel, fn.closeSentAs);
+        answers.go = Final(channel, fn.goSentAs);
+        const bool closeDone = answers.close != FinalAnswer::None;
+        const bool goDone = answers.go != FinalAnswer::None;
+        if ((closeDone && goDone) || budget <= 0) break;
+        if (g_bChannelActive[channel].load(std::memory_order_relaxed) == 0) break;
+        if (SERIAL_PORT_IsGone(channel)) break;
+        budget -= SERIAL_PORT_WaitPass(channel, budget);
+    }
+    return answers;
 }

@@ -78,5 +78,20 @@ int FLASH_DOWNLOADER_Area(int channel, int commandIndex);
 int FLASH_DOWNLOADER_FsPrepare(int channel);
 int FLASH_DOWNLOADER_EndImage(int channel);
 // Close procedure: resend what was asked for and wait (unless a send already failed), then
-// CLOSE. Returns 1 when everything sent was acknowledged before CLOSE went out, else 0.
+// CLOSE. Returns 1 when everything sent was acknowledged and CLOSE went out, else 0.
 int FLASH_DOWNLOADER_Close(int channel);
+
+// What the handset said to the job's final CLOSE or GO.
+enum class FinalAnswer {
+    None,  // no answer within the grace (a handset may reset on GO before answering)
+    Acknowledged,
+    Refused,  // a negative acknowledge
+    NotSent,  // the request never went out
+};
+struct FinalAnswers {
+    FinalAnswer close = FinalAnswer::None;
+    FinalAnswer go = FinalAnswer::None;
+};
+// After the final CLOSE and GO went out (both sent without waiting): reads their answers for at
+// most passes, ending as soon as both have arrived, so a healthy handset adds milliseconds.
+FinalAnswers FLASH_DOWNLOADER_WaitFinalAnswers(int channel, int passes);

@@ -33,12 +33,22 @@ std::uint8_t Nak() {
     return g_NakCode.load(std::memory_order_relaxed);
 }
 
+int Slot(int count) {
+    return ((count % kLedgerSize) + kLedgerSize) % kLedgerSize;
+}
+
+bool IsPending(const FlashLink& fn, int sequence) {
+    for (int i = 0; i < fn.pendingCount; ++i)
+        if ((fn.pending[i] & 3) == sequence) return true;
+    return false;
+}
+
 // The window condition, tested after the frame being sent has been counted: at most three
 // unanswered frames, and the sequence number the next frame will take was last acknowledged.
 bool WindowOpen(int channel) {
     FlashLink& fn = FN[channel];
     const int next = fn.sentCount & 3;
-    if (fn.slotState[next] == Nak() && fn.error_no != -1 && (fn.error_no & 3) == next) {
+    if (fn.slotState[next] == Nak() && IsPending(fn, next)) {
         // The handset asked for that frame again: it has answered it, and its content will go
         // out again under a new number, so the number is free.
         fn.slotState[next] = Ack();
@@ -48,7 +58,44 @@ bool WindowOpen(int channel) {
 
 bool AllAnswered(int channel) {
     const FlashLink& fn = FN[channel];
-    return fn.sentCount == fn.replyCount && fn.error_no == -1;
+    return fn.sentCount == fn.replyCount && fn.pendingCount == 0;
+}
+
+// Ledger: a content goes out for the first time. CLOSE and GO end the job and carry nothing
+// to confirm; their answers are read after them, within a grace of their own.
+void LedgerAdd(FlashLink& fn, int count, std::uint8_t code) {
+    fn.content[Slot(count)] = count;
+    fn.answer[Slot(count)] = FrameAnswer::None;
+    if (code == FLASH_DOWNLOADER_GetCode(CMD_CLOSE) || code == FLASH_DOWNLOADER_GetCode(CMD_GO)) {
+        return;
+    }
+    if (fn.unconfirmedCount == static_cast<int>(fn.unconfirmed.size())) {
+        // More unconfirmed contents than a sound link can ever have: never forget one.
+        ++fn.errorCount;
+        return;
+    }
+    fn.unconfirmed[fn.unconfirmedCount++] = count;
+}
+
+// Ledger: the frame sent under count was acknowledged; its content is confirmed.
+void LedgerConfirm(FlashLink& fn, int count) {
+    const int content = fn.content[Slot(count)];
+    for (int i = 0; i < fn.unconfirmedCount; ++i) {
+        if (fn.unconfirmed[i] != content) continue;
+        for (int j = i + 1; j < fn.unconfirmedCount; ++j) fn.unconfirmed[j - 1] = fn.unconfirmed[j];
+        --fn.unconfirmedCount;
+        return;
+    }
+}
+
+// Removes and returns the oldest pending resend, or -1.
+int TakePending(FlashLink& fn) {
+    if (fn.pendingCount == 0) return -1;
+    const int count = fn.pending[0];
+    for (int i = 1; i < fn.pendingCount; ++i) fn.pending[i - 1] = fn.pending[i];
+    --fn.pendingCount;
+    if (fn.pendingCount == 0) fn.error_no = -1;
+    return count;
 }
 
 bool Active(int channel) {
@@ -82,6 +129,11 @@ void FLASH_DOWNLOADER_Reset(int channel) {
     fn.errorCount = 0;
     fn.sendFailed = 0;
     fn.slotState.fill(Ack());
+    fn.pendingCount = 0;
+    fn.unconfirmedCount = 0;
+    fn.answer.fill(FrameAnswer::None);
+    fn.closeSentAs = -1;
+    fn.goSentAs = -1;
 }
 
 void FLASH_DOWNLOADER_NewBuffer(int channel) {
@@ -100,24 +152,42 @@ int FLASH_DOWNLOADER_HeaderLength(int channel) {
     return g_Link[channel].headerLength;
 }
 
-void FLASH_DOWNLOADER_Send(int channel, std::span<std::uint8_t> data, int start, int end) {
+namespace {
+
+// Numbers, checksums and sends one frame whose content first went out under contentCount (the
+// frame's own count for a new request).
+int SendNumbered(int channel, std::span<std::uint8_t> data, int start, int end, bool resend,
+                 int contentCount) {
     if (!IsChannel(channel) || start < 0 || end < start || end > kMaxRequestEnd ||
         static_cast<std::size_t>(end) + 2 > data.size()) {
-        return;
+        return 0;
     }
     FlashLink& fn = FN[channel];
     const int count = fn.sentCount;
     data[0] = static_cast<std::uint8_t>(count & 3);
     fn.slotState[count & 3] = 0;
     ++fn.sentCount;
+    if (resend) {
+        fn.content[Slot(count)] = contentCount;
+        fn.answer[Slot(count)] = FrameAnswer::None;
+    } else {
+        LedgerAdd(fn, count, data[start]);
+    }
     TxBuffer& buffer = FLASH_DOWNLOADER_CurrentBuffer(channel);
     if (data.data() == buffer.data.data()) buffer.sentAs = count;
     CRC16_Append(data, start, end - start);
     if (!FLASH_DOWNLOADER_WaitWindow(channel, kWindowPasses)) {
         fn.sendFailed = 1;
-        return;
+        return 0;
     }
     FRAME_Send(channel, data, 0, end + 2);
+    return 1;
+}
+
+}  // namespace
+
+int FLASH_DOWNLOADER_Send(int channel, std::span<std::uint8_t> data, int start, int end) {
+    return SendNumbered(channel, data, start, end, false, 0);
 }
 
 bool FLASH_DOWNLOADER_WaitWindow(int channel, int passes) {
@@ -126,7 +196,7 @@ bool FLASH_DOWNLOADER_WaitWindow(int channel, int passes) {
     while (budget > 0) {
         SERIAL_PORT_DoReading(channel);
         if (WindowOpen(channel)) return true;
-        if (!Active(channel)) return false;
+        if (!Active(channel) || SERIAL_PORT_IsGone(channel)) return false;
         budget -= SERIAL_PORT_WaitPass(channel, budget);
     }
     return false;
@@ -139,14 +209,16 @@ bool FLASH_DOWNLOADER_WaitAllAcked(int channel, int passes) {
         SERIAL_PORT_DoReading(channel);
         if (FN[channel].errorCount > 0) return false;
         if (AllAnswered(channel)) return true;
-        if (FN[channel].error_no != -1 && FN[channel].sendFailed == 0) {
-            // The handset asked for a frame again (the last blocks of an image, or this
-            // exchange's own request): send it, rather than let the exchange fail on a line
+        // A frame that never went out is never answered.
+        if (FN[channel].sendFailed != 0 && FN[channel].pendingCount == 0) return false;
+        if (FN[channel].pendingCount > 0 && FN[channel].sendFailed == 0) {
+            // The handset asked for frames again (the last blocks of an image, or this
+            // exchange's own request): send them, rather than let the exchange fail on a line
             // glitch that the handset itself knows how to mend.
             FLASH_DOWNLOADER_Resend(channel);
             continue;
         }
-        if (!Active(channel)) return false;
+        if (!Active(channel) || SERIAL_PORT_IsGone(channel)) return false;
         budget -= SERIAL_PORT_WaitPass(channel, budget);
     }
     return false;
@@ -155,31 +227,61 @@ bool FLASH_DOWNLOADER_WaitAllAcked(int channel, int passes) {
 void FLASH_DOWNLOADER_Resend(int channel) {
     if (!IsChannel(channel)) return;
     FlashLink& fn = FN[channel];
-    if (fn.error_no == -1) return;
-    // Look through the four buffers, from the current one on, for the frame asked for.
     LinkData& link = g_Link[channel];
-    bool found = false;
-    for (int tries = 0; tries < kTxBuffers; ++tries) {
-        const TxBuffer& b = link.buffers[link.current];
-        if (b.sentAs == fn.error_no && b.data[0] == (fn.error_no & 3)) {
-            found = true;
-            break;
+    // Sending may read replies that ask for more frames again: go on until none is left, or a
+    // send fails (then the exchange fails, and nothing pending is reported done).
+    for (int asked = TakePending(fn); asked != -1; asked = TakePending(fn)) {
+        // Look through the four buffers, from the current one on, for the frame asked for.
+        bool found = false;
+        for (int tries = 0; tries < kTxBuffers; ++tries) {
+            const TxBuffer& b = link.buffers[link.current];
+            if (b.sentAs == asked && b.data[0] == (asked & 3)) {
+                found = true;
+                break;
+            }
+            FLASH_DOWNLOADER_NewBuffer(channel);
         }
-        FLASH_DOWNLOADER_NewBuffer(channel);
+        if (!found) {
+            // The frame is no longer held: nothing can be resent, and the exchange must fail.
+            DBG_Trace("FLASH_DOWNLOADER_Resend() frame %d not held\n", asked);
+            ++fn.errorCount;
+            continue;
+        }
+        // The refused frame's number is answered; its content goes out under the next number.
+        if (fn.slotState[asked & 3] == Nak()) fn.slotState[asked & 3] = Ack();
+        TxBuffer& b = link.buffers[link.current];
+        b.data[0] = static_cast<std::uint8_t>(fn.sentCount & 3);
+        if (!SendNumbered(channel, b.data, b.start, b.end, true, fn.content[Slot(asked)])) break;
     }
-    const int asked = fn.error_no;
-    fn.error_no = -1;
-    if (!found) {
-        // The frame is no longer held: nothing can be resent, and the exchange must fail.
-        DBG_Trace("FLASH_DOWNLOADER_Resend() frame %d not held\n", asked);
+}
+
+int FLASH_DOWNLOADER_Unconfirmed(int channel) {
+    if (!IsChannel(channel)) return 0;
+    return FN[channel].unconfirmedCount;
+}
+
+FrameAnswer FLASH_DOWNLOADER_Answer(int channel, int contentCount) {
+    if (!IsChannel(channel) || contentCount < 0) return FrameAnswer::None;
+    const FlashLink& fn = FN[channel];
+    // The latest frame that carried this content.
+    for (int f = fn.sentCount - 1; f >= contentCount && fn.sentCount - f <= kLedgerSize; --f) {
+        if (fn.content[Slot(f)] == contentCount) return fn.answer[Slot(f)];
+    }
+    return FrameAnswer::None;
+}
+
+void FLASH_DOWNLOADER_MarkResend(int channel, int count) {
+    if (!IsChannel(channel)) return;
+    FlashLink& fn = FN[channel];
+    fn.error_no = count;
+    if (fn.pendingCount == static_cast<int>(fn.pending.size())) {
+        // More frames asked for than the buffers hold: the oldest can no longer be resent.
+        DBG_Trace("FLASH_DOWNLOADER_MarkResend() frame %d not held\n", fn.pending[0]);
+        TakePending(fn);
+        fn.error_no = count;
         ++fn.errorCount;
-        return;
     }
-    // The refused frame's number is answered; its content goes out under the next number.
-    if (fn.slotState[asked & 3] == Nak()) fn.slotState[asked & 3] = Ack();
-    TxBuffer& b = link.buffers[link.current];
-    b.data[0] = static_cast<std::uint8_t>(fn.sentCount & 3);
-    FLASH_DOWNLOADER_Send(channel, b.data, b.start, b.end);
+    fn.pending[fn.pendingCount++] = count;
 }
 
 void FLASH_DOWNLOADER_Receive(int channel, std::span<const std::uint8_t> frame, int start,
@@ -194,6 +296,7 @@ void FLASH_DOWNLOADER_Receive(int channel, std::span<const std::uint8_t> frame, 
     if (length < link.headerLength + 2) return;
     const int n = fn.replyCount;
     ++fn.replyCount;
+    if (n < fn.sentCount) fn.answer[Slot(n)] = FrameAnswer::Bad;
     if (frame[0] > 3) {
         FLASH_DOWNLOADER_Receive_CRC_error(channel, link.lastOtherReply + 1);
         return;
@@ -204,13 +307,21 @@ void FLASH_DOWNLOADER_Receive(int channel, std::span<const std::uint8_t> frame, 
     }
     const std::uint8_t code = frame[link.headerLength];
     const int s = frame[0] & 3;
+    FrameAnswer answer = FrameAnswer::Bad;
+    if (code == Ack()) {
+        answer = FrameAnswer::Ack;
+    } else if (code == Nak()) {
+        answer = (length > 3 && frame[3] == 1) ? FrameAnswer::Resend : FrameAnswer::Refused;
+    }
+    if (n < fn.sentCount) fn.answer[Slot(n)] = answer;
     if (code == Ack()) {
         fn.slotState[s] = Ack();
+        if (n < fn.sentCount) LedgerConfirm(fn, n);
     } else if (code == Nak()) {
         const std::uint8_t reason = length > 3 ? frame[3] : 0;
         if (reason == 1) {
             fn.slotState[s] = Nak();
-            fn.error_no = n;
+            FLASH_DOWNLOADER_MarkResend(channel, n);
             DBG_Trace("FLASH_DOWNLOADER_Receive() FN.error_no = %d\n", n);
         } else {
             // Refused for good: answered, and nothing goes out again under this number, so it
@@ -227,7 +338,7 @@ void FLASH_DOWNLOADER_Receive(int channel, std::span<const std::uint8_t> frame, 
 
 void FLASH_DOWNLOADER_Receive_CRC_error(int channel, int count) {
     FlashLink& fn = FN[channel];
-    fn.error_no = fn.replyCount;
+    FLASH_DOWNLOADER_MarkResend(channel, fn.replyCount);
     DBG_Trace("FLASH_DOWNLOADER_Receive_CRC_error() FN.error_no = %d\n", fn.error_no);
     fn.slotState[count & 3] = Ack();
     ++fn.errorCount;

@@ -12,15 +12,43 @@
 inline constexpr int kTxBuffers = 4;
 inline constexpr int kMaxRequestEnd = 16398;  // end index limit: code and arguments end here
 inline constexpr int kWindowPasses = 12000;   // a send gives up after this many passes
+inline constexpr int kLedgerSize = 64;        // frames remembered for the confirmation ledger
+
+// What the handset answered to one frame.
+enum class FrameAnswer : std::uint8_t {
+    None,     // nothing yet (or the frame is too old to remember)
+    Ack,      // acknowledged
+    Resend,   // "send that again"
+    Refused,  // negative acknowledge for good
+    Bad,      // a reply of another code, or one that failed its checks
+};
 
 // Link state of one channel; touched only by its worker thread.
 struct FlashLink {
     int sentCount = 0;   // frames numbered so far; next sequence number = sentCount & 3
     int replyCount = 0;  // frames of at least 3 bytes received
-    int error_no = -1;   // frame count to send again (its low bits name the frame), or -1
+    int error_no = -1;   // the last resend marker set (what the trace shows), or -1 when none
+                         // is pending
     int errorCount = 0;  // hard link errors since the last reset
     std::array<std::uint8_t, 4> slotState{};  // 0 outstanding, ACK code, or NAK code
     int sendFailed = 0;                       // 1 once a send gave up waiting for window space
+
+    // Every "send that again" not yet carried out, oldest first: the frame count each names.
+    // Two such replies can arrive in one read; each must be kept until its frame goes out again.
+    // The four transmit buffers bound how many can be honoured.
+    std::array<int, 4> pending{};
+    int pendingCount = 0;
+
+    // The confirmation ledger: for each frame count (modulo kLedgerSize) the first count under
+    // which its content went out, and the contents sent but not yet acknowledged. A job is done
+    // only when no content is left unconfirmed.
+    std::array<int, kLedgerSize> content{};
+    std::array<FrameAnswer, kLedgerSize> answer{};  // what each frame was answered with
+    std::array<int, 2 * kLedgerSize> unconfirmed{};
+    int unconfirmedCount = 0;
+
+    int closeSentAs = -1;  // the count the last CLOSE went out under, or -1
+    int goSentAs = -1;     // the count the last GO went out under, or -1
 };
 extern std::array<FlashLink, kChannels> FN;
 
@@ -41,11 +69,21 @@ void FLASH_DOWNLOADER_Reset(int channel);
 void FLASH_DOWNLOADER_NewBuffer(int channel);
 TxBuffer& FLASH_DOWNLOADER_CurrentBuffer(int channel);
 int FLASH_DOWNLOADER_HeaderLength(int channel);
-// Numbers, checksums and sends data (code and arguments in data[start..end-1]).
-void FLASH_DOWNLOADER_Send(int channel, std::span<std::uint8_t> data, int start, int end);
+// Numbers, checksums and sends data (code and arguments in data[start..end-1]). Returns 1 when
+// the frame went out, 0 when the window did not admit it (sendFailed is then set).
+int FLASH_DOWNLOADER_Send(int channel, std::span<std::uint8_t> data, int start, int end);
 bool FLASH_DOWNLOADER_WaitWindow(int channel, int passes);
 bool FLASH_DOWNLOADER_WaitAllAcked(int channel, int passes);
+// Sends again every frame the handset asked for, oldest first. A frame no longer held in the
+// transmit buffers is a link error.
 void FLASH_DOWNLOADER_Resend(int channel);
+// Requests sent since the last reset (CLOSE and GO aside) that the handset has not acknowledged
+// under any of the counts they went out under.
+int FLASH_DOWNLOADER_Unconfirmed(int channel);
+// What the handset answered to the content first sent under count, as last sent again.
+FrameAnswer FLASH_DOWNLOADER_Answer(int channel, int contentCount);
+// Marks a frame for resending, as a "send that again" reply for it does.
+void FLASH_DOWNLOADER_MarkResend(int channel, int count);
 void FLASH_DOWNLOADER_Receive(int channel, std::span<const std::uint8_t> frame, int start,
                               int length);
 void FLASH_DOWNLOADER_Receive_CRC_error(int channel, int count);

@@ -95,7 +95,7 @@ SimOutput SimAgent::OnFrame(std::span<const std::uint8_t> frame) {
     const int anyOrdinal = ++anyCount_;
 
     bool refuse = false, resend = false, corrupt = false, drop = false;
-    bool goSilent = false, unplug = false;
+    bool goSilent = false, unplug = false, hold = false;
     int garbage = 0;
     std::chrono::microseconds delay = options_.replyLatency;
     for (const SimFault& f : options_.faults) {
@@ -124,6 +124,9 @@ SimOutput SimAgent::OnFrame(std::span<const std::uint8_t> frame) {
                 break;
             case SimFaultKind::Unplug:
                 unplug = true;
+                break;
+            case SimFaultKind::Hold:
+                hold = true;
                 break;
         }
     }
@@ -157,8 +160,15 @@ SimOutput SimAgent::OnFrame(std::span<const std::uint8_t> frame) {
                        : reason == kReasonResend ? SimReply::NakResend
                                                  : SimReply::NakRefused;
         out.delay = work + delay;
+        out.bytes = std::move(held_);
+        held_.clear();
         AppendGarbage(garbage, out.bytes);
         AppendReply(seq, reason == 0, static_cast<std::uint8_t>(reason), corrupt, out.bytes);
+        if (hold) {
+            // Written together with the next reply.
+            held_ = std::move(out.bytes);
+            out.bytes.clear();
+        }
     }
     requests_.push_back(record);
     return out;

@@ -128,4 +128,5 @@ private:
     bool silent_ = false;
     bool unplugged_ = false;
     std::uint64_t bytesReceived_ = 0;
+    std::vector<std::uint8_t> held_;  // replies held back, written before the next one
 };

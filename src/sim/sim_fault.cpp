@@ -13,7 +13,7 @@ struct KindName {
     const char* name;
 };
 
-constexpr std::array<KindName, 8> kKinds = {{
+constexpr std::array<KindName, 9> kKinds = {{
     {SimFaultKind::Refuse, "refuse"},
     {SimFaultKind::NakResend, "nak-resend"},
     {SimFaultKind::CorruptCrc, "corrupt-crc"},
@@ -22,6 +22,7 @@ constexpr std::array<KindName, 8> kKinds = {{
     {SimFaultKind::Latency, "latency"},
     {SimFaultKind::Silent, "silent"},
     {SimFaultKind::Unplug, "unplug"},
+    {SimFaultKind::Hold, "hold"},
 }};
 
 std::string Lower(std::string_view text) {
@@ -130,7 +131,8 @@ int SIM_ParseFault(std::string_view text, SimFault& fault, std::string& error) {
     }
     if (!known) {
         error = "unknown fault '" + std::string(parts[0]) +
-                "': use refuse, nak-resend, corrupt-crc, drop, garbage, latency, silent or unplug";
+                "': use refuse, nak-resend, corrupt-crc, drop, garbage, latency, silent, unplug or "
+                "hold";
         return 0;
     }
     if (count > 1 && !ParseCommand(parts[1], parsed.code, error)) return 0;

@@ -13,13 +13,16 @@
 //            silent       from this request on, carry out and answer nothing, ever
 //            unplug       at this request the line goes away (the pseudo-terminal or the
 //                         descriptor is closed); the request is not answered
+//            hold         hold the reply back and write it together with the next reply, so
+//                         that the station reads both at once (as after a burst of noise)
 //   COMMAND  a request name (WRITE, INIT_PBL, ERASE_NAND_EXCEPT_BACKUP ..., any case), a code
 //            byte in hexadecimal (0xDD), or "any" (default)
 //   WHICH    n, the n-th request of that command (1-based; with "any", the n-th request of
 //            all), or "every" (default)
 // Examples: "nak-resend:WRITE:40", "refuse:INIT_PBL:1", "silent" (from the start),
 // "silent:VERSION:1", "corrupt-crc:WRITE:3", "drop:WRITE:5", "garbage:any:every",
-// "latency:WRITE:10:50ms", "unplug:WRITE:30". A list separates faults with commas.
+// "latency:WRITE:10:50ms", "unplug:WRITE:30", "nak-resend:WRITE:7,hold:WRITE:7,nak-resend:WRITE:8"
+// (two "send that again" replies read at once). A list separates faults with commas.
 //
 // Ordinals count every request that arrived whole with a sound CRC, whether or not a fault or
 // the agent's state refused it; frames with a bad CRC are not counted.
@@ -29,7 +32,17 @@
 #include <string_view>
 #include <vector>
 
-enum class SimFaultKind { Refuse, NakResend, CorruptCrc, Drop, Garbage, Latency, Silent, Unplug };
+enum class SimFaultKind {
+    Refuse,
+    NakResend,
+    CorruptCrc,
+    Drop,
+    Garbage,
+    Latency,
+    Silent,
+    Unplug,
+    Hold
+};
 
 inline constexpr int kSimAnyCommand = -1;
 inline constexpr int kSimEveryRequest = 0;

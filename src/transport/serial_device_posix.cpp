@@ -17,6 +17,7 @@
 #include "transport/fd_port_posix.h"
 #include "transport/serial_backend.h"
 #include "transport/serial_speed_posix.h"
+#include "transport/trace.h"
 #include "transport/unique_fd.h"
 
 namespace {
@@ -136,8 +137,9 @@ SerialHandle SERIAL_BACKEND_Open(int /*channel*/, const std::string& path, int b
     if (!SERIAL_POSIX_SetSpeed(tty, baudRate)) {
         return Fail(failure, SerialOpenStage::kSettings, errno, refused);
     }
-    const int actual = SERIAL_POSIX_GetSpeed(tty);
-    if (actual != baudRate) {
+    const int actual = SERIAL_POSIX_ReadBackSpeed(tty);
+    DBG_Trace("[%s] bit rate %d asked, driver reports %d\n", path.c_str(), baudRate, actual);
+    if (!SERIAL_SpeedWithinTolerance(baudRate, actual)) {
         return Fail(
             failure, SerialOpenStage::kSettings, EINVAL,
             actual > 0 ? refused + " (driver set " + std::to_string(actual) + ")" : refused);

@@ -41,10 +41,19 @@ std::int64_t DefaultPassWait(int channel, std::int64_t maxMicros) {
     return elapsed;
 }
 
-// Closes the channel's port, if open, under the port mutex.
+// 1 once the pump closed the channel's port after a failed read; cleared by the next open.
+std::array<std::atomic<int>, kChannels> g_bPortGone{};
+
+// Takes the channel's port out of the table under the port mutex, then closes it outside the
+// mutex: the drain may wait on a handset that holds flow control, and must not hold up the
+// other channels' opens and closes meanwhile. A read or write in flight keeps its own reference,
+// so the device is released only after it.
 void CloseUnderMutex(int channel) {
-    std::lock_guard lock(g_hPortMutex);
-    SerialHandle handle = g_hSerialDevice.Take(channel);
+    SerialHandle handle;
+    {
+        std::lock_guard lock(g_hPortMutex);
+        handle = g_hSerialDevice.Take(channel);
+    }
     if (handle) SERIAL_DEVICE_Close(channel, std::move(handle));
 }
 
@@ -91,6 +100,7 @@ int SERIAL_PORT_Open(int channel) {
     if (!IsChannel(channel)) return 0;
     if (g_nChannelBaud[channel] == 0) return 0;
     const int port = g_nComPort[channel];
+    g_bPortGone[channel] = 0;
     bool open = false;
     {
         std::lock_guard lock(g_hPortMutex);
@@ -135,8 +145,15 @@ int SERIAL_PORT_DoReading(int channel) {
     if (n > 0) return FRAME_Assemble(channel, area, 0, n);
     if (n == 0) return 0;
     DBG_Trace("[Ch %d] SERIAL_PORT_DoReading read_size < 0\n", channel);
+    // Nothing more can arrive: the channel's waits end at their next pass.
+    if (g_hSerialDevice.IsOpen(channel)) g_bPortGone[channel] = 1;
     CloseUnderMutex(channel);
     return n;
+}
+
+int SERIAL_PORT_IsGone(int channel) {
+    if (!IsChannel(channel)) return 0;
+    return g_bPortGone[channel].load(std::memory_order_relaxed);
 }
 
 void SERIAL_PORT_SetPassWait(PassWaitFn fn) {

@@ -50,6 +50,9 @@ int SERIAL_PORT_Write(int channel, std::span<const std::uint8_t> buffer, int off
 // Reads at most 4096 waiting bytes and feeds them to the frame assembler. Returns the count,
 // 0 when nothing was waiting; on a read failure closes the port and returns -1.
 int SERIAL_PORT_DoReading(int channel);
+// 1 once the pump closed the channel's port because a read failed (the device is gone):
+// nothing more can arrive, so the channel's waits end at once. Cleared by SERIAL_PORT_Open.
+int SERIAL_PORT_IsGone(int channel);
 
 // --- Waiting between passes of the link's waits -------------------------------------------
 // One pass of a wait: blocks until bytes may have arrived on the channel's port, the channel

@@ -1,6 +1,28 @@
 #include "transport/serial_speed_posix.h"
 
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
+
+namespace {
+std::atomic<SpeedReadBackFn> g_SpeedReadBack{nullptr};
+}  // namespace
+
+bool SERIAL_SpeedWithinTolerance(int requested, int actual) {
+    if (requested <= 0 || actual <= 0) return false;
+    const std::int64_t diff = static_cast<std::int64_t>(actual) - requested;
+    // |actual - requested| <= 2.5% of requested, in integers: 40 * |diff| <= requested.
+    return 40 * (diff < 0 ? -diff : diff) <= requested;
+}
+
+void SERIAL_POSIX_SetSpeedReadBack(SpeedReadBackFn fn) {
+    g_SpeedReadBack = fn;
+}
+
+int SERIAL_POSIX_ReadBackSpeed(int fd) {
+    SpeedReadBackFn fn = g_SpeedReadBack.load();
+    return fn ? fn(fd) : SERIAL_POSIX_GetSpeed(fd);
+}
 
 #if defined(__linux__)
 

@@ -213,3 +213,62 @@ TEST(Exchanges, CloseResendsWhatWasAskedForBeforeClosing) {
     EXPECT_EQ(ch.port().frames[2][1], 0xC0);
     EXPECT_EQ(FN[kCh].sendFailed, 0);
 }
+
+TEST(Exchanges, CloseFailsWhenTheWindowDoesNotAdmitClose) {
+    ScriptedChannel ch(kCh);
+    FLASH_DOWNLOADER_Reset(kCh);
+    // Nothing outstanding, but the number CLOSE's successor would take is still unanswered.
+    FN[kCh].slotState[(FN[kCh].sentCount + 1) & 3] = 0;
+    EXPECT_EQ(FLASH_DOWNLOADER_Close(kCh), 0);
+    EXPECT_TRUE(ch.port().frames.empty());
+    EXPECT_EQ(FN[kCh].sendFailed, 1);
+}
+
+TEST(Exchanges, FinalAnswersTellAcknowledgedRefusedAndSilentApart) {
+    struct Case {
+        std::uint8_t closeCode, goCode;  // 0: no answer
+        FinalAnswer close, go;
+    };
+    const Case cases[] = {
+        {0x02, 0x02, FinalAnswer::Acknowledged, FinalAnswer::Acknowledged},
+        {0x02, 0x00, FinalAnswer::Acknowledged, FinalAnswer::None},
+        {0x02, 0x03, FinalAnswer::Acknowledged, FinalAnswer::Refused},
+        {0x03, 0x02, FinalAnswer::Refused, FinalAnswer::Acknowledged},
+    };
+    for (const Case& c : cases) {
+        ScriptedChannel ch(kCh);
+        ch.port().onFrame = [&](ScriptedPort& p, const Bytes& f) {
+            const std::uint8_t code = f[1] == 0xC0 ? c.closeCode : c.goCode;
+            if (code != 0) p.QueueReply(f[0], code, code == 0x03 ? 2 : 0);
+        };
+        FLASH_DOWNLOADER_Reset(kCh);
+        ASSERT_EQ(FLASH_DOWNLOADER_Close(kCh), 1);
+        ASSERT_EQ(FLASH_DOWNLOADER_Go(kCh), 1);
+        const long long before = ScriptedChannel::Passes();
+        const FinalAnswers answers = FLASH_DOWNLOADER_WaitFinalAnswers(kCh, kWaitShort);
+        EXPECT_EQ(answers.close, c.close);
+        EXPECT_EQ(answers.go, c.go);
+        const long long passes = ScriptedChannel::Passes() - before;
+        if (c.go == FinalAnswer::None) {
+            EXPECT_EQ(passes, kWaitShort) << "a silent GO gets the whole grace";
+        } else {
+            EXPECT_EQ(passes, 0) << "answers already read end the grace at once";
+        }
+    }
+}
+
+TEST(Exchanges, ALineGlitchOnGoIsMendedWithinTheGrace) {
+    ScriptedChannel ch(kCh);
+    int gos = 0;
+    ch.port().onFrame = [&](ScriptedPort& p, const Bytes& f) {
+        const bool firstGo = f[1] == 0x0A && ++gos == 1;
+        p.QueueReply(f[0], firstGo ? 0x03 : 0x02, firstGo ? 1 : 0);
+    };
+    FLASH_DOWNLOADER_Reset(kCh);
+    ASSERT_EQ(FLASH_DOWNLOADER_Close(kCh), 1);
+    ASSERT_EQ(FLASH_DOWNLOADER_Go(kCh), 1);
+    const FinalAnswers answers = FLASH_DOWNLOADER_WaitFinalAnswers(kCh, kWaitShort);
+    EXPECT_EQ(answers.go, FinalAnswer::Acknowledged);
+    EXPECT_EQ(gos, 2);
+    EXPECT_EQ(FLASH_DOWNLOADER_Unconfirmed(kCh), 0);
+}

@@ -196,9 +196,63 @@ TEST(Resend, ARequestForAFrameInTheMiddleOfAStreamDoesNotStallIt) {
 TEST(Resend, AFrameNoLongerHeldIsALinkErrorNotAHang) {
     ScriptedChannel ch(kCh);
     FLASH_DOWNLOADER_Reset(kCh);
-    FN[kCh].error_no = FN[kCh].sentCount + 7;  // no buffer went out under that count
+    FLASH_DOWNLOADER_MarkResend(kCh, FN[kCh].sentCount + 7);  // no buffer went out under it
     FLASH_DOWNLOADER_Resend(kCh);
     EXPECT_EQ(FN[kCh].error_no, -1);
     EXPECT_EQ(FN[kCh].errorCount, 1);
     EXPECT_TRUE(ch.port().frames.empty());
+}
+
+TEST(Resend, TwoRequestsReadAtOnceAreBothSentAgainOldestFirst) {
+    // The handset asks for the first two of three frames again, and both answers arrive in one
+    // read (a burst of noise over two frames): neither may be forgotten.
+    ScriptedChannel ch(kCh);
+    FLASH_DOWNLOADER_Reset(kCh);
+    for (int i = 0; i < 3; ++i) SendWrite(0x4000 * i, static_cast<std::uint8_t>(0x10 + i));
+    const auto sent = ch.port().frames;
+    ch.port().QueueReply(Seq(sent[0]), 0x03, 1);
+    ch.port().QueueReply(Seq(sent[1]), 0x03, 1);
+    ch.port().QueueReply(Seq(sent[2]), 0x02);
+    SERIAL_PORT_DoReading(kCh);
+    EXPECT_EQ(FN[kCh].pendingCount, 2);
+    EXPECT_EQ(FLASH_DOWNLOADER_Unconfirmed(kCh), 2);
+
+    ch.AckEverything();
+    EXPECT_TRUE(FLASH_DOWNLOADER_WaitAllAcked(kCh, 3000));
+    const auto& frames = ch.port().frames;
+    ASSERT_EQ(frames.size(), 5u);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(Bytes(frames[3 + i].begin() + 1, frames[3 + i].end() - 2),
+                  Bytes(sent[i].begin() + 1, sent[i].end() - 2))
+            << "resend " << i;
+    }
+    EXPECT_EQ(FN[kCh].errorCount, 0);
+    EXPECT_EQ(FLASH_DOWNLOADER_Unconfirmed(kCh), 0);
+}
+
+TEST(Resend, AWaitIsNotCompleteWhileAFrameAskedForAgainIsUnconfirmed) {
+    // Counts alone would call this complete: three sent, three answered.
+    ScriptedChannel ch(kCh);
+    FLASH_DOWNLOADER_Reset(kCh);
+    for (int i = 0; i < 3; ++i) SendWrite(0x4000 * i, static_cast<std::uint8_t>(i));
+    const auto sent = ch.port().frames;
+    ch.port().QueueReply(Seq(sent[0]), 0x02);
+    ch.port().QueueReply(Seq(sent[1]), 0x03, 1);
+    ch.port().QueueReply(Seq(sent[2]), 0x03, 1);
+    SERIAL_PORT_DoReading(kCh);
+    ASSERT_EQ(FN[kCh].sentCount, FN[kCh].replyCount);
+    // The resends go out, but nothing answers them.
+    EXPECT_FALSE(FLASH_DOWNLOADER_WaitAllAcked(kCh, 100));
+    EXPECT_EQ(ch.port().frames.size(), 5u);
+    EXPECT_EQ(FLASH_DOWNLOADER_Unconfirmed(kCh), 2);
+    EXPECT_EQ(FLASH_DOWNLOADER_Close(kCh), 0);
+}
+
+TEST(Resend, MoreRequestsThanTheBuffersHoldIsALinkErrorNotALoss) {
+    ScriptedChannel ch(kCh);
+    FLASH_DOWNLOADER_Reset(kCh);
+    const int base = FN[kCh].sentCount;
+    for (int i = 0; i < 5; ++i) FLASH_DOWNLOADER_MarkResend(kCh, base + i);
+    EXPECT_EQ(FN[kCh].pendingCount, 4);
+    EXPECT_EQ(FN[kCh].errorCount, 1);
 }
