@@ -11,8 +11,10 @@ void CLI_AddFlashCommand(CLI::App& app, int& exitCode) {
         "flash",
         "Write the chosen images into up to eight handsets at once, as the window's Download "
         "does. Exit status: 0 when every channel finished with everything acknowledged, 1 when "
-        "a channel failed, 2 for a usage error or a missing or unreadable input (nothing is "
-        "sent to any handset then).");
+        "a channel failed (also when a handset refused CLOSE or GO), 2 for a usage error or a "
+        "missing or unreadable input (nothing is sent to any handset then). A handset that "
+        "acknowledged everything but never answered GO (it may restart at once) counts as "
+        "done; the report says \"go_answered\": false for it.");
     cmd->add_option("-p,--port", options->ports,
                     "The next channel's serial device, channel 0 first (up to 8): a path such "
                     "as /dev/ttyUSB0 or /dev/pts/7, or COMn from the port table")
@@ -52,6 +54,11 @@ void CLI_AddFlashCommand(CLI::App& app, int& exitCode) {
         ->type_name("FILE");
     cmd->add_option("--trace", options->trace, "Append the link's diagnostic trace to FILE")
         ->type_name("FILE");
+    cmd->add_option("--dev", options->devRoot,
+                    "Where serial devices appear and disappear (a device removed during the run "
+                    "stops its channel at once)")
+        ->default_val("/dev")
+        ->type_name("DIR");
     cmd->callback([options, &exitCode] {
         options->live = CLI_IsTerminal(stdout);
         exitCode = CLI_RunFlash(*options, stdout, stderr, nullptr);

@@ -14,8 +14,10 @@
 #include "jobs/file_download.h"
 #include "jobs/runner.h"
 #include "link/image_table.h"
+#include "transport/device_watch.h"
 #include "transport/port_table.h"
 #include "transport/serial_device.h"
+#include "transport/serial_port.h"
 #include "transport/trace.h"
 
 namespace {
@@ -183,12 +185,34 @@ int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, Flas
         return kExitUsage;
     }
 
+    // A device removed during the run stops its channel at once, as in the window.
+    std::array<std::string, kChannels> nodes{};
+    for (int ch = 0; ch < kChannels; ++ch) {
+        if (ports[ch] != 0) nodes[ch] = DEVICE_ResolvedNode(names[ch]);
+    }
+    DeviceWatcherOptions watchOptions;
+    watchOptions.devRoot = o.devRoot;
+    watchOptions.interval = std::chrono::milliseconds(200);
+    DeviceWatch watch(watchOptions, [&](const DeviceEvent& e) {
+        if (e.arrived) return;
+        for (int ch = 0; ch < kChannels; ++ch) {
+            if (ports[ch] == 0 || g_nComPort[ch] == 0) continue;
+            if (names[ch] == e.name || (!nodes[ch].empty() && nodes[ch] == e.node)) {
+                DBG_Trace("[Ch %d] %s removed\n", ch, e.name.c_str());
+                PELOR_CloseChannel(ch);
+            }
+        }
+    });
+    watch.Start();
+
     ConsoleDisplay display(out, o.live, names);
     PELOR_Start(&display, WM_DOWNLOAD_STATUS, ports, o.baud);
-    PELOR_Run([&display](std::chrono::milliseconds interval) {
+    PELOR_Run([&display, &watch](std::chrono::milliseconds interval) {
+        watch.Poll();
         display.Refresh();
         std::this_thread::sleep_for(interval);
     });
+    watch.Stop();
     PELOR_Stop();
     display.Finish();
     if (!o.trace.empty()) DBG_TraceClose();
@@ -204,6 +228,7 @@ int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, Flas
         c.text = board.bars[ch].text;
         if (!c.ok && c.text == "ERR: Open") c.why = SERIAL_DEVICE_LastError(ch);
         c.seconds = display.Seconds(ch);
+        c.goAnswered = g_nGoAnswered[ch];
         for (const IMAGE_ENTRY& e : g_ImageTable[ch]) c.bytes += e.nSent;
         outcome.ok = outcome.ok && c.ok;
         outcome.channels.push_back(c);
@@ -226,7 +251,10 @@ int CLI_WriteReport(const std::string& path, const FlashOutcome& outcome, std::s
                                       {"text", c.text},
                                       {"why", c.why},
                                       {"seconds", c.seconds},
-                                      {"bytes", c.bytes}});
+                                      {"bytes", c.bytes},
+                                      {"go_answered", c.goAnswered < 0
+                                                          ? nlohmann::json(nullptr)
+                                                          : nlohmann::json(c.goAnswered == 1)}});
     }
     return ATOMIC_WriteFile(
         path, report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", error);

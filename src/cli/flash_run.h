@@ -18,6 +18,7 @@ struct FlashOptions {
     std::string report;  // JSON report path
     std::string trace;   // trace file path
     bool live = false;   // redraw bars in place
+    std::string devRoot = "/dev";  // where devices are watched for removal
 };
 
 struct ChannelOutcome {
@@ -28,6 +29,7 @@ struct ChannelOutcome {
     std::string why;   // why the port would not open ("permission denied", ...), else empty
     double seconds = 0;
     long long bytes = 0;  // image bytes handed to the link
+    int goAnswered = -1;  // 1 the handset answered GO, 0 it did not, -1 the job ended before
 };
 
 struct FlashOutcome {
@@ -40,8 +42,9 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
 // Runs the download; prints progress to out and problems to err. Returns the exit status:
-// 0 every channel finished with everything acknowledged, 1 a channel failed, 2 a usage error
-// or a missing or unreadable input (nothing was sent then).
+// 0 every channel finished with everything acknowledged and neither CLOSE nor GO refused (GO
+// may go unanswered: a handset may restart at once), 1 a channel failed, 2 a usage error or a
+// missing or unreadable input (nothing was sent then).
 int CLI_RunFlash(const FlashOptions& options, std::FILE* out, std::FILE* err,
                  FlashOutcome* outcome);
 

@@ -275,3 +275,61 @@ TEST_F(PelorCommand, SimulatePrintsItsDevicesAndEndsCleanlyOnInterrupt) {
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
+
+TEST_F(PelorCommand, AHandsetThatRefusesGoIsNotDoneAndOneThatNeverAnswersItIsReportedSo) {
+    const fs::path code = MakeCodeFolder();
+    SimHandset& healthy = StartHandset();
+    SimHandset& refusing = StartHandset("refuse:GO");
+    SimHandset& silent = StartHandset("drop:GO");
+    const CommandRun r = Pelor({"flash", "-p", healthy.DevicePath(), "-p", refusing.DevicePath(),
+                                "-p", silent.DevicePath(), "--code", code.string(), "--delay", "0",
+                                "--report", (dir_ / "report.json").string()});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(HasLine(r.out, "ch1 ERR: Go")) << r.out;
+    const auto report = nlohmann::json::parse(Slurp(dir_ / "report.json"));
+    const auto& c = report["channels"];
+    EXPECT_TRUE(c[0]["ok"].get<bool>());
+    EXPECT_TRUE(c[0]["go_answered"].get<bool>());
+    EXPECT_FALSE(c[1]["ok"].get<bool>());
+    EXPECT_EQ(c[1]["text"], "ERR: Go");
+    EXPECT_TRUE(c[2]["ok"].get<bool>()) << "a handset may restart on GO before it answers";
+    EXPECT_FALSE(c[2]["go_answered"].get<bool>());
+}
+
+TEST_F(PelorCommand, ADeviceRemovedDuringTheRunStopsOnlyItsChannel) {
+    // The handset behind the link keeps answering: only the device's disappearance can stop
+    // its channel, as when a USB adapter is pulled while its line still looks alive.
+    const fs::path code = MakeCodeFolder();
+    SimHandset& pulled = StartHandset("latency:WRITE:every:400ms");
+    SimHandset& stays = StartHandset();
+    const fs::path dev = dir_ / "dev";
+    fs::create_directories(dev);
+    const fs::path link = dev / "ttyUSB3";
+    fs::create_symlink(pulled.DevicePath(), link);
+
+    CommandRun r;
+    const auto start = std::chrono::steady_clock::now();
+    std::thread run([&] {
+        r = Pelor({"flash", "-p", link.string(), "-p", stays.DevicePath(), "--code",
+                   code.string(), "--delay", "0", "--dev", dev.string(), "--report",
+                   (dir_ / "report.json").string()});
+    });
+    // Pulled once the AMSS is on its way.
+    std::size_t seen = 0;
+    for (int i = 0; i < 200; ++i) {
+        pulled.WaitForRequests(seen + 1, std::chrono::milliseconds(50));
+        seen = pulled.RequestCount();
+        if (seen >= 6) break;
+    }
+    fs::remove(link);
+    run.join();
+    const auto took = std::chrono::steady_clock::now() - start;
+
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    const auto report = nlohmann::json::parse(Slurp(dir_ / "report.json"));
+    EXPECT_FALSE(report["channels"][0]["ok"].get<bool>());
+    EXPECT_TRUE(report["channels"][1]["ok"].get<bool>());
+    EXPECT_TRUE(stays.Started());
+    EXPECT_FALSE(pulled.Started());
+    EXPECT_LT(took, std::chrono::seconds(4)) << "the channel did not wait out its handset";
+}
