@@ -245,16 +245,16 @@ int CLI_WriteReport(const std::string& path, const FlashOutcome& outcome, std::s
     report["ok"] = outcome.ok;
     report["channels"] = nlohmann::json::array();
     for (const ChannelOutcome& c : outcome.channels) {
-        report["channels"].push_back({{"channel", c.channel},
-                                      {"port", c.port},
-                                      {"ok", c.ok},
-                                      {"text", c.text},
-                                      {"why", c.why},
-                                      {"seconds", c.seconds},
-                                      {"bytes", c.bytes},
-                                      {"go_answered", c.goAnswered < 0
-                                                          ? nlohmann::json(nullptr)
-                                                          : nlohmann::json(c.goAnswered == 1)}});
+        report["channels"].push_back(
+            {{"channel", c.channel},
+             {"port", c.port},
+             {"ok", c.ok},
+             {"text", c.text},
+             {"why", c.why},
+             {"seconds", c.seconds},
+             {"bytes", c.bytes},
+             {"go_answered",
+              c.goAnswered < 0 ? nlohmann::json(nullptr) : nlohmann::json(c.goAnswered == 1)}});
     }
     return ATOMIC_WriteFile(
         path, report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", error);

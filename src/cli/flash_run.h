@@ -15,9 +15,9 @@ struct FlashOptions {
     std::string job;  // a job file to take the Code and Resource choices from
     int baud = 1382400;
     int delay = 2;
-    std::string report;  // JSON report path
-    std::string trace;   // trace file path
-    bool live = false;   // redraw bars in place
+    std::string report;            // JSON report path
+    std::string trace;             // trace file path
+    bool live = false;             // redraw bars in place
     std::string devRoot = "/dev";  // where devices are watched for removal
 };
 

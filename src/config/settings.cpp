@@ -2,7 +2,11 @@
 #include "config/settings.h"
 
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "config/ini_file.h"
 #include "config/paths.h"
@@ -57,10 +61,34 @@ std::atomic<int> g_bFormat{1};
 
 namespace {
 
-// Read capacities of the files' text keys (characters + 1).
+// Read capacities of the files' text keys (characters + 1). Paths are read whole, up to
+// kPathProbeCapacity, so that one too long for its setting is seen as such and never cut.
 constexpr std::size_t kJobFileReadCapacity = 1024;
-constexpr std::size_t kFileReadCapacity = 261;
 constexpr std::size_t kAddressReadCapacity = 32;
+constexpr std::size_t kPathProbeCapacity = 32768;
+
+// Paths the last load refused as too long: key -> the value the setting kept instead. A save
+// leaves those keys as the file has them unless the setting has changed since.
+std::mutex g_refusedLock;
+std::map<std::string, std::string> g_refused;
+std::vector<std::string> g_notices;
+
+// kept: the value the setting keeps instead, to leave the file's own value alone at the next
+// save; nullptr when the path came from elsewhere than the file.
+void Refuse(const char* key, const std::string& value, std::size_t capacity, const char* kept) {
+    std::lock_guard lock(g_refusedLock);
+    if (kept != nullptr) g_refused[key] = kept;
+    g_notices.push_back(std::string(key) + " ignored: its path is " + std::to_string(value.size()) +
+                        " characters, at most " + std::to_string(capacity - 1) + " fit");
+}
+
+// True when a save may write key with this value: the key was not refused at load, or the
+// setting has changed since.
+bool MayWrite(const char* key, const char* value) {
+    std::lock_guard lock(g_refusedLock);
+    const auto it = g_refused.find(key);
+    return it == g_refused.end() || it->second != value;
+}
 
 constexpr const char* kPortKeys[kChannels] = {"CH0_PORT", "CH1_PORT", "CH2_PORT", "CH3_PORT",
                                               "CH4_PORT", "CH5_PORT", "CH6_PORT", "CH7_PORT"};
@@ -91,6 +119,21 @@ const JobRow kRows[] = {
      g_szEtc2Address, sizeof g_szEtc2Address, "", ""},
 };
 
+// Reads a path key into a global of its own capacity; a path that does not fit is refused
+// (the global keeps its value, and a notice says why), never cut into another path.
+void ReadPath(const IniDocument& doc, const char* key, const char* defaultValue, char* out,
+              std::size_t outCapacity) {
+    std::string buffer(kPathProbeCapacity, '\0');
+    const int n =
+        doc.GetString(kSettingsSection, key, defaultValue, buffer.data(), kPathProbeCapacity);
+    buffer.resize(static_cast<std::size_t>(n));
+    if (buffer.size() >= outCapacity) {
+        Refuse(key, buffer, outCapacity, out);
+        return;
+    }
+    SETTINGS_CopyText(out, outCapacity, buffer.c_str());
+}
+
 // Reads a text key with a read capacity into a global of its own capacity.
 void ReadText(const IniDocument& doc, const char* key, const char* defaultValue,
               std::size_t readCapacity, char* out, std::size_t outCapacity) {
@@ -111,13 +154,12 @@ void ReadSettingsFile(const IniDocument& doc) {
 
 void ReadJobFile(const IniDocument& doc) {
     g_bCodeCheck = doc.GetInt(kSettingsSection, "CODECHECK", 1);
-    ReadText(doc, "CODEFILE", PELOR_DEFAULT_CODE_FILE, kFileReadCapacity, g_szCodeFile,
-             sizeof g_szCodeFile);
+    ReadPath(doc, "CODEFILE", PELOR_DEFAULT_CODE_FILE, g_szCodeFile, sizeof g_szCodeFile);
     SETTINGS_SplitCodePath();
     SETTINGS_CopyText(g_szCodeAddress, PELOR_DEFAULT_CODE_ADDRESS);
     for (const JobRow& row : kRows) {
         *row.check = doc.GetInt(kSettingsSection, row.checkKey, 0);
-        ReadText(doc, row.fileKey, row.defaultFile, kFileReadCapacity, row.file, row.fileCapacity);
+        ReadPath(doc, row.fileKey, row.defaultFile, row.file, row.fileCapacity);
         ReadText(doc, row.addressKey, row.defaultAddress, kAddressReadCapacity, row.address,
                  row.addressCapacity);
     }
@@ -178,13 +220,25 @@ int SETTINGS_Load(const char* jobFile) {
     settings.Load(SETTINGS_FilePath());  // unreadable reads as empty: the defaults apply
     ReadSettingsFile(settings);
 
+    {
+        std::lock_guard lock(g_refusedLock);
+        g_refused.clear();
+    }
     if (jobFile == nullptr) {
-        std::string stored(kJobFileReadCapacity, '\0');
+        std::string stored(kPathProbeCapacity, '\0');
         const int n = settings.GetString(kSettingsSection, "PELORFILE", "", stored.data(),
-                                         kJobFileReadCapacity);
+                                         kPathProbeCapacity);
         stored.resize(static_cast<std::size_t>(n));
+        if (stored.size() >= sizeof g_szJobFile) {
+            // No job file is loaded rather than another one named by the cut path.
+            Refuse("PELORFILE", stored, sizeof g_szJobFile, g_szJobFile);
+            return 1;
+        }
         if (stored.empty()) stored = InWorkDir(kDefaultJobFileName);
         SETTINGS_CopyText(g_szJobFile, stored);
+    } else if (std::strlen(jobFile) >= sizeof g_szJobFile) {
+        Refuse("PELORFILE", jobFile, sizeof g_szJobFile, nullptr);
+        return 1;
     } else {
         SETTINGS_CopyText(g_szJobFile, jobFile);
     }
@@ -208,20 +262,25 @@ int SETTINGS_Save() {
         }
         SetInt(doc, "DELAY", g_nDelay);
         SetInt(doc, "BAUDRATE", g_dwBaudRate);
-        doc.Set(kSettingsSection, "PELORFILE", g_szJobFile);
+        if (MayWrite("PELORFILE", g_szJobFile)) doc.Set(kSettingsSection, "PELORFILE", g_szJobFile);
     });
     if (g_szJobFile[0] == '\0') return ok;
 
     ok &= RewriteFile(g_szJobFile, [](IniDocument& doc) {
         SetInt(doc, "CODECHECK", g_bCodeCheck);
-        doc.Set(kSettingsSection, "CODEFILE", g_szCodeFile);
+        if (MayWrite("CODEFILE", g_szCodeFile)) doc.Set(kSettingsSection, "CODEFILE", g_szCodeFile);
         for (const JobRow& row : kRows) {
             SetInt(doc, row.checkKey, *row.check);
-            doc.Set(kSettingsSection, row.fileKey, row.file);
+            if (MayWrite(row.fileKey, row.file)) doc.Set(kSettingsSection, row.fileKey, row.file);
             doc.Set(kSettingsSection, row.addressKey, row.address);
         }
     });
     return ok;
+}
+
+std::vector<std::string> SETTINGS_TakeNotices() {
+    std::lock_guard lock(g_refusedLock);
+    return std::exchange(g_notices, {});
 }
 
 void SETTINGS_SplitCodePath() {

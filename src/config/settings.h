@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "transport/channels.h"
 
@@ -60,8 +61,13 @@ void SETTINGS_InitDirectory();
 std::string SETTINGS_FilePath();
 // Reads the settings file, then the job file (jobFile, or "PELORFILE", or "default.plr").
 int SETTINGS_Load(const char* jobFile);
-// Writes the settings file, then the job file. 1 on success, 0 when a write failed.
+// Writes the settings file, then the job file. 1 on success, 0 when a write failed. A path that
+// the last load refused as too long is left in its file as it stands, unless its setting was
+// changed since.
 int SETTINGS_Save();
+// What the last loads refused and why ("CODEFILE ignored: its path is 300 characters, at most
+// 260 fit"), each once; for the status line.
+std::vector<std::string> SETTINGS_TakeNotices();
 // g_szImageFolder = g_szCodeFile; g_szImageBaseName = separator + last component.
 void SETTINGS_SplitCodePath();
 // Puts every global back to its value at program start (tests, and a fresh start).

@@ -63,6 +63,12 @@ void CMainDlg::ApplySettings(const char* jobFile) {
         SetControlText(row.address, row.addressText);
         (this->*row.handler)();
     }
+    // A path too long for its setting was ignored: say so rather than load a cut one.
+    std::string notices;
+    for (const std::string& notice : SETTINGS_TakeNotices()) {
+        notices += (notices.empty() ? "" : "; ") + notice;
+    }
+    if (!notices.empty()) SetControlText(IDC_STATUS_LINE, notices);
 }
 
 int CMainDlg::CollectSettings() {

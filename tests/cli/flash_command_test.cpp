@@ -310,8 +310,8 @@ TEST_F(PelorCommand, ADeviceRemovedDuringTheRunStopsOnlyItsChannel) {
     CommandRun r;
     const auto start = std::chrono::steady_clock::now();
     std::thread run([&] {
-        r = Pelor({"flash", "-p", link.string(), "-p", stays.DevicePath(), "--code",
-                   code.string(), "--delay", "0", "--dev", dev.string(), "--report",
+        r = Pelor({"flash", "-p", link.string(), "-p", stays.DevicePath(), "--code", code.string(),
+                   "--delay", "0", "--dev", dev.string(), "--report",
                    (dir_ / "report.json").string()});
     });
     // Pulled once the AMSS is on its way.

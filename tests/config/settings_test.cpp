@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "config/ini_file.h"
 #include "config_test_util.h"
@@ -294,7 +295,7 @@ TEST_F(SettingsTest, AJobFileWithoutCodeCheckSelectsTheCodeRow) {
     EXPECT_EQ(g_bCodeCheck, 0);
 }
 
-TEST_F(SettingsTest, LongTextsAreCutToTheirCapacities) {
+TEST_F(SettingsTest, LongTextsAreCutToTheirCapacitiesButPathsAreNever) {
     const std::string address(40, 'A');
     const std::string file(300, 'f');
     const std::string component(80, 'c');
@@ -304,18 +305,40 @@ TEST_F(SettingsTest, LongTextsAreCutToTheirCapacities) {
     ASSERT_EQ(SETTINGS_Load(nullptr), 1);
     EXPECT_EQ(std::string(g_szFontAddress), address.substr(0, 31));
     EXPECT_EQ(std::string(g_szDataAddress), address.substr(0, 31));
-    EXPECT_EQ(std::string(g_szEtc1File), file.substr(0, 260));
+    // A cut path would name another file: the row keeps its value, and the operator is told.
+    EXPECT_EQ(std::string(g_szEtc1File), "");
+    EXPECT_EQ(SETTINGS_TakeNotices(),
+              std::vector<std::string>{"ETC1FILE ignored: its path is 300 characters, at most "
+                                       "260 fit"});
+    EXPECT_TRUE(SETTINGS_TakeNotices().empty()) << "each notice once";
     EXPECT_EQ(std::string(g_szCodeFile), "/img/" + component);
     EXPECT_EQ(std::string(g_szImageFolder), "/img/" + component);
     EXPECT_EQ(std::string(g_szImageBaseName), "/" + component.substr(0, 50));
+    // The next save leaves the refused path in the job file as it stands.
+    ASSERT_EQ(SETTINGS_Save(), 1);
+    EXPECT_NE(ReadAll(DefaultJob()).find("ETC1FILE=" + file + "\n"), std::string::npos);
+}
 
-    // A job path longer than the global is cut, and so is one read from "PELORFILE".
-    const std::string longJob = dir_ / std::string(400, 'j');
-    ASSERT_EQ(SETTINGS_Load(longJob.c_str()), 1);
-    EXPECT_EQ(std::string(g_szJobFile), longJob.substr(0, 263));
-    WriteAll(SettingsPath(), "[PELOR]\nPELORFILE=" + std::string(1100, 'p') + "\n");
+TEST_F(SettingsTest, AJobPathTooLongForItsSettingLoadsNoJobAndIsNotRewrittenCut) {
+    const std::string longJob = dir_ / std::string(300, 'j');
+    WriteAll(SettingsPath(), "[PELOR]\nPELORFILE=" + longJob + "\n");
+    WriteAll(DefaultJob(), "[PELOR]\nCODEFILE=/elsewhere\n");
     ASSERT_EQ(SETTINGS_Load(nullptr), 1);
-    EXPECT_EQ(std::string(g_szJobFile), std::string(263, 'p'));
+    EXPECT_EQ(std::string(g_szJobFile), "") << "neither the cut path nor another job";
+    EXPECT_EQ(std::string(g_szCodeFile), "/WZRTAll");
+    ASSERT_EQ(SETTINGS_TakeNotices().size(), 1u);
+    ASSERT_EQ(SETTINGS_Save(), 1);
+    EXPECT_NE(ReadAll(SettingsPath()).find("PELORFILE=" + longJob + "\n"), std::string::npos);
+
+    // Given directly (the window's Load), the same.
+    SETTINGS_CopyText(g_szJobFile, DefaultJob());
+    ASSERT_EQ(SETTINGS_Load(longJob.c_str()), 1);
+    EXPECT_EQ(std::string(g_szJobFile), DefaultJob());
+    EXPECT_EQ(SETTINGS_TakeNotices().size(), 1u);
+
+    // Once the operator picks another job, it is written as usual.
+    ASSERT_EQ(SETTINGS_Save(), 1);
+    EXPECT_NE(ReadAll(SettingsPath()).find("PELORFILE=" + DefaultJob() + "\n"), std::string::npos);
 }
 
 TEST(SettingsCopyText, CutsToCapacityAndAlwaysTerminates) {
