@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "jobs/file_download.h"
@@ -16,8 +18,13 @@ namespace {
 class LiveDisplay : public ::testing::Test {
 protected:
     void SetUp() override {
-        out_ = std::tmpfile();
-        ASSERT_NE(out_, nullptr);
+        // A file of our own (tmpfile() may want the root folder's write access on Windows).
+        path_ =
+            (std::filesystem::temp_directory_path() /
+             ("pelor-display-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".txt"))
+                .string();
+        out_ = std::fopen(path_.c_str(), "w+b");
+        ASSERT_NE(out_, nullptr) << path_;
         for (int ch = 0; ch < kChannels; ++ch) saved_[ch] = g_nChannelResult[ch].load();
         for (int ch = 0; ch < 3; ++ch) g_nChannelResult[ch] = -1;  // as a run starts
     }
@@ -26,6 +33,7 @@ protected:
         g_uNotifyMsg = 0;
         for (int ch = 0; ch < kChannels; ++ch) g_nChannelResult[ch] = saved_[ch];
         if (out_ != nullptr) std::fclose(out_);
+        std::remove(path_.c_str());
     }
 
     // The last station line drawn so far.
@@ -42,6 +50,7 @@ protected:
         return text.substr(at, text.find('\n', at) - at);
     }
 
+    std::string path_;
     std::FILE* out_ = nullptr;
     std::array<int, kChannels> saved_{};
 };
