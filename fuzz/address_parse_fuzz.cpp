@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/settings.h"
+#include "jobs/address_text.h"
 #include "jobs/download_plan.h"
 #include "jobs/runner.h"
 #include "link/image_table.h"
@@ -17,6 +18,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& channel : g_ImageTable) {
         if (channel[4].dwAddress != address) std::abort();
         if (std::strlen(channel[4].szPath) >= sizeof channel[4].szPath) std::abort();
+    }
+    // A text the address edit could hold reads back as exactly its digits; a typed address is
+    // taken only as such a text.
+    if (PELOR_IsAddressText(text)) {
+        const std::uint32_t value =
+            static_cast<std::uint32_t>(std::strtoul(text.c_str(), nullptr, 16));
+        if (address != value) std::abort();
+    }
+    if (const auto digits = PELOR_TypedAddress(text)) {
+        if (!PELOR_IsAddressText(*digits)) std::abort();
+        if (text.size() != digits->size() && text.size() != digits->size() + 2) std::abort();
     }
     // The code folder and address as an operator might type them.
     const std::size_t cut = size / 2;

@@ -5,6 +5,13 @@
 # away, and wineboot starts the services once.
 
 export WINEPREFIX="${WINEPREFIX:-$PWD/build-win64/wineprefix}"
+# What wine leaves outside its prefix stays in the build tree too, and goes at the session's
+# end: the wine server's socket folder (made under TMPDIR) and the home folder its programs see.
+PELOR_WINE_SCRATCH="${PELOR_WINE_SCRATCH:-$PWD/build-win64/wine-scratch}"
+export PELOR_WINE_SCRATCH
+export TMPDIR="$PELOR_WINE_SCRATCH/tmp"
+export HOME="$PELOR_WINE_SCRATCH/home"
+mkdir -p "$TMPDIR" "$HOME"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"  # no Mono or Gecko prompts
 
@@ -48,6 +55,7 @@ wine_session_start() {
 wine_session_stop() {
   "$WINESERVER" -k >/dev/null 2>&1 || true
   "$WINESERVER" -w >/dev/null 2>&1 || true
+  rm -rf "$PELOR_WINE_SCRATCH"
 }
 
 # wine_map_com N DEVICE: COMn opens DEVICE (a dosdevices link).

@@ -20,7 +20,12 @@ int PELOR_CliMain(int argc, char** argv) {
     CLI_AddDoctorCommand(app, exitCode);
     app.footer(
         "Run `pelor COMMAND --help` for a command's options.\n"
-        "Exit status of flash: 0 all channels done, 1 a channel failed, 2 usage or input error.");
+        "Exit status of every command: 0 done; 1 the work failed (a channel failed, the doctor "
+        "found a problem, a file could not be written); 2 a usage error or a missing or "
+        "unreadable input, refused before anything was done.");
+    app.failure_message([](const CLI::App*, const CLI::Error& e) {
+        return "error: " + std::string(e.what()) + "\nRun with --help for more information.\n";
+    });
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -42,6 +42,21 @@ int RunBuildRsc(const BuildRscOptions& options) {
         drawn = true;
     };
 
+    // A folder that is not there is a wrong input, refused like any other (exit 2).
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(options.folder, ec);
+    if (!std::filesystem::exists(status)) {
+        std::fprintf(stderr, "error: the resource folder %s does not exist\n",
+                     options.folder.c_str());
+        return 2;
+    }
+    if (!std::filesystem::is_directory(status)) {
+        std::fprintf(stderr,
+                     "error: %s is a file; build-rsc packs a folder of resource files into one\n",
+                     options.folder.c_str());
+        return 2;
+    }
+
     std::string error;
     const int ok = RESOURCE_BuildBinary(options.folder, options.output, progress, &error);
     if (drawn) std::fputc('\n', stdout);
@@ -51,7 +66,6 @@ int RunBuildRsc(const BuildRscOptions& options) {
         return 1;
     }
     const std::string output = RESOURCE_OutputPath(options.folder, options.output);
-    std::error_code ec;
     const std::uintmax_t bytes = std::filesystem::file_size(output, ec);
     std::printf("Resource Binary(%s) created!! %d file%s, %ju bytes\n", output.c_str(), files,
                 files == 1 ? "" : "s", ec ? std::uintmax_t{0} : bytes);
@@ -91,6 +105,8 @@ existing output is left as it was.
 On a terminal the progress is one line redrawn per file; otherwise only the result
 is printed.
 
-Exit status: 0 when written, 1 on error (message on stderr), 2 on a usage error.)");
+Exit status: 0 when written; 1 when it could not be written (a file unreadable or
+changed during the build, the output not writable; message on stderr); 2 on a usage
+error or a folder that does not exist or is a file (nothing written).)");
     command->callback([options, &exitCode]() { exitCode = RunBuildRsc(*options); });
 }

@@ -4,21 +4,47 @@
 #include "cli_commands.h"
 #include "console_display.h"
 #include "flash_run.h"
+#include "jobs/address_text.h"
+#include "open_failures.h"
+
+namespace {
+
+// A port must be named; an empty -p is a slip of the shell (an unset variable).
+std::string PortGiven(std::string& text) {
+    if (!text.empty()) return {};
+    return "the port is empty: give a device such as /dev/ttyUSB0, or COMn from `pelor ports`";
+}
+
+// An address is typed here, not filtered by an edit: anything but 1 to 8 hexadecimal digits
+// (after an optional 0x) is refused before a port is opened. The digits go on without prefix.
+std::string AddressGiven(std::string& text) {
+    const auto digits = PELOR_TypedAddress(text);
+    if (!digits)
+        return "\"" + text +
+               "\" is not an address: give 1 to 8 hexadecimal digits, such as 1A0000 or 0x1A0000";
+    text = *digits;
+    return {};
+}
+
+}  // namespace
 
 void CLI_AddFlashCommand(CLI::App& app, int& exitCode) {
     auto options = std::make_shared<FlashOptions>();
     CLI::App* cmd = app.add_subcommand(
         "flash",
         "Write the chosen images into up to eight handsets at once, as the window's Download "
-        "does. Exit status: 0 when every channel finished with everything acknowledged, 1 when "
-        "a channel failed (also when a handset refused CLOSE or GO), 2 for a usage error or a "
-        "missing or unreadable input (nothing is sent to any handset then). A handset that "
-        "acknowledged everything but never answered GO (it may restart at once) counts as "
-        "done; the report says \"go_answered\": false for it.");
+        "does. Everything given is checked before a port is opened: a wrong option, address, "
+        "job file or missing image is refused with exit status 2 and nothing is sent. Exit "
+        "status: 0 when every channel finished with everything acknowledged (a handset that "
+        "never answered GO, as one that restarts at once, counts as done and the report says "
+        "\"go_answered\": false), 1 when a channel failed (also a refused CLOSE or GO; a port "
+        "that would not open is named on stderr with its reason), 2 for a usage error or a "
+        "missing or unreadable input.");
     cmd->add_option("-p,--port", options->ports,
                     "The next channel's serial device, channel 0 first (up to 8): a path such "
                     "as /dev/ttyUSB0 or /dev/pts/7, or COMn from the port table")
         ->required()
+        ->check(CLI::Validator(PortGiven, ""))
         ->type_name("DEVICE");
     cmd->add_option("--code", options->codeDir,
                     "The Code row: the folder of the .mbn images (partition, AMSS header and "
@@ -38,7 +64,9 @@ void CLI_AddFlashCommand(CLI::App& app, int& exitCode) {
                     "file system")
         ->type_name("FILE");
     cmd->add_option("--resource-address", options->resourceAddress,
-                    "Hexadecimal address of the resource image (default empty, address 0)")
+                    "Address of the resource image: 1 to 8 hexadecimal digits, optionally after "
+                    "0x (default: the job file's, else address 0)")
+        ->transform(CLI::Validator(AddressGiven, ""))
         ->type_name("HEX");
     cmd->add_flag("--no-format", options->noFormat,
                   "Initialise the handset's file system (FS_INIT) instead of formatting it");
@@ -61,6 +89,8 @@ void CLI_AddFlashCommand(CLI::App& app, int& exitCode) {
         ->type_name("DIR");
     cmd->callback([options, &exitCode] {
         options->live = CLI_IsTerminal(stdout);
-        exitCode = CLI_RunFlash(*options, stdout, stderr, nullptr);
+        FlashOutcome outcome;
+        exitCode = CLI_RunFlash(*options, stdout, stderr, &outcome);
+        CLI_PrintOpenFailures(outcome, options->ports, stderr);
     });
 }

@@ -3,23 +3,32 @@
 
 #include "cli_commands.h"
 #include "config/settings.h"
+#include "transport/port_diagnostics.h"
 #include "transport/port_table.h"
 
 void CLI_AddPortsCommand(CLI::App& app, int& exitCode) {
     CLI::App* cmd = app.add_subcommand(
         "ports",
         "List the serial ports present and the port number (COMn) each has in the port table "
-        "of pelorw.ini in the current folder. A port seen for the first time is shown with "
-        "the number it would get.");
+        "of pelorw.ini in the current folder, USB serial ports first, then the machine's "
+        "built-in UARTs (marked as such). A port seen for the first time is shown with the "
+        "number it would get.");
     cmd->callback([&exitCode] {
         SETTINGS_InitDirectory();
         PORTTABLE_Load(SETTINGS_FilePath());
         const auto devices = PORTTABLE_ScanDevices();
-        if (devices.empty()) std::printf("no serial ports found\n");
+        const DiagOptions where;
+        const auto builtin = PORTDIAG_BuiltinUarts(where.devDir, where.sysTtyDir);
+        if (devices.empty() && builtin.empty()) std::printf("no serial ports found\n");
         for (const std::string& device : devices) {
             const int n = PORTTABLE_Assign(device);
             std::printf("COM%-3d %-10s %s\n", n, PORTTABLE_ShortName(device).c_str(),
                         device.c_str());
+        }
+        for (const std::string& device : builtin) {
+            const int n = PORTTABLE_Assign(device);
+            std::printf("COM%-3d %-10s %s (built-in UART)\n", n,
+                        PORTTABLE_ShortName(device).c_str(), device.c_str());
         }
         exitCode = 0;
     });

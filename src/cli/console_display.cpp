@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "jobs/file_download.h"
+
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -72,6 +74,27 @@ std::string ConsoleDisplay::BarLine(int channel) const {
     return line;
 }
 
+std::string ConsoleDisplay::StationLine() const {
+    int channels = 0, running = 0, done = 0, failed = 0;
+    for (int ch = 0; ch < kChannels; ++ch) {
+        if (portNames_[ch].empty()) continue;
+        ++channels;
+        const int result = g_nChannelResult[ch].load();
+        if (result == 1) {
+            ++done;
+        } else if (result == 0) {
+            ++failed;
+        } else if (seen_[ch]) {
+            ++running;
+        }
+    }
+    std::string line = std::to_string(running + done + failed) + " of " + std::to_string(channels) +
+                       " started, " + std::to_string(done) + " done, " + std::to_string(failed) +
+                       " failed";
+    if (!board_.station.empty()) line += "  " + board_.station;
+    return line;
+}
+
 void ConsoleDisplay::DrawLocked() {
     if (drawnLines_ > 0) std::fprintf(out_, "\x1b[%dA", drawnLines_);
     int lines = 0;
@@ -80,7 +103,7 @@ void ConsoleDisplay::DrawLocked() {
         std::fprintf(out_, "\x1b[2K%s\n", BarLine(ch).c_str());
         ++lines;
     }
-    std::fprintf(out_, "\x1b[2Kstation %s\n", board_.station.c_str());
+    std::fprintf(out_, "\x1b[2Kstation %s\n", StationLine().c_str());
     ++lines;
     std::fflush(out_);
     drawnLines_ = lines;

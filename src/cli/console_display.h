@@ -30,6 +30,9 @@ public:
 private:
     void DrawLocked();
     std::string BarLine(int channel) const;
+    // The live station line: how far the run is ("3 of 8 started, 1 done, 0 failed"), then
+    // the station's own text, if any.
+    std::string StationLine() const;
 
     std::FILE* out_;
     const bool live_;

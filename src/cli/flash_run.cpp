@@ -10,6 +10,7 @@
 #include "config/paths.h"
 #include "config/settings.h"
 #include "console_display.h"
+#include "flash_inputs.h"
 #include "jobs/download_plan.h"
 #include "jobs/file_download.h"
 #include "jobs/runner.h"
@@ -38,28 +39,6 @@ int ResolvePort(const std::string& arg, std::string* device, std::string* error)
     const int n = PORTTABLE_Assign(arg);
     if (n == 0) *error = "no free port number for " + arg;
     return n;
-}
-
-// Applies the job file's Code and Resource choices (options given on the command line win).
-bool ApplyJobFile(FlashOptions& o, std::string* error) {
-    if (o.job.empty()) return true;
-    std::FILE* f = std::fopen(o.job.c_str(), "rb");
-    if (f == nullptr) {
-        *error = "cannot read job file " + o.job;
-        return false;
-    }
-    std::fclose(f);
-    const char* section = kSettingsSection;
-    if (o.codeDir.empty() && INI_GetInt(o.job, section, "CODECHECK", 1) == 1) {
-        o.codeDir = INI_GetString(o.job, section, "CODEFILE", std::string());
-    }
-    if (o.resource.empty() && INI_GetInt(o.job, section, "ETC2CHECK", 0) == 1) {
-        o.resource = INI_GetString(o.job, section, "ETC2FILE", std::string());
-        if (o.resourceAddress.empty()) {
-            o.resourceAddress = INI_GetString(o.job, section, "ETC2ADDRESS", std::string());
-        }
-    }
-    return true;
 }
 
 // Puts the choices into the settings globals as the window's handlers would.
@@ -110,21 +89,6 @@ bool SetChoices(const FlashOptions& o, DownloadControls& controls, std::string* 
     return true;
 }
 
-// Every image the run would send must be readable before anything is sent.
-bool AllImagesReadable(std::string* error) {
-    for (int slot = 0; slot < kSlots; ++slot) {
-        const IMAGE_ENTRY& e = g_ImageTable[0][slot];
-        if (e.szPath[0] == '\0' || std::strcmp(e.szPath, kDummyPath) == 0) continue;
-        std::FILE* f = std::fopen(e.szPath, "rb");
-        if (f == nullptr) {
-            *error = std::string("ERR: No File: ") + e.szPath;
-            return false;
-        }
-        std::fclose(f);
-    }
-    return true;
-}
-
 }  // namespace
 
 int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, FlashOutcome* result) {
@@ -142,7 +106,7 @@ int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, Flas
         std::fprintf(err, "error: --baud must be positive and --delay not negative\n");
         return kExitUsage;
     }
-    if (!ApplyJobFile(o, &error)) {
+    if (!CLI_ApplyJobFile(o, &error)) {
         std::fprintf(err, "error: %s\n", error.c_str());
         return kExitUsage;
     }
@@ -172,11 +136,11 @@ int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, Flas
         return kExitUsage;
     }
     const int check = PELOR_FillImages(controls, &error);
-    if (check != DOWNLOAD_READY) {
+    if ((check == DOWNLOAD_READY || check == DOWNLOAD_NO_FILE) && !CLI_CheckImageFiles(o, &error)) {
         std::fprintf(err, "error: %s\n", error.c_str());
         return kExitUsage;
     }
-    if (!AllImagesReadable(&error)) {
+    if (check != DOWNLOAD_READY) {
         std::fprintf(err, "error: %s\n", error.c_str());
         return kExitUsage;
     }

@@ -6,6 +6,7 @@
 
 #include "config/paths.h"
 #include "config/settings.h"
+#include "jobs/address_text.h"
 #include "jobs/runner.h"
 #include "link/image_table.h"
 
@@ -104,6 +105,15 @@ int PELOR_FillImages(const DownloadControls& controls, std::string* message) {
             PELOR_ClearImages();
             text = TooLong("Resource address", controls.resourceAddressText,
                            sizeof g_szEtc2Address - 1);
+            return DOWNLOAD_REFUSED;
+        }
+        // Empty means address 0; anything else must be what the address edit can hold, never
+        // a text of which only a leading part would be read (a job file edited by hand).
+        if (!controls.resourceAddressText.empty() &&
+            !PELOR_IsAddressText(controls.resourceAddressText)) {
+            PELOR_ClearImages();
+            text = "Invalid Resource Address ! \"" + controls.resourceAddressText +
+                   "\" is not 1 to 8 hexadecimal digits";
             return DOWNLOAD_REFUSED;
         }
         PELOR_SetImage(13, g_szEtc2File, g_szEtc2Address);

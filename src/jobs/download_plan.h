@@ -23,7 +23,8 @@ enum DownloadCheck {
 // 0, 3 and 4 ("Dummy") with the erase options and the code row; 5 to 12 with the images of
 // the code folder (6 to 10 only with Change Boot Area); 13 with the resource image.
 // On anything but DOWNLOAD_READY, *message holds the text to show ("Invalid Code
-// Image/Address !", "Select Image !", "ERR: No File", or why a path or address is too long).
+// Image/Address !", "Select Image !", "ERR: No File", "Invalid Resource Address ! ..." for an
+// address other than 1 to 8 hexadecimal digits, or why a path or address is too long).
 int PELOR_FillImages(const DownloadControls& controls, std::string* message);
 
 // The image file names of the code folder, by slot (empty for slots without one).

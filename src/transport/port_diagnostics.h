@@ -37,6 +37,8 @@ struct DiagIdentity {
 struct DiagOptions {
     std::string devDir = "/dev";
     std::string procDir = "/proc";
+    // Where the kernel tells whether a built-in UART (ttyS*) has hardware behind it.
+    std::string sysTtyDir = "/sys/class/tty";
     // The places the package's udev rule may be in; the first that exists counts.
     std::vector<std::string> ruleFiles = {"/etc/udev/rules.d/70-pelor.rules",
                                           "/usr/lib/udev/rules.d/70-pelor.rules",
@@ -59,6 +61,12 @@ struct DiagResult {
 // Runs every check. Port numbers come from the port table (PORTTABLE_Assign: a device seen
 // for the first time is shown with the number it would get).
 DiagResult PORTDIAG_Check(const DiagOptions& options);
+
+// The built-in UARTs under devDir (ttyS0, ttyS1, ...) that have hardware behind them: the kernel
+// creates ttyS0..ttyS31 whether or not a UART is there, and says which are real in
+// sysTtyDir/NAME/type (0: no UART). A port whose type cannot be read is listed.
+std::vector<std::string> PORTDIAG_BuiltinUarts(const std::string& devDir,
+                                               const std::string& sysTtyDir);
 
 // 0 when device opens read/write and its exclusive lock is free, else an errno.
 int PORTDIAG_TryOpen(const std::string& device);

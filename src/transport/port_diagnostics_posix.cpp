@@ -26,6 +26,10 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kModemManager = "ModemManager";
 constexpr std::string_view kBrltty = "brltty";
+// The rule's file in this source tree and how to put it in place, for a station built here.
+constexpr std::string_view kRuleFromSource =
+    "from a source build: sudo cp packaging/70-pelor.rules /etc/udev/rules.d/ && sudo udevadm "
+    "control --reload && sudo udevadm trigger (README, \"Serial ports on Linux\")";
 
 // The pid a /proc entry stands for, or 0 when the entry is no process.
 int PidOf(const std::string& name) {
@@ -148,7 +152,8 @@ std::string PermissionAdvice(const std::string& device, const DiagIdentity& who,
     } else {
         text +=
             "; or install the pelor package, whose udev rule gives the user at the bench's "
-            "own screen access";
+            "own screen access, or the rule alone " +
+            std::string(kRuleFromSource);
     }
     return text;
 }
@@ -169,12 +174,17 @@ std::string ReasonText(int error) {
     }
 }
 
+// builtin: a UART of the machine itself, marked as such; one that will not open is a warning,
+// since handsets usually come on USB adapters.
 DiagLine CheckPort(const std::string& device, const DiagOptions& options, const DiagIdentity& who,
-                   const std::string& ruleFile, int selfPid) {
+                   const std::string& ruleFile, int selfPid, bool builtin = false) {
     const int number = PORTTABLE_Assign(device);
     const std::string resolved = Resolved(device);
-    std::string label = "COM" + std::to_string(number) + " " + PORTTABLE_ShortName(device);
-    if (number == 0) label = PORTTABLE_ShortName(device);
+    // A built-in UART goes by its own name (ttyS0), whatever a link of that name points to.
+    const std::string name =
+        builtin ? fs::path(device).filename().string() : PORTTABLE_ShortName(device);
+    std::string label = number == 0 ? name : "COM" + std::to_string(number) + " " + name;
+    if (builtin) label += " (built-in UART)";
     const std::string where = resolved == device ? device : device + " -> " + resolved;
 
     const int error = options.tryOpen ? options.tryOpen(device) : PORTDIAG_TryOpen(device);
@@ -198,10 +208,39 @@ DiagLine CheckPort(const std::string& device, const DiagOptions& options, const 
     } else {
         line.text = label + ": " + ReasonText(error) + " (" + where + ")";
     }
+    if (builtin && line.level == DiagLevel::kFail) line.level = DiagLevel::kWarn;
     return line;
 }
 
+bool IsBuiltinUartName(const std::string& name) {
+    return name.size() > 4 && name.compare(0, 4, "ttyS") == 0 &&
+           name.find_first_not_of("0123456789", 4) == std::string::npos;
+}
+
+// The kernel's port type of a built-in UART: 0 when no UART is there, -1 when it cannot be read.
+int UartType(const std::string& sysTtyDir, const std::string& name) {
+    std::ifstream in(fs::path(sysTtyDir) / name / "type");
+    int type = -1;
+    if (!(in >> type)) return -1;
+    return type;
+}
+
 }  // namespace
+
+std::vector<std::string> PORTDIAG_BuiltinUarts(const std::string& devDir,
+                                               const std::string& sysTtyDir) {
+    std::vector<std::pair<int, std::string>> found;
+    std::error_code ec;
+    for (fs::directory_iterator it(devDir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!IsBuiltinUartName(name) || UartType(sysTtyDir, name) == 0) continue;
+        found.emplace_back(std::atoi(name.c_str() + 4), it->path().string());
+    }
+    std::sort(found.begin(), found.end());
+    std::vector<std::string> devices;
+    for (auto& [number, path] : found) devices.push_back(std::move(path));
+    return devices;
+}
 
 int PORTDIAG_TryOpen(const std::string& device) {
     UniqueFd fd(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
@@ -290,14 +329,26 @@ DiagResult PORTDIAG_Check(const DiagOptions& options) {
     }
 
     const std::vector<std::string> devices = PORTTABLE_ScanDevicesIn(options.devDir);
-    if (devices.empty()) {
+    const std::vector<std::string> builtin =
+        PORTDIAG_BuiltinUarts(options.devDir, options.sysTtyDir);
+    for (const std::string& device : devices) {
+        result.lines.push_back(CheckPort(device, options, who, ruleFile, selfPid));
+    }
+    for (const std::string& device : builtin) {
+        result.lines.push_back(CheckPort(device, options, who, ruleFile, selfPid, true));
+    }
+    if (devices.empty() && builtin.empty()) {
         result.lines.push_back(
             {DiagLevel::kFail,
              "no serial ports found: connect a handset (with a cable that carries data, and "
              "the handset in download mode if it needs one), then run `pelor doctor` again"});
-    }
-    for (const std::string& device : devices) {
-        result.lines.push_back(CheckPort(device, options, who, ruleFile, selfPid));
+    } else if (devices.empty()) {
+        result.lines.push_back(
+            {DiagLevel::kWarn,
+             "no USB serial port found, only the built-in UART" +
+                 std::string(builtin.size() == 1 ? "" : "s") +
+                 " above: handsets usually come on USB cables; connect one (with a cable that "
+                 "carries data, in download mode if it needs one) and run `pelor doctor` again"});
     }
 
     const std::vector<DiagProcess> modemManager =
@@ -337,7 +388,8 @@ DiagResult PORTDIAG_Check(const DiagOptions& options) {
         result.lines.push_back(
             {DiagLevel::kWarn,
              "no udev rule for handsets (70-pelor.rules): USB serial ports open only to root "
-             "and their group (dialout); install the pelor package for the rule"});
+             "and their group (dialout); install the pelor package for the rule, or " +
+                 std::string(kRuleFromSource)});
     }
 
     result.blocked = std::any_of(result.lines.begin(), result.lines.end(),

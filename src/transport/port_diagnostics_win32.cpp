@@ -25,6 +25,10 @@ std::vector<DiagProcess> PORTDIAG_FindProcesses(const std::string&,
     return {};
 }
 
+std::vector<std::string> PORTDIAG_BuiltinUarts(const std::string&, const std::string&) {
+    return {};  // the port scan lists every COM port Windows knows, built-in ones included
+}
+
 DiagIdentity PORTDIAG_CurrentIdentity() {
     return DiagIdentity{};
 }

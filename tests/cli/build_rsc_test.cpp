@@ -72,12 +72,17 @@ TEST_F(BuildRscCommand, OutputOption) {
     EXPECT_NE(out_.find("Resource Binary(" + output + ") created!! 1 file,"), std::string::npos);
 }
 
-TEST_F(BuildRscCommand, FailureGoesToStderrWithStatusOne) {
+TEST_F(BuildRscCommand, AFolderThatIsNotThereIsAWrongInputWithStatusTwo) {
     Write("plain.txt", "x");
-    EXPECT_EQ(Run({root_ + "/missing"}), 1);
-    EXPECT_EQ(err_.rfind("error: ", 0), 0u) << err_;
+    EXPECT_EQ(Run({root_ + "/missing"}), 2);
+    EXPECT_EQ(err_, "error: the resource folder " + root_ + "/missing does not exist\n");
     EXPECT_EQ(out_, "");
+    EXPECT_EQ(Run({root_ + "/plain.txt"}), 2);
+    EXPECT_EQ(err_.rfind("error: " + root_ + "/plain.txt is a file", 0), 0u) << err_;
+    EXPECT_FALSE(fs::exists(root_ + "/" + kResourceBinaryName));
+}
 
+TEST_F(BuildRscCommand, FailureGoesToStderrWithStatusOne) {
     Write("a.txt", "x");
     EXPECT_EQ(Run({root_, "-o", root_ + "/plain.txt/out.img"}), 1);
     EXPECT_EQ(err_.rfind("error: ", 0), 0u) << err_;

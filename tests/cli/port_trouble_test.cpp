@@ -138,6 +138,26 @@ TEST_F(PortTrouble, FlashReportAndTraceSayWhyAPortWouldNotOpen) {
         << trace;
     EXPECT_NE(trace.find("[Ch 1] open " + gone + ": no such device"), std::string::npos) << trace;
     EXPECT_NE(r.out.find("SERIAL_DEVICE_Open(COM1) Failed!"), std::string::npos) << r.out;
+
+    // The terminal says it too, with the port as given and where to look next.
+    EXPECT_NE(r.out.find("error: ch0 " + pty.slavePath() +
+                         ": the port would not open: busy: held by another program; `pelor "
+                         "doctor` says what stops a download and what to do\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("error: ch1 " + gone + ": the port would not open: no such device;"),
+              std::string::npos)
+        << r.out;
+}
+
+TEST_F(PortTrouble, APortGivenByNumberIsNamedWithItsDevice) {
+    const std::string gone = (dir_ / "dev" / "ttyUSB3").string();
+    std::ofstream(dir_ / "pelorw.ini") << "[PORTS]\nCOM4=" << gone << "\n";
+    const PelorRun r = Pelor({"flash", "-p", "COM4", "--code", CodeFolder().string()});
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("error: ch0 COM4 (" + gone + "): the port would not open: no such device"),
+              std::string::npos)
+        << r.out;
 }
 
 #endif  // !defined(_WIN32)

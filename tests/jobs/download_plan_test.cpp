@@ -6,6 +6,7 @@
 
 #include <set>
 
+#include "jobs/address_text.h"
 #include "jobs/job_test_util.h"
 
 using namespace jobs_test;
@@ -191,4 +192,36 @@ TEST(DownloadPlan, PathOrAddressOverItsCapacityIsRefusedWithAMessage) {
     EXPECT_EQ(PELOR_FillImages(resource, &message), DOWNLOAD_REFUSED);
     EXPECT_TRUE(StartsWith(message, "Resource address is longer than 34 characters")) << message;
     EXPECT_TRUE(AllCleared());
+}
+
+TEST(DownloadPlan, AResourceAddressTheEditCouldNotHoldStartsNothing) {
+    JobGuard guard;
+    TempDir dir;
+    ASSERT_TRUE(WriteBytes(dir.File("rsc.bin"), Pattern(10, 2)));
+    SETTINGS_CopyText(g_szEtc2File, dir.File("rsc.bin"));
+    DownloadControls resource;
+    resource.resourceChecked = true;
+    for (const char* bad : {"12G4", "0x10", "-5", "123456789", " 10", "1 0"}) {
+        resource.resourceAddressText = bad;
+        std::string message;
+        EXPECT_EQ(PELOR_FillImages(resource, &message), DOWNLOAD_REFUSED) << bad;
+        EXPECT_EQ(message, "Invalid Resource Address ! \"" + std::string(bad) +
+                               "\" is not 1 to 8 hexadecimal digits");
+        EXPECT_TRUE(AllCleared()) << bad;
+    }
+    for (const auto& [good, address] : std::vector<std::pair<const char*, std::uint32_t>>{
+             {"", 0u}, {"0", 0u}, {"1a0000", 0x1A0000u}, {"FFFFFFFF", 0xFFFFFFFFu}}) {
+        resource.resourceAddressText = good;
+        EXPECT_EQ(PELOR_FillImages(resource, nullptr), DOWNLOAD_READY) << good;
+        EXPECT_EQ(g_ImageTable[7][13].dwAddress, address) << good;
+    }
+}
+
+TEST(AddressText, TypedAddressesKeepTheirDigitsAndLoseThePrefix) {
+    EXPECT_EQ(PELOR_TypedAddress("0x1a"), "1a");
+    EXPECT_EQ(PELOR_TypedAddress("0XFFFFFFFF"), "FFFFFFFF");
+    EXPECT_EQ(PELOR_TypedAddress("00000000"), "00000000");
+    for (const char* bad : {"", "0x", "0x0x1", "x1", "123456789", "0x123456789", "1h", "-1"})
+        EXPECT_FALSE(PELOR_TypedAddress(bad).has_value()) << bad;
+    EXPECT_FALSE(PELOR_IsAddressText("0x1"));  // the edit has no room for a prefix
 }

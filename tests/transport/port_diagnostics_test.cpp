@@ -73,6 +73,7 @@ protected:
         options_.devDir = Dev();
         options_.procDir = Proc();
         options_.ruleFiles = {dir_.File("rule/70-pelor.rules")};
+        options_.sysTtyDir = dir_.File("sys");
         PORTTABLE_Clear();
     }
     void TearDown() override { PORTTABLE_Clear(); }
@@ -242,6 +243,52 @@ TEST_F(PortDiagnostics, ARefusedOpenNamesTheGroupAndHowToJoinIt) {
         CheckAsNobody(options_, {static_cast<gid_t>(DialoutGid())});
     ASSERT_FALSE(member.empty());
     EXPECT_EQ(member[0].rfind("O COM1 ", 0), 0u) << member[0];
+}
+
+TEST_F(PortDiagnostics, BuiltInUartsWithHardwareAreListedAndMarked) {
+    AddPort("ttyS0");
+    WriteText(dir_.File("sys/ttyS0/type"), "4\n");  // a 16550A
+    AddPort("ttyS1");
+    WriteText(dir_.File("sys/ttyS1/type"), "0\n");  // no UART behind it
+    AddPort("ttyS10");                              // its type cannot be read: listed
+    EXPECT_EQ(PORTDIAG_BuiltinUarts(Dev(), options_.sysTtyDir),
+              (std::vector<std::string>{Dev() + "/ttyS0", Dev() + "/ttyS10"}));
+
+    DiagResult result = PORTDIAG_Check(options_);
+    EXPECT_FALSE(result.blocked) << AllText(result);
+    const DiagLine s0 = LineWith(result, "ttyS0 (built-in UART): opens read/write");
+    EXPECT_EQ(s0.text.rfind("COM1 ", 0), 0u) << AllText(result);
+    EXPECT_EQ(LineWith(result, "ttyS1 ").text, "");
+    EXPECT_EQ(LineWith(result, "no serial ports found").text, "") << AllText(result);
+    EXPECT_EQ(LineWith(result, "no USB serial port found, only the built-in UARTs").level,
+              DiagLevel::kWarn)
+        << AllText(result);
+
+    // One that will not open is worth a warning, not a blocker: handsets come on USB.
+    options_.tryOpen = [](const std::string&) { return EIO; };
+    result = PORTDIAG_Check(options_);
+    EXPECT_FALSE(result.blocked) << AllText(result);
+    EXPECT_EQ(LineWith(result, "ttyS0 (built-in UART): ").level, DiagLevel::kWarn);
+
+    // A USB port comes first and keeps the lowest number; the built-in UARTs follow it.
+    options_.tryOpen = nullptr;
+    PORTTABLE_Clear();
+    AddPort("ttyUSB0");
+    result = PORTDIAG_Check(options_);
+    EXPECT_EQ(LineWith(result, "ttyUSB0").text.rfind("COM1 ", 0), 0u) << AllText(result);
+    EXPECT_EQ(LineWith(result, "ttyS0 (built-in UART)").text.rfind("COM2 ", 0), 0u);
+    EXPECT_EQ(LineWith(result, "no USB serial port").text, "");
+}
+
+TEST_F(PortDiagnostics, WithoutTheRuleTheAdviceCoversASourceBuild) {
+    AddPort("ttyUSB0");
+    const DiagResult result = PORTDIAG_Check(options_);
+    const DiagLine rule = LineWith(result, "no udev rule for handsets");
+    EXPECT_EQ(rule.level, DiagLevel::kWarn);
+    EXPECT_NE(rule.text.find("install the pelor package"), std::string::npos) << rule.text;
+    EXPECT_NE(rule.text.find("sudo cp packaging/70-pelor.rules /etc/udev/rules.d/"),
+              std::string::npos)
+        << rule.text;
 }
 
 TEST_F(PortDiagnostics, PermissionAdviceFollowsTheAccountAndTheRule) {

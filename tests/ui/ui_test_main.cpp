@@ -4,11 +4,43 @@
 
 #include <QApplication>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 
 #include "station_app.h"
 
+namespace {
+
+// Qt wants a private runtime folder; without XDG_RUNTIME_DIR it warns and makes
+// /tmp/runtime-USER, which stays behind. Then the tests get one of their own under TMPDIR,
+// removed when they end.
+class RuntimeFolder {
+public:
+    RuntimeFolder() {
+        if (std::getenv("XDG_RUNTIME_DIR") != nullptr) return;
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
+                              "/pelor-ui-run-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) return;  // mode 0700, as Qt wants
+        path_ = pattern;
+        setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
+    }
+    ~RuntimeFolder() {
+        std::error_code ec;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    }
+    RuntimeFolder(const RuntimeFolder&) = delete;
+    RuntimeFolder& operator=(const RuntimeFolder&) = delete;
+
+private:
+    std::string path_;
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const RuntimeFolder runtime;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kStationAppName));
     ::testing::InitGoogleTest(&argc, argv);
