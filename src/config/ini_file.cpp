@@ -336,6 +336,16 @@ bool IniDocument::Set(const char* section, const char* key, const std::string& v
     const Line added{keyUnits + u'=' + v, newline_};
     const Range r = FindSection(lines, secUnits);
     if (r.header >= 0) {
+        // A line of the key's name without '=' becomes the key: some readers take such a line
+        // for the key with no value, which would hide a key added after it.
+        for (std::size_t i = static_cast<std::size_t>(r.header) + 1; i < r.end; ++i) {
+            const UnitView bare = Trim(lines[i].content);
+            if (Classify(bare).kind == Kind::kOther && SameName(bare, keyUnits)) {
+                lines[i].content = Units(bare) + u'=' + v;
+                units_ = JoinLines(lines);
+                return true;
+            }
+        }
         std::size_t after = static_cast<std::size_t>(r.header);
         for (std::size_t i = after + 1; i < r.end; ++i) {
             const Kind kind = Classify(lines[i].content).kind;

@@ -237,9 +237,12 @@ TEST(IniWrite, NewKeyGoesAfterTheLastKeyOfItsSection) {
     // A key only in a later copy is not that section's: the first copy takes it.
     EXPECT_EQ(SetText("[A]\nX=1\n[B]\n[A]\nY=2\n", "A", "Y", "3"),
               "[A]\nX=1\nY=3\n[B]\n[A]\nY=2\n");
-    // A line without '=' is no key, but a new key still goes after it.
-    EXPECT_EQ(SetText("[A]\nCODEFILE\n\n[B]\n", "A", "CODEFILE", "x"),
-              "[A]\nCODEFILE\nCODEFILE=x\n\n[B]\n");
+    // A line without '=' is no key, but a new key goes after it, and one of the key's own name
+    // becomes the key.
+    EXPECT_EQ(SetText("[A]\nNOTE\n\n[B]\n", "A", "CODEFILE", "x"),
+              "[A]\nNOTE\nCODEFILE=x\n\n[B]\n");
+    EXPECT_EQ(SetText("[A]\n  codefile \nX=1\n[B]\nCODEFILE\n", "A", "CODEFILE", "x"),
+              "[A]\ncodefile=x\nX=1\n[B]\nCODEFILE\n");
 }
 
 TEST(IniWrite, NewSectionGoesAtTheEndAndAnUnterminatedLastLineIsEnded) {

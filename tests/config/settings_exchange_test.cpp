@@ -133,4 +133,16 @@ TEST_F(SettingsExchange, SavingOverTheOtherSystemsFilesKeepsTheirLineEndings) {
     EXPECT_EQ(ReadAll(job), jobText);
 }
 
+// The oracle of tests/win reads these two files with the Windows functions themselves: they
+// are what the two builds write.
+TEST(SettingsExchangeCorpus, TheSharedJobFilesAreWhatEachBuildWrites) {
+    const std::string corpus = PELOR_INI_CORPUS;
+    const std::string posix = "/srv/bench/images/BUILD42";
+    const std::string windows = "C:\\bench\\images\\BUILD42";
+    EXPECT_EQ(ReadAll(corpus + "/written_by_linux.plr"),
+              JobText("\n", posix, posix + ".fnt", posix + ".bin"));
+    EXPECT_EQ(ReadAll(corpus + "/written_by_windows.plr"),
+              JobText("\r\n", windows, windows + ".fnt", windows + ".bin"));
+}
+
 }  // namespace
