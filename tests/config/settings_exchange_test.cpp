@@ -145,4 +145,19 @@ TEST(SettingsExchangeCorpus, TheSharedJobFilesAreWhatEachBuildWrites) {
               JobText("\r\n", windows, windows + ".fnt", windows + ".bin"));
 }
 
+// A job saved on a Windows bench and edited there by hand: quoted values, a row's key without
+// '=', a second [PELOR] block and an end mark read as the Windows functions read them.
+TEST_F(SettingsExchange, AHandEditedWindowsJobMeansWhatItMeantThere) {
+    const std::string job = std::string(PELOR_INI_CORPUS) + "/station_hand_edited.plr";
+    ASSERT_EQ(SETTINGS_Load(job.c_str()), 1);
+    EXPECT_EQ(g_bCodeCheck, 1);
+    EXPECT_STREQ(g_szCodeFile, "C:\\images\\WZRTAll");  // a folder, not a quoted text
+    EXPECT_STREQ(g_szImageBaseName, "\\WZRTAll");
+    EXPECT_EQ(g_bDataCheck, 0);  // "DATACHECK" alone
+    EXPECT_EQ(g_bEtc1Check, 0);  // only in the second block
+    EXPECT_EQ(g_bEtc2Check, 1);
+    EXPECT_STREQ(g_szEtc2File, "D:\\res\\VORODOV_rsc.bin");
+    EXPECT_STREQ(g_szEtc2Address, "4000000");
+}
+
 }  // namespace
