@@ -152,7 +152,6 @@ TEST_F(SettingsExchange, AHandEditedWindowsJobMeansWhatItMeantThere) {
     ASSERT_EQ(SETTINGS_Load(job.c_str()), 1);
     EXPECT_EQ(g_bCodeCheck, 1);
     EXPECT_STREQ(g_szCodeFile, "C:\\images\\WZRTAll");  // a folder, not a quoted text
-    EXPECT_STREQ(g_szImageBaseName, "\\WZRTAll");
     EXPECT_EQ(g_bDataCheck, 0);  // "DATACHECK" alone
     EXPECT_EQ(g_bEtc1Check, 0);  // only in the second block
     EXPECT_EQ(g_bEtc2Check, 1);
