@@ -1,4 +1,5 @@
-// INI files read and written line by line, keeping every byte the station does not change.
+// INI files read line by line as the private-profile functions read them; writes keep every
+// unit of the file the station does not change.
 #include "config/ini_file.h"
 
 #include <cerrno>
@@ -10,30 +11,41 @@
 #include <vector>
 
 #include "config/atomic_file.h"
+#include "config/text_encoding.h"
 
 namespace {
 
-#ifdef _WIN32
-constexpr bool kDefaultCrlf = true;
-#else
-constexpr bool kDefaultCrlf = false;
-#endif
+using Units = std::u16string;
+using UnitView = std::u16string_view;
 
-bool IsBlank(char c) {
+#ifdef _WIN32
+constexpr UnitView kDefaultNewline = u"\r\n";
+#else
+constexpr UnitView kDefaultNewline = u"\n";
+#endif
+constexpr char16_t kEndOfFile = 0x1A;  // the old end-of-file mark of text files
+
+bool IsBlank(char16_t c) {
     return c == ' ' || c == '\t' || c == '\v' || c == '\f';
 }
 
-std::string_view Trim(std::string_view s) {
+UnitView Trim(UnitView s) {
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
     while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
     return s;
 }
 
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsBlank(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+    while (!s.empty() && IsBlank(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+    return s;
 }
 
-bool SameName(std::string_view a, std::string_view b) {
+char16_t Lower(char16_t c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char16_t>(c - 'A' + 'a') : c;
+}
+
+bool SameName(UnitView a, UnitView b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (Lower(a[i]) != Lower(b[i])) return false;
@@ -43,37 +55,45 @@ bool SameName(std::string_view a, std::string_view b) {
 
 // One line of the file: its content without the line break, and the break as it was.
 struct Line {
-    std::string content;
-    std::string eol;
+    Units content;
+    Units eol;
 };
 
-enum class Kind { kBlank, kComment, kSection, kKey };
+enum class Kind { kBlank, kComment, kSection, kKey, kOther };
 
 struct Parsed {
     Kind kind = Kind::kBlank;
-    std::string_view name;   // section or key name, trimmed
-    std::string_view value;  // key value, trimmed
+    UnitView name;   // section or key name, trimmed
+    UnitView value;  // key value, trimmed
 };
 
-std::vector<Line> SplitLines(const std::string& text) {
+// The length of the line break at pos: LF, CR LF, CR alone, or CR CR LF (a CR LF file that was
+// converted once more), taken as one break so that lines added to such a file get it too.
+std::size_t BreakLength(UnitView text, std::size_t pos) {
+    if (text[pos] == '\n') return 1;
+    if (text.substr(pos, 3) == u"\r\r\n") return 3;
+    if (text.substr(pos, 2) == u"\r\n") return 2;
+    return 1;
+}
+
+std::vector<Line> SplitLines(UnitView text) {
     std::vector<Line> lines;
     std::size_t pos = 0;
     while (pos < text.size()) {
-        const std::size_t nl = text.find('\n', pos);
-        if (nl == std::string::npos) {
-            lines.push_back({text.substr(pos), ""});
+        const std::size_t end = text.find_first_of(u"\r\n", pos);
+        if (end == UnitView::npos) {
+            lines.push_back({Units(text.substr(pos)), Units()});
             break;
         }
-        std::size_t end = nl;
-        if (end > pos && text[end - 1] == '\r') --end;
-        lines.push_back({text.substr(pos, end - pos), text.substr(end, nl + 1 - end)});
-        pos = nl + 1;
+        const std::size_t n = BreakLength(text, end);
+        lines.push_back({Units(text.substr(pos, end - pos)), Units(text.substr(end, n))});
+        pos = end + n;
     }
     return lines;
 }
 
-std::string JoinLines(const std::vector<Line>& lines) {
-    std::string text;
+Units JoinLines(const std::vector<Line>& lines) {
+    Units text;
     for (const Line& line : lines) {
         text += line.content;
         text += line.eol;
@@ -81,65 +101,73 @@ std::string JoinLines(const std::vector<Line>& lines) {
     return text;
 }
 
-Parsed Classify(std::string_view content, bool first) {
-    // A byte order mark at the very start is kept in the file but not taken as part of a name.
-    if (first && content.substr(0, 3) == "\xEF\xBB\xBF") content.remove_prefix(3);
+Parsed Classify(UnitView content) {
     Parsed p;
-    const std::string_view t = Trim(content);
+    const UnitView t = Trim(content);
     if (t.empty()) return p;
     if (t.front() == ';' || t.front() == '#') {
         p.kind = Kind::kComment;
         return p;
     }
     if (t.front() == '[') {
+        // A header without its closing bracket still opens the section.
         p.kind = Kind::kSection;
         const std::size_t close = t.find(']');
-        p.name =
-            Trim(t.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+        p.name = Trim(t.substr(1, close == UnitView::npos ? UnitView::npos : close - 1));
+        return p;
+    }
+    const std::size_t eq = t.find('=');
+    if (eq == UnitView::npos) {
+        p.kind = Kind::kOther;  // not a key: reads give the default
         return p;
     }
     p.kind = Kind::kKey;
-    const std::size_t eq = t.find('=');
-    if (eq == std::string_view::npos) {
-        p.name = t;
-    } else {
-        p.name = Trim(t.substr(0, eq));
-        p.value = Trim(t.substr(eq + 1));
-    }
+    p.name = Trim(t.substr(0, eq));
+    p.value = Trim(t.substr(eq + 1));
     return p;
 }
 
-// Finds the first key line of a matching section; -1 when none.
-long FindKey(const std::vector<Line>& lines, std::string_view section, std::string_view key) {
-    bool inSection = false;
+// The lines [first, end) of the first section of the name: first is its header; -1 when none.
+struct Range {
+    long header = -1;
+    std::size_t end = 0;
+};
+
+Range FindSection(const std::vector<Line>& lines, UnitView section) {
+    Range r;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        const Parsed p = Classify(lines[i].content, i == 0);
-        if (p.kind == Kind::kSection) {
-            inSection = SameName(p.name, section);
-        } else if (inSection && p.kind == Kind::kKey && SameName(p.name, key)) {
-            return static_cast<long>(i);
+        const Parsed p = Classify(lines[i].content);
+        if (p.kind != Kind::kSection) continue;
+        if (r.header >= 0) {
+            r.end = i;
+            return r;
         }
+        if (SameName(p.name, section)) r.header = static_cast<long>(i);
+    }
+    r.end = lines.size();
+    return r;
+}
+
+// The first key line of the name in the first section of its name; -1 when none.
+long FindKey(const std::vector<Line>& lines, UnitView section, UnitView key) {
+    const Range r = FindSection(lines, section);
+    if (r.header < 0) return -1;
+    for (std::size_t i = static_cast<std::size_t>(r.header) + 1; i < r.end; ++i) {
+        const Parsed p = Classify(lines[i].content);
+        if (p.kind == Kind::kKey && SameName(p.name, key)) return static_cast<long>(i);
     }
     return -1;
 }
 
-// The integer of a private-profile value: optional sign, then the leading decimal digits
-// (none gives 0). Wraps at 32 bits as the platform's conversion does.
-int LeadingInt(std::string_view value) {
-    bool negative = false;
-    if (!value.empty() && (value.front() == '-' || value.front() == '+')) {
-        negative = value.front() == '-';
-        value.remove_prefix(1);
+// One matching pair of double or single quotes around the whole value is not part of it.
+UnitView Unquote(UnitView v) {
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+        return v.substr(1, v.size() - 2);
     }
-    std::uint32_t n = 0;
-    for (char c : value) {
-        if (c < '0' || c > '9') break;
-        n = n * 10u + static_cast<std::uint32_t>(c - '0');
-    }
-    return static_cast<int>(negative ? 0u - n : n);
+    return v;
 }
 
-int CopyCut(const std::string& text, char* out, std::size_t capacity) {
+int CopyCut(std::string_view text, char* out, std::size_t capacity) {
     if (out == nullptr || capacity == 0) return 0;
     const std::size_t n = text.size() < capacity - 1 ? text.size() : capacity - 1;
     std::memcpy(out, text.data(), n);
@@ -151,7 +179,36 @@ bool HasLineBreak(std::string_view s) {
     return s.find_first_of("\r\n") != std::string_view::npos;
 }
 
+int DigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
+    return 99;
+}
+
 }  // namespace
+
+int INI_ParseInt(const std::string& text) {
+    // The text ends at a NUL as the system's C string does.
+    const std::string_view s(text.c_str());
+    std::size_t i = 0;
+    while (i < s.size() && static_cast<unsigned char>(s[i]) <= ' ') ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '-' || s[i] == '+')) negative = s[i++] == '-';
+    int base = 10;
+    if (i + 1 < s.size() && s[i] == '0') {
+        const char prefix = s[i + 1];
+        base = prefix == 'x' ? 16 : prefix == 'o' ? 8 : prefix == 'b' ? 2 : 10;
+        if (base != 10) i += 2;
+    }
+    std::uint32_t n = 0;
+    for (; i < s.size(); ++i) {
+        const int digit = DigitValue(s[i]);
+        if (digit >= base) break;
+        n = n * static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(digit);
+    }
+    return static_cast<int>(negative ? 0u - n : n);
+}
 
 int IniDocument::Load(const std::string& path) {
     Parse("");
@@ -160,35 +217,78 @@ int IniDocument::Load(const std::string& path) {
         // A missing file (or a missing folder on the way) reads as an empty document.
         return (errno == ENOENT || errno == ENOTDIR) ? 1 : 0;
     }
-    std::string text;
+    std::string bytes;
     char buffer[8192];
     std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
     if (failed) return 0;
-    Parse(text);
+    Parse(bytes);
     return 1;
 }
 
-void IniDocument::Parse(const std::string& text) {
-    text_ = text;
-    const std::size_t nl = text_.find('\n');
-    if (nl == std::string::npos) {
-        crlf_ = kDefaultCrlf;
+void IniDocument::Parse(const std::string& bytes) {
+    const std::string_view b(bytes);
+    units_.clear();
+    strayByte_.clear();
+    endMark_ = false;
+    if (b.substr(0, 2) == "\xFF\xFE" || b.substr(0, 2) == "\xFE\xFF") {
+        encoding_ = b[0] == '\xFF' ? Encoding::kUtf16Le : Encoding::kUtf16Be;
+        const std::size_t lowFirst = encoding_ == Encoding::kUtf16Le ? 0 : 1;
+        std::size_t i = 2;
+        for (; i + 1 < b.size(); i += 2) {
+            const auto lo = static_cast<unsigned char>(b[i + lowFirst]);
+            const auto hi = static_cast<unsigned char>(b[i + 1 - lowFirst]);
+            units_ += static_cast<char16_t>(lo | (hi << 8));
+        }
+        strayByte_ = std::string(b.substr(i));  // kept, so that a save changes nothing else
     } else {
-        crlf_ = nl > 0 && text_[nl - 1] == '\r';
+        const bool utf8 = b.substr(0, 3) == "\xEF\xBB\xBF";
+        encoding_ = utf8 ? Encoding::kUtf8 : Encoding::kSingleByte;
+        for (const char c : b.substr(utf8 ? 3 : 0)) units_ += static_cast<unsigned char>(c);
     }
+    if (!units_.empty() && units_.back() == kEndOfFile) {
+        units_.pop_back();
+        endMark_ = true;
+    }
+    const std::size_t nl = units_.find_first_of(u"\r\n");
+    newline_ =
+        nl == Units::npos ? Units(kDefaultNewline) : units_.substr(nl, BreakLength(units_, nl));
+}
+
+std::u16string IniDocument::ToUnits(const std::string& narrow) const {
+    switch (encoding_) {
+        case Encoding::kUtf16Le:
+        case Encoding::kUtf16Be:
+            return TEXT_NarrowToUtf16(narrow);
+        case Encoding::kUtf8:
+        case Encoding::kSingleByte:
+            break;
+    }
+    const std::string bytes = encoding_ == Encoding::kUtf8 ? TEXT_NarrowToUtf8(narrow) : narrow;
+    Units units;
+    for (const char c : bytes) units += static_cast<unsigned char>(c);
+    return units;
+}
+
+std::string IniDocument::FromUnits(UnitView units) const {
+    if (encoding_ == Encoding::kUtf16Le || encoding_ == Encoding::kUtf16Be) {
+        return TEXT_Utf16ToNarrow(units);
+    }
+    std::string bytes;
+    for (const char16_t u : units) bytes += static_cast<char>(u);
+    return encoding_ == Encoding::kUtf8 ? TEXT_Utf8ToNarrow(bytes) : bytes;
 }
 
 bool IniDocument::Get(const char* section, const char* key, std::string* value) const {
     if (section == nullptr || key == nullptr) return false;
-    const std::vector<Line> lines = SplitLines(text_);
-    const long at = FindKey(lines, Trim(section), Trim(key));
+    const std::vector<Line> lines = SplitLines(units_);
+    const Units sec = ToUnits(std::string(Trim(section)));
+    const long at = FindKey(lines, sec, ToUnits(std::string(Trim(key))));
     if (at < 0) return false;
     if (value != nullptr) {
-        const std::size_t i = static_cast<std::size_t>(at);
-        *value = std::string(Classify(lines[i].content, i == 0).value);
+        *value = FromUnits(Unquote(Classify(lines[static_cast<std::size_t>(at)].content).value));
     }
     return true;
 }
@@ -197,13 +297,16 @@ int IniDocument::GetInt(const char* section, const char* key, int defaultValue) 
     std::string value;
     // An empty value counts as missing, as with the platform's profile functions.
     if (!Get(section, key, &value) || value.empty()) return defaultValue;
-    return LeadingInt(value);
+    return INI_ParseInt(value);
 }
 
 int IniDocument::GetString(const char* section, const char* key, const char* defaultValue,
                            char* out, std::size_t capacity) const {
     std::string value;
-    if (!Get(section, key, &value)) value = defaultValue != nullptr ? defaultValue : "";
+    if (!Get(section, key, &value)) {
+        value = defaultValue != nullptr ? defaultValue : "";
+        while (!value.empty() && value.back() == ' ') value.pop_back();
+    }
     return CopyCut(value, out, capacity);
 }
 
@@ -216,54 +319,78 @@ bool IniDocument::Set(const char* section, const char* key, const std::string& v
     if (k.find('=') != std::string_view::npos) return false;
     if (k.front() == ';' || k.front() == '#' || k.front() == '[') return false;
     // A line break in the value would split the line and could forge other keys.
-    const std::string v = value.substr(0, value.find_first_of("\r\n"));
+    const Units v = ToUnits(value.substr(0, value.find_first_of("\r\n")));
+    const Units secUnits = ToUnits(std::string(sec));
+    const Units keyUnits = ToUnits(std::string(k));
 
-    std::vector<Line> lines = SplitLines(text_);
-    const long at = FindKey(lines, sec, k);
+    std::vector<Line> lines = SplitLines(units_);
+    const long at = FindKey(lines, secUnits, keyUnits);
     if (at >= 0) {
+        // The line becomes KEY=value with the existing key's spelling, as the platform writes it.
         Line& line = lines[static_cast<std::size_t>(at)];
-        const Parsed p = Classify(line.content, at == 0);
-        // The line becomes KEY=value with the existing key's spelling, as the platform writes
-        // it; a byte order mark in front of the first line stays.
-        const bool bom = at == 0 && line.content.compare(0, 3, "\xEF\xBB\xBF") == 0;
-        std::string rewritten = bom ? "\xEF\xBB\xBF" : "";
-        rewritten += std::string(p.name) + "=" + v;
-        line.content = std::move(rewritten);
-        text_ = JoinLines(lines);
+        line.content = Units(Classify(line.content).name) + u'=' + v;
+        units_ = JoinLines(lines);
         return true;
     }
 
-    const Line added{std::string(k) + "=" + v, Newline()};
-    long header = -1;
-    long lastKey = -1;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const Parsed p = Classify(lines[i].content, i == 0);
-        if (p.kind == Kind::kSection) {
-            if (header >= 0) break;  // end of the first matching section
-            if (SameName(p.name, sec)) header = static_cast<long>(i);
-        } else if (header >= 0 && p.kind == Kind::kKey) {
-            lastKey = static_cast<long>(i);
+    const Line added{keyUnits + u'=' + v, newline_};
+    const Range r = FindSection(lines, secUnits);
+    if (r.header >= 0) {
+        // A line of the key's name without '=' becomes the key: some readers take such a line
+        // for the key with no value, which would hide a key added after it.
+        for (std::size_t i = static_cast<std::size_t>(r.header) + 1; i < r.end; ++i) {
+            const UnitView bare = Trim(lines[i].content);
+            if (Classify(bare).kind == Kind::kOther && SameName(bare, keyUnits)) {
+                lines[i].content = Units(bare) + u'=' + v;
+                units_ = JoinLines(lines);
+                return true;
+            }
         }
-    }
-    if (header >= 0) {
-        const std::size_t after = static_cast<std::size_t>(lastKey >= 0 ? lastKey : header);
-        if (lines[after].eol.empty()) lines[after].eol = Newline();
+        std::size_t after = static_cast<std::size_t>(r.header);
+        for (std::size_t i = after + 1; i < r.end; ++i) {
+            const Kind kind = Classify(lines[i].content).kind;
+            if (kind == Kind::kKey || kind == Kind::kOther) after = i;
+        }
+        if (lines[after].eol.empty()) lines[after].eol = newline_;
         lines.insert(lines.begin() + static_cast<long>(after) + 1, added);
     } else {
-        if (!lines.empty() && lines.back().eol.empty()) lines.back().eol = Newline();
-        lines.push_back({"[" + std::string(sec) + "]", Newline()});
+        if (!lines.empty() && lines.back().eol.empty()) lines.back().eol = newline_;
+        lines.push_back({u'[' + secUnits + u']', newline_});
         lines.push_back(added);
     }
-    text_ = JoinLines(lines);
+    units_ = JoinLines(lines);
     return true;
 }
 
 std::string IniDocument::Text() const {
-    return text_;
+    std::string bytes;
+    Units units = units_;
+    if (endMark_) units += kEndOfFile;
+    switch (encoding_) {
+        case Encoding::kSingleByte:
+        case Encoding::kUtf8:
+            if (encoding_ == Encoding::kUtf8) bytes = "\xEF\xBB\xBF";
+            for (const char16_t u : units) bytes += static_cast<char>(u);
+            break;
+        case Encoding::kUtf16Le:
+        case Encoding::kUtf16Be: {
+            const bool le = encoding_ == Encoding::kUtf16Le;
+            bytes = le ? "\xFF\xFE" : "\xFE\xFF";
+            for (const char16_t u : units) {
+                const char lo = static_cast<char>(u & 0xFF);
+                const char hi = static_cast<char>(u >> 8);
+                bytes += le ? lo : hi;
+                bytes += le ? hi : lo;
+            }
+            bytes += strayByte_;
+            break;
+        }
+    }
+    return bytes;
 }
 
 int IniDocument::Save(const std::string& path) const {
-    return ATOMIC_WriteFile(path, text_);
+    return ATOMIC_WriteFile(path, Text());
 }
 
 int INI_GetInt(const std::string& path, const char* section, const char* key, int defaultValue) {

@@ -133,4 +133,30 @@ TEST_F(SettingsExchange, SavingOverTheOtherSystemsFilesKeepsTheirLineEndings) {
     EXPECT_EQ(ReadAll(job), jobText);
 }
 
+// The oracle of tests/win reads these two files with the Windows functions themselves: they
+// are what the two builds write.
+TEST(SettingsExchangeCorpus, TheSharedJobFilesAreWhatEachBuildWrites) {
+    const std::string corpus = PELOR_INI_CORPUS;
+    const std::string posix = "/srv/bench/images/BUILD42";
+    const std::string windows = "C:\\bench\\images\\BUILD42";
+    EXPECT_EQ(ReadAll(corpus + "/written_by_linux.plr"),
+              JobText("\n", posix, posix + ".fnt", posix + ".bin"));
+    EXPECT_EQ(ReadAll(corpus + "/written_by_windows.plr"),
+              JobText("\r\n", windows, windows + ".fnt", windows + ".bin"));
+}
+
+// A job saved on a Windows bench and edited there by hand: quoted values, a row's key without
+// '=', a second [PELOR] block and an end mark read as the Windows functions read them.
+TEST_F(SettingsExchange, AHandEditedWindowsJobMeansWhatItMeantThere) {
+    const std::string job = std::string(PELOR_INI_CORPUS) + "/station_hand_edited.plr";
+    ASSERT_EQ(SETTINGS_Load(job.c_str()), 1);
+    EXPECT_EQ(g_bCodeCheck, 1);
+    EXPECT_STREQ(g_szCodeFile, "C:\\images\\WZRTAll");  // a folder, not a quoted text
+    EXPECT_EQ(g_bDataCheck, 0);  // "DATACHECK" alone
+    EXPECT_EQ(g_bEtc1Check, 0);  // only in the second block
+    EXPECT_EQ(g_bEtc2Check, 1);
+    EXPECT_STREQ(g_szEtc2File, "D:\\res\\VORODOV_rsc.bin");
+    EXPECT_STREQ(g_szEtc2Address, "4000000");
+}
+
 }  // namespace

@@ -29,6 +29,10 @@ set(posix_only_cases_config
     SettingsSplitCodePath.BaseNameIsTheSeparatorAndTheLastComponent
     IniWrite.CreatesFileSectionAndKey
     IniWrite.NewSectionGoesAtTheEndAndAnUnterminatedLastLineIsEnded
+    # UTF-8 as the narrow text and LF in a new section; on Windows the code page and CRLF
+    # (tests/win/ini_oracle_test.cpp reads UTF-16 files with the Windows functions).
+    IniUnicode.TextOutsideAsciiGoesThroughTheNarrowEncoding
+    IniUnicode.AnEmptyUtf16FileGetsItsSectionInUtf16
     # A full disk made with RLIMIT_FSIZE, read-only folders and file modes, symbolic links.
     SettingsTest.AFailedSaveReturnsZeroAndKeepsTheOldFiles
     SettingsTest.AFolderWithoutWriteAccessFailsTheSave
