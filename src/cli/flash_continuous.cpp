@@ -93,13 +93,13 @@ private:
 }  // namespace
 
 std::string CLI_ContinuousReportLine(const ContinuousJob& job) {
-    const nlohmann::json line = {{"socket", job.channel},
-                                 {"port", job.device},
-                                 {"start", IsoTime(job.start)},
-                                 {"end", IsoTime(job.end)},
-                                 {"result", job.ok ? "ok" : "failed"},
-                                 {"text", job.text},
-                                 {"bytes", job.bytes}};
+    const nlohmann::ordered_json line = {{"socket", job.channel},
+                                         {"port", job.device},
+                                         {"start", IsoTime(job.start)},
+                                         {"end", IsoTime(job.end)},
+                                         {"result", job.ok ? "ok" : "failed"},
+                                         {"text", job.text},
+                                         {"bytes", job.bytes}};
     return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
