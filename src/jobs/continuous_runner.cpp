@@ -171,6 +171,18 @@ int ContinuousRunner::Run(const RunPump& pump) {
     return failed_ == 0 ? 1 : 0;
 }
 
+int ContinuousRunner::SetSocketPort(int channel, int port, const std::string& device) {
+    if (!IsChannel(channel) || sockets_[channel].state == SocketState::Running) return 0;
+    options_.ports[channel] = port;
+    options_.devices[channel] = device;
+    std::lock_guard lock(mu_);
+    SocketRecord& s = sockets_[channel];
+    // A new port is a new socket: whatever is plugged in there now counts as an arrival.
+    s.state = port != 0 ? SocketState::Empty : SocketState::Unused;
+    s.view.state = s.state;
+    return 1;
+}
+
 SocketSnapshot ContinuousRunner::Socket(int channel) const {
     if (!IsChannel(channel)) return {};
     std::lock_guard lock(mu_);

@@ -92,6 +92,9 @@ public:
         abort_ = true;
     }
     bool StopRequested() const { return stop_.load(); }
+    // Gives a socket its port (0 = none) while no job runs on it, as automatic assignment does
+    // when a device appears; from the pump only (Run's thread). 1 when taken.
+    int SetSocketPort(int channel, int port, const std::string& device);
 
     SocketSnapshot Socket(int channel) const;
     ContinuousTotals Totals() const;
