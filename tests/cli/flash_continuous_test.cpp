@@ -134,6 +134,10 @@ TEST_F(ContinuousCommand, APresentHandsetAndALaterArrivalAreEachFlashedOnceAndRe
     const pid_t pid = Start(args);
     ASSERT_TRUE(WaitFor([&] { return first.Started(); }, 20s));
     SimHandset& second = Plug(1);  // arrives while the station runs
+    const auto arrived = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitFor([&] { return second.RequestCount() > 0; }, 20s));
+    EXPECT_LT(std::chrono::steady_clock::now() - arrived, 500ms)
+        << "the job started late after its handset arrived";
     const int status = Wait(pid, 30s);
     EXPECT_EQ(status, 0) << Slurp(dir_ / "out.txt") << Slurp(dir_ / "out.err");
     EXPECT_TRUE(second.Started());

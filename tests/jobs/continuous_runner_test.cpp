@@ -309,7 +309,9 @@ long long HeapInUse() {
 void Shift(ProductionLine& line, int handsets) {
     auto options = line.Options();
     options.maxJobs = handsets;
-    options.target = nullptr;  // keep no per-message record: its growth is not the station's
+    // Keep no record of messages or jobs: its growth is not the station's.
+    options.target = nullptr;
+    options.onJobEnd = {};
     ContinuousRunner runner(std::move(options));
     for (int i = 0; i < kChannels; ++i) line[i].Plug();
     RunScript(runner, [&] {
@@ -337,6 +339,10 @@ TEST(ContinuousRunner, SoakOfTwoHundredHandsetsThroughEightSocketsGrowsNothing) 
     const int threads = EntryCount("/proc/self/task");
     const long long heap = HeapInUse();
     Shift(line, 200);
+    std::printf("production soak: 200 handsets; descriptors %d -> %d, threads %d -> %d, heap in "
+                "use %lld -> %lld bytes\n",
+                fds, EntryCount("/proc/self/fd"), threads, EntryCount("/proc/self/task"), heap,
+                HeapInUse());
     EXPECT_EQ(EntryCount("/proc/self/fd"), fds);
     EXPECT_EQ(EntryCount("/proc/self/task"), threads);
     if (heap > 0) {

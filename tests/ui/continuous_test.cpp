@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -205,4 +206,42 @@ TEST_F(ContinuousWindow, ClosingWhileArmedStopsTheJobsAsClosingDuringARunDoes) {
     EXPECT_FALSE(dlg.Armed());
     EXPECT_EQ(g_nChannelResult[0].load(), 0);
     EXPECT_FALSE(g_hSerialDevice.IsOpen(0));
+}
+
+TEST_F(ContinuousWindow, WithAutoADeviceArrivingWhileArmedGetsAChannelAndIsFlashed) {
+    CMainDlg& dlg = *dlg_;
+    Socket& s0 = *sockets_[0];
+    Socket& s1 = *sockets_[1];
+    dlg.Button(IDC_AUTO)->click();  // every channel waits for a device
+    ASSERT_TRUE(dlg.IsChecked(IDC_AUTO));
+    ASSERT_EQ(dlg.Port(0), 0);
+    s0.Plug();
+    dlg.OnDeviceArrival(s0.port());
+    ASSERT_EQ(dlg.Port(0), s0.port());
+    int phase = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    Script(&dlg, [&] {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ADD_FAILURE() << "stuck in phase " << phase << ": " << BarText(dlg, 1);
+            dlg.Button(IDC_DOWNLOAD)->click();
+            return false;
+        }
+        if (phase == 0) {
+            if (!StartsWith(BarText(dlg, 0), "OK: ")) return true;
+            s1.Plug();
+            dlg.OnDeviceArrival(s1.port());  // as the device watcher reports it
+            phase = 1;
+            return true;
+        }
+        if (!StartsWith(BarText(dlg, 1), "OK: ")) return true;
+        dlg.Button(IDC_DOWNLOAD)->click();
+        phase = 2;
+        return false;
+    });
+    dlg.Button(IDC_DOWNLOAD)->click();
+    EXPECT_EQ(phase, 2);
+    EXPECT_EQ(dlg.Port(1), s1.port());
+    EXPECT_FALSE(dlg.PortSelector(1)->isEnabled()) << "an assigned channel's selector is locked";
+    EXPECT_TRUE(s1.handset()->Started());
+    EXPECT_EQ(s0.handset()->GoCount(), 1);
 }
