@@ -1,4 +1,5 @@
 // `pelor flash`: one download on up to eight channels.
+#include <cstdio>
 #include <memory>
 
 #include "cli_commands.h"
@@ -68,6 +69,11 @@ void CLI_AddFlashCommand(CLI::App& app, int& exitCode) {
         ->type_name("FILE");
     cmd->callback([options, &exitCode] {
         options->live = CLI_IsTerminal(stdout);
+        if (!options->continuous && options->maxJobs != 0) {
+            std::fprintf(stderr, "error: --max-jobs needs --continuous\n");
+            exitCode = kExitUsage;
+            return;
+        }
         exitCode = options->continuous ? CLI_RunFlashContinuous(*options, stdout, stderr, nullptr)
                                        : CLI_RunFlash(*options, stdout, stderr, nullptr);
     });

@@ -217,3 +217,18 @@ TEST_F(ContinuousCommand, ASimulatedLineIsWorkedThroughByTheStation) {
     EXPECT_LE(onSocket0, 4);
     EXPECT_FALSE(fs::exists(Socket(0))) << "the simulator took its handsets out when it ended";
 }
+
+TEST_F(ContinuousCommand, UsageErrorsSendNothing) {
+    SimHandset& h = Plug(0);
+    std::vector<std::string> args = FlashArgs(1);
+    args.erase(args.begin() + 1);  // no --continuous
+    args.push_back("--max-jobs");
+    args.push_back("3");
+    EXPECT_EQ(Wait(Start(args), 20s), 2);
+    EXPECT_NE(Slurp(dir_ / "out.err").find("--max-jobs needs --continuous"), std::string::npos);
+    std::vector<std::string> unwritable = FlashArgs(1);
+    unwritable[7] = (dir_ / "no-such-folder" / "jobs.jsonl").string();  // the --report file
+    EXPECT_EQ(Wait(Start(unwritable), 20s), 2);
+    EXPECT_NE(Slurp(dir_ / "out.err").find("cannot append to the report"), std::string::npos);
+    EXPECT_EQ(h.RequestCount(), 0u);
+}

@@ -339,10 +339,11 @@ TEST(ContinuousRunner, SoakOfTwoHundredHandsetsThroughEightSocketsGrowsNothing) 
     const int threads = EntryCount("/proc/self/task");
     const long long heap = HeapInUse();
     Shift(line, 200);
-    std::printf("production soak: 200 handsets; descriptors %d -> %d, threads %d -> %d, heap in "
-                "use %lld -> %lld bytes\n",
-                fds, EntryCount("/proc/self/fd"), threads, EntryCount("/proc/self/task"), heap,
-                HeapInUse());
+    std::printf(
+        "production soak: 200 handsets; descriptors %d -> %d, threads %d -> %d, heap in "
+        "use %lld -> %lld bytes\n",
+        fds, EntryCount("/proc/self/fd"), threads, EntryCount("/proc/self/task"), heap,
+        HeapInUse());
     EXPECT_EQ(EntryCount("/proc/self/fd"), fds);
     EXPECT_EQ(EntryCount("/proc/self/task"), threads);
     if (heap > 0) {
