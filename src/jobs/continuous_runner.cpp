@@ -87,7 +87,10 @@ void ContinuousRunner::EndJob(int channel) {
     job.start = s.start;
     job.end = std::chrono::system_clock::now();
     job.ok = g_nChannelResult[channel] == 1;
-    job.removed = s.removed;
+    // A port that vanished under the job means its handset left, even when the device is back
+    // before the next look (a quick swap): whatever is there now is a new arrival.
+    job.removed = s.removed || SERIAL_PORT_IsGone(channel) != 0;
+    s.removed = job.removed;
     for (const IMAGE_ENTRY& e : g_ImageTable[channel]) job.bytes += e.nSent;
     {
         std::lock_guard lock(mu_);
