@@ -8,6 +8,7 @@
 
 #include "cli_commands.h"
 #include "console_display.h"
+#include "demo_continuous.h"
 #include "demo_images.h"
 #include "flash_run.h"
 #include "sim/sim_expected.h"
@@ -21,6 +22,8 @@ struct DemoOptions {
     bool noUart = false;
     std::string keep;
     std::string report;
+    bool continuous = false;
+    DemoContinuousOptions line;
 };
 
 // A folder of our own under the system's temporary folder, removed when done.
@@ -46,6 +49,14 @@ private:
 };
 
 int RunDemo(const DemoOptions& o) {
+    if (o.continuous) {
+        DemoContinuousOptions line = o.line;
+        line.sockets = o.channels;
+        line.amssMiB = o.amssMiB;
+        line.noUart = o.noUart;
+        line.report = o.report;
+        return CLI_RunDemoContinuous(line);
+    }
 #ifdef _WIN32
     // The simulated handsets sit on pseudo-terminals, which Windows lacks.
     (void)o;
@@ -154,5 +165,17 @@ void CLI_AddDemoCommand(CLI::App& app, int& exitCode) {
         ->type_name("DIR");
     cmd->add_option("--report", options->report, "Write the flash report as JSON")
         ->type_name("FILE");
+    cmd->add_flag("--continuous", options->continuous,
+                  "Production mode on a simulated line: each socket's handset is flashed as "
+                  "soon as it is plugged in, taken out after its job and replaced after the "
+                  "operator's swap time, until --handsets handsets have been flashed");
+    cmd->add_option("--handsets", options->line.handsets,
+                    "With --continuous: handsets to flash in all")
+        ->check(CLI::Range(1, 100000))
+        ->default_val(16);
+    cmd->add_option("--arrivals", options->line.arrivals,
+                    "With --continuous: LEAVE,SWAP as for `pelor simulate --arrivals`")
+        ->default_val("500ms,uniform:1s-3s")
+        ->type_name("LEAVE,SWAP");
     cmd->callback([options, &exitCode] { exitCode = RunDemo(*options); });
 }

@@ -1,8 +1,10 @@
 // `pelor flash`: one download on up to eight channels.
+#include <cstdio>
 #include <memory>
 
 #include "cli_commands.h"
 #include "console_display.h"
+#include "flash_continuous.h"
 #include "flash_run.h"
 #include "jobs/address_text.h"
 #include "open_failures.h"
@@ -78,8 +80,21 @@ void CLI_AddFlashCommand(CLI::App& app, int& exitCode) {
     cmd->add_option("--delay", options->delay, "Pause in ms before every write to a port")
         ->default_val(2);
     cmd->add_option("--report", options->report,
-                    "Write a JSON report when the run ends, also when channels failed")
+                    "Write a JSON report when the run ends, also when channels failed; with "
+                    "--continuous, append one JSON line per finished job as it finishes "
+                    "(socket, port, start, end, result, text, bytes)")
         ->type_name("FILE");
+    cmd->add_flag("--continuous", options->continuous,
+                  "Production mode: each port is a socket whose handset is flashed as soon as "
+                  "it is plugged in (a port present at the start counts), while the other "
+                  "sockets go on; after its result a socket waits for its handset to be "
+                  "unplugged and the next one to arrive. Ctrl-C or SIGTERM takes no more "
+                  "handsets and lets the running jobs finish; a second Ctrl-C stops them. Exit "
+                  "status 0 when every finished job succeeded, 1 otherwise");
+    cmd->add_option("--max-jobs", options->maxJobs,
+                    "With --continuous: end after this many finished jobs (0 = no limit)")
+        ->check(CLI::NonNegativeNumber)
+        ->default_val(0);
     cmd->add_option("--trace", options->trace, "Append the link's diagnostic trace to FILE")
         ->type_name("FILE");
     cmd->add_option("--dev", options->devRoot,
@@ -89,6 +104,15 @@ void CLI_AddFlashCommand(CLI::App& app, int& exitCode) {
         ->type_name("DIR");
     cmd->callback([options, &exitCode] {
         options->live = CLI_IsTerminal(stdout);
+        if (!options->continuous && options->maxJobs != 0) {
+            std::fprintf(stderr, "error: --max-jobs needs --continuous\n");
+            exitCode = kExitUsage;
+            return;
+        }
+        if (options->continuous) {
+            exitCode = CLI_RunFlashContinuous(*options, stdout, stderr, nullptr);
+            return;
+        }
         FlashOutcome outcome;
         exitCode = CLI_RunFlash(*options, stdout, stderr, &outcome);
         CLI_PrintOpenFailures(outcome, options->ports, stderr);

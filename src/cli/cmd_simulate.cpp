@@ -14,6 +14,7 @@
 #include "config/atomic_file.h"
 #include "sim/sim_fault.h"
 #include "sim/sim_handset.h"
+#include "simulate_arrivals.h"
 #include "simulation_log.h"
 
 namespace {
@@ -25,8 +26,9 @@ struct SimulateOptions {
     std::string eraseLatency;
     std::string programLatency;
     std::string replyLatency;
-    std::string log;   // request log and flash digests, written when interrupted
-    std::string dump;  // folder for the written ranges' bytes, written when interrupted
+    std::string log;               // request log and flash digests, written when interrupted
+    std::string dump;              // folder for the written ranges' bytes, written when interrupted
+    SimulateArrivalsOptions line;  // with --arrivals: a line of sockets an operator works
 };
 
 #ifndef _WIN32
@@ -100,6 +102,12 @@ int WriteRecords(const SimulateOptions& o,
 #endif
 
 int RunSimulate(const SimulateOptions& o) {
+    if (!o.line.arrivals.empty()) {
+        SimulateArrivalsOptions line = o.line;
+        line.sockets = o.count;
+        line.uartBaud = o.uartBaud;
+        return CLI_RunSimulateArrivals(line);
+    }
 #ifdef _WIN32
     (void)o;
     std::fprintf(stderr, "error: simulated handsets need pseudo-terminals, which Windows lacks\n");
@@ -185,6 +193,24 @@ void CLI_AddSimulateCommand(CLI::App& app, int& exitCode) {
     cmd->add_option("--dump", options->dump,
                     "When interrupted, write the bytes of each range a handset's flash was "
                     "written in to a file of its own in DIR (handsetN-AREA-0xADDRESS.bin)")
+        ->type_name("DIR");
+    cmd->add_option("--arrivals", options->line.arrivals,
+                    "Production line: print one socket path per handset (a link in a folder) "
+                    "and work the sockets as one operator would: each handset is taken out "
+                    "LEAVE after its job ended (it took GO, or fell silent), and a fresh one is "
+                    "plugged in after a swap time drawn from SWAP: a duration (4s), "
+                    "uniform:3s-6s or exp:4s (mean); one swap at a time")
+        ->type_name("LEAVE,SWAP");
+    cmd->add_option("--seed", options->line.seed, "With --arrivals: seed of the swap times")
+        ->default_val(1);
+    cmd->add_option("--handsets", options->line.handsets,
+                    "With --arrivals: handsets to plug in all, the first ones included "
+                    "(0 = no limit)")
+        ->check(CLI::NonNegativeNumber)
+        ->default_val(0);
+    cmd->add_option("--sockets-dir", options->line.folder,
+                    "With --arrivals: make the sockets' links in DIR (default: a new temporary "
+                    "folder)")
         ->type_name("DIR");
     cmd->callback([options, &exitCode] { exitCode = RunSimulate(*options); });
 }

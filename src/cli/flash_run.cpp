@@ -91,13 +91,9 @@ bool SetChoices(const FlashOptions& o, DownloadControls& controls, std::string* 
 
 }  // namespace
 
-int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, FlashOutcome* result) {
-    FlashOptions o = given;
-    FlashOutcome local;
-    FlashOutcome& outcome = result != nullptr ? *result : local;
-    outcome = FlashOutcome{};
+int CLI_PrepareFlash(FlashOptions& o, std::array<int, kChannels>& ports,
+                     std::array<std::string, kChannels>& names, std::FILE* err) {
     std::string error;
-
     if (o.ports.empty() || o.ports.size() > static_cast<std::size_t>(kChannels)) {
         std::fprintf(err, "error: give 1 to %d ports with -p\n", kChannels);
         return kExitUsage;
@@ -112,8 +108,8 @@ int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, Flas
     }
     SETTINGS_InitDirectory();
     PORTTABLE_Load(SETTINGS_FilePath());
-    std::array<int, kChannels> ports{};
-    std::array<std::string, kChannels> names{};
+    ports = {};
+    names = {};
     std::set<int> used;
     for (std::size_t ch = 0; ch < o.ports.size(); ++ch) {
         std::string device;
@@ -148,6 +144,19 @@ int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, Flas
         std::fprintf(err, "error: cannot write the trace file %s\n", o.trace.c_str());
         return kExitUsage;
     }
+    return kExitOk;
+}
+
+int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, FlashOutcome* result) {
+    FlashOptions o = given;
+    FlashOutcome local;
+    FlashOutcome& outcome = result != nullptr ? *result : local;
+    outcome = FlashOutcome{};
+    std::string error;
+    std::array<int, kChannels> ports{};
+    std::array<std::string, kChannels> names{};
+    const int prepared = CLI_PrepareFlash(o, ports, names, err);
+    if (prepared != kExitOk) return prepared;
 
     // A device removed during the run stops its channel at once, as in the window.
     std::array<std::string, kChannels> nodes{};

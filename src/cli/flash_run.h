@@ -1,8 +1,11 @@
 #pragma once
 // One download on up to eight channels from the command line, as the window's Download does.
+#include <array>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "transport/channels.h"
 
 struct FlashOptions {
     std::vector<std::string> ports;  // device paths or COMn, channel 0 first
@@ -19,6 +22,9 @@ struct FlashOptions {
     std::string trace;             // trace file path
     bool live = false;             // redraw bars in place
     std::string devRoot = "/dev";  // where devices are watched for removal
+    // Production mode (`--continuous`): each socket runs a job whenever a handset arrives.
+    bool continuous = false;
+    int maxJobs = 0;  // production mode: end after this many finished jobs (0 = no limit)
 };
 
 struct ChannelOutcome {
@@ -47,6 +53,13 @@ inline constexpr int kExitUsage = 2;
 // missing or unreadable input (nothing was sent then).
 int CLI_RunFlash(const FlashOptions& options, std::FILE* out, std::FILE* err,
                  FlashOutcome* outcome);
+
+// What every download does before anything is sent: applies the job file, resolves the ports
+// (channel n's port number and device in ports[n] and names[n]), puts the choices into the
+// settings globals, fills the image table, checks that every image is readable and opens the
+// trace. Returns kExitOk, or kExitUsage after printing the problem to err.
+int CLI_PrepareFlash(FlashOptions& options, std::array<int, kChannels>& ports,
+                     std::array<std::string, kChannels>& names, std::FILE* err);
 
 // Writes the JSON report through a temporary file. 1 on success.
 int CLI_WriteReport(const std::string& path, const FlashOutcome& outcome, std::string* error);

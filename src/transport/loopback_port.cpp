@@ -11,6 +11,9 @@ void LOOPBACK_Remove(const std::string&) {}
 SerialHandle LOOPBACK_Open(const std::string&) {
     return nullptr;
 }
+bool LOOPBACK_Exists(const std::string&) {
+    return false;
+}
 
 #else
 
@@ -64,6 +67,11 @@ void LOOPBACK_Remove(const std::string& name) {
     if (it == g_loopPorts.end()) return;
     gone = std::move(it->second);
     g_loopPorts.erase(it);
+}
+
+bool LOOPBACK_Exists(const std::string& name) {
+    std::lock_guard<std::mutex> lock(g_loopMutex);
+    return g_loopPorts.count(name) != 0;
 }
 
 SerialHandle LOOPBACK_Open(const std::string& name) {

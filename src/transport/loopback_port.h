@@ -11,5 +11,7 @@
 // station's end; closing the peer's descriptor makes the station's reads fail (unplug).
 int LOOPBACK_Create(const std::string& name);
 void LOOPBACK_Remove(const std::string& name);
+// Whether a station end is registered under name (the port is "plugged in").
+bool LOOPBACK_Exists(const std::string& name);
 // Opens the registered station end; null when name is not registered.
 SerialHandle LOOPBACK_Open(const std::string& name);

@@ -39,7 +39,9 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class CCaptionProgressCtrl;
+class ContinuousRunner;
 class DeviceWatcher;
+struct ContinuousJob;
 class UiDialogs;
 struct DialogUnits;
 
@@ -87,6 +89,11 @@ public:
     // Whether closing the idle window saves the settings file and the job file (it does,
     // unless a simulated session turned it off).
     void SetSaveOnClose(bool save) { m_bSaveOnClose = save; }
+    // Production mode (main_dlg_continuous.cpp): Download arms the station, and each channel
+    // runs a job whenever a handset arrives on its port, until Download ("Stop") is pressed
+    // again.
+    void SetContinuous(bool on) { m_bContinuous = on; }
+    bool Armed() const { return m_bArmed; }
 
     // --- Settings transfer and the handlers that start-up needs (main_dlg_settings.cpp) ----
     void ApplySettings(const char* jobFile);
@@ -106,6 +113,11 @@ public:
 
     // --- Download and the status display (main_dlg_download.cpp) ---------------------------
     void OnDownload();
+    void OnDownloadContinuous();
+    void ShowJobResult(const ContinuousJob& job);
+    void ShowLineTotals();
+    void OnArmedPortChange(int channel, int port);
+    void OnArmedRemoval(int channel);
     // WM_DOWNLOAD_STATUS on the window's thread; always returns 0.
     long OnDownloadStatus(std::uintptr_t wParam, const void* lParam);
     // NotifyTarget: called on a worker's thread (or the window's own); returns after the
@@ -224,6 +236,9 @@ private:
     StatusBoard m_board;
     ExitFn m_exit;
     bool m_bSaveOnClose = true;
+    bool m_bContinuous = false;
+    bool m_bArmed = false;                      // production mode: Download has armed it
+    ContinuousRunner* m_pContinuous = nullptr;  // the armed station's runner
     // The hand-over between workers and the window's thread. Qt's blocking queued call
     // wakes the window's thread and holds the worker; the items themselves pass through this
     // queue under the mutex, so that their data is visibly published to the window's thread

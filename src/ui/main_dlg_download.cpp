@@ -16,6 +16,10 @@
 #include "ui_dialogs.h"
 
 void CMainDlg::OnDownload() {
+    if (m_bContinuous) {
+        OnDownloadContinuous();
+        return;
+    }
     if (m_bRunning == 1) return;
     DownloadControls controls;
     controls.codeChecked = IsChecked(IDC_CODE_CHECK);

@@ -106,7 +106,8 @@ bool CMainDlg::AnyPort() const {
 }
 
 void CMainDlg::EnableDownload(bool enabled) {
-    EnableControl(IDC_DOWNLOAD, enabled && m_bRunning == 0);
+    // Armed, Download is the Stop button and stays usable.
+    EnableControl(IDC_DOWNLOAD, m_bArmed || (enabled && m_bRunning == 0));
 }
 
 void CMainDlg::ClearChannelPort(int channel, bool keepText) {
@@ -169,7 +170,8 @@ void CMainDlg::OnAutoDetect() {
 void CMainDlg::OnDeviceArrival(int port) {
     if (port <= 0) return;
     SetControlText(IDC_STATUS_LINE, PortText("Detect COM%d Port", port).toStdString());
-    if (m_bRunning == 1 || !IsChecked(IDC_AUTO)) return;
+    // Armed, a device that arrives is assigned as when idle: its channel becomes a socket.
+    if ((m_bRunning == 1 && !m_bArmed) || !IsChecked(IDC_AUTO)) return;
     // The first channel that already has the port keeps it; any later one loses it.
     int target = -1;
     for (int ch = 0; ch < kChannels; ++ch) {
@@ -186,6 +188,7 @@ void CMainDlg::OnDeviceArrival(int port) {
         }
     }
     if (target < 0) return;  // all eight channels have a device
+    if (m_bArmed && m_nPort[target] != port) OnArmedPortChange(target, port);
     m_nPort[target] = port;
     SetControlText(IDC_STATUS_LINE, PortText("Detect COM%d Port", port).toStdString());
     ShowPort(target, port);
@@ -202,6 +205,11 @@ void CMainDlg::OnDeviceRemoval(int port) {
         if (m_nPort[ch] == port) channel = ch;
     }
     if (channel < 0) return;
+    if (m_bArmed) {
+        // The socket stays; a job on it stops at once, and its next handset starts afresh.
+        OnArmedRemoval(channel);
+        return;
+    }
     if (m_bRunning == 1) {
         // Only this channel stops: its worker gives up at its next wait pass. Its bar keeps
         // the last thing the worker said.

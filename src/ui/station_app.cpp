@@ -11,8 +11,11 @@
 #include "transport/channels.h"
 
 const char* const kStationUsage =
-    "usage: pelor-station [--simulate N [--screenshot FILE.png]\n"
+    "usage: pelor-station [--continuous] [--simulate N [--screenshot FILE.png]\n"
     "                     [--simulate-unplug CH:SECONDS]]\n"
+    "  --continuous         production mode: Download arms the station (the button then\n"
+    "                       reads Stop) and each channel flashes every handset plugged into\n"
+    "                       its port as it arrives, while the others go on\n"
     "  --simulate N         give channels 0..N-1 simulated handsets on pseudo-terminals,\n"
     "                       paced like UARTs at 1382400 baud (1 <= N <= 8); a demo image set\n"
     "                       is generated when the job's code folder does not exist; the\n"
@@ -51,6 +54,8 @@ int STATION_ParseArgs(const std::vector<std::string>& args, StationOptions* opti
         const std::string& a = args[i];
         if (a == "-h" || a == "--help") {
             o.help = true;
+        } else if (a == "--continuous") {
+            o.continuous = true;
         } else if (a == "--simulate-unplug") {
             if (i + 1 >= args.size()) {
                 *error = a + " needs a value";
@@ -120,6 +125,7 @@ int CStationApp::InitInstance() {
     }
 
     CMainDlg dlg;
+    dlg.SetContinuous(options.continuous);
     // Serial devices plugged in or pulled while the window is open.
     DeviceWatcher watcher;
     dlg.ConnectDeviceWatcher(watcher);

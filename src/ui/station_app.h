@@ -14,6 +14,7 @@ struct StationOptions {
     int unplugChannel = -1;  // simulated handset whose cable is pulled during the run
     int unplugAfterMs = 0;   // that long after Download started
     bool help = false;
+    bool continuous = false;  // production mode
 };
 
 // Parses the arguments after the program name (Qt's own options already taken out).

@@ -1,0 +1,173 @@
+#include "flash_continuous.h"
+
+#include <csignal>
+#include <ctime>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+#include "continuous_display.h"
+#include "jobs/continuous_runner.h"
+#include "transport/trace.h"
+
+namespace {
+
+// Stop requests counted by the signal handler; read by the runner's pump.
+volatile std::sig_atomic_t g_stopSignals = 0;
+
+extern "C" void OnStopSignal(int) {
+    g_stopSignals = g_stopSignals + 1;
+}
+
+// Installs the stop handlers for its lifetime and puts the previous ones back.
+class StopSignals {
+public:
+    StopSignals() {
+        g_stopSignals = 0;
+        previousInt_ = std::signal(SIGINT, OnStopSignal);
+        previousTerm_ = std::signal(SIGTERM, OnStopSignal);
+    }
+    ~StopSignals() {
+        std::signal(SIGINT, previousInt_ == SIG_ERR ? SIG_DFL : previousInt_);
+        std::signal(SIGTERM, previousTerm_ == SIG_ERR ? SIG_DFL : previousTerm_);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+    int Count() const { return g_stopSignals; }
+
+private:
+    using Handler = void (*)(int);
+    Handler previousInt_;
+    Handler previousTerm_;
+};
+
+std::string IsoTime(std::chrono::system_clock::time_point t) {
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &seconds);
+#else
+    gmtime_r(&seconds, &utc);
+#endif
+    char text[40];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms % 1000));
+    return text;
+}
+
+// The report is appended to, one line per job as it finishes: a crash loses nothing already
+// written, and a line is either whole or (at worst) the last one cut short.
+class ReportFile {
+public:
+    bool Open(const std::string& path) {
+        if (path.empty()) return true;
+        file_ = std::fopen(path.c_str(), "ab");
+        return file_ != nullptr;
+    }
+    ~ReportFile() {
+        if (file_ != nullptr) std::fclose(file_);
+    }
+    ReportFile() = default;
+    ReportFile(const ReportFile&) = delete;
+    ReportFile& operator=(const ReportFile&) = delete;
+    bool Append(const std::string& line) {
+        if (file_ == nullptr) return true;
+        const std::string text = line + "\n";
+        bool ok = std::fwrite(text.data(), 1, text.size(), file_) == text.size();
+        ok = std::fflush(file_) == 0 && ok;
+#ifndef _WIN32
+        ::fsync(::fileno(file_));
+#endif
+        return ok;
+    }
+
+private:
+    std::FILE* file_ = nullptr;
+};
+
+}  // namespace
+
+std::string CLI_ContinuousReportLine(const ContinuousJob& job) {
+    const nlohmann::ordered_json line = {{"socket", job.channel},
+                                         {"port", job.device},
+                                         {"start", IsoTime(job.start)},
+                                         {"end", IsoTime(job.end)},
+                                         {"result", job.ok ? "ok" : "failed"},
+                                         {"text", job.text},
+                                         {"bytes", job.bytes}};
+    return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+int CLI_RunFlashContinuous(const FlashOptions& given, std::FILE* out, std::FILE* err,
+                           ContinuousOutcome* outcome) {
+    FlashOptions o = given;
+    if (o.maxJobs < 0) {
+        std::fprintf(err, "error: --max-jobs must not be negative\n");
+        return kExitUsage;
+    }
+    std::array<int, kChannels> ports{};
+    std::array<std::string, kChannels> names{};
+    const int prepared = CLI_PrepareFlash(o, ports, names, err);
+    if (prepared != kExitOk) return prepared;
+    ReportFile report;
+    if (!report.Open(o.report)) {
+        std::fprintf(err, "error: cannot append to the report %s\n", o.report.c_str());
+        if (!o.trace.empty()) DBG_TraceClose();
+        return kExitUsage;
+    }
+
+    ContinuousDisplay display(out, o.live, names);
+    bool reportFailed = false;
+    ContinuousOptions options;
+    options.ports = ports;
+    options.devices = names;
+    options.baud = o.baud;
+    options.maxJobs = o.maxJobs;
+    options.target = &display;
+    options.onJobEnd = [&](const ContinuousJob& job) {
+        display.JobEnded(job);
+        if (!report.Append(CLI_ContinuousReportLine(job)) && !reportFailed) {
+            reportFailed = true;
+            display.Note("error: cannot append to the report " + o.report);
+        }
+    };
+    ContinuousRunner runner(std::move(options));
+    display.Attach(&runner);
+    display.Note(o.maxJobs > 0 ? "production mode: flashing each handset as it is plugged in, "
+                                 "until " +
+                                     std::to_string(o.maxJobs) + " jobs have finished"
+                               : "production mode: flashing each handset as it is plugged in "
+                                 "(Ctrl-C: take no more handsets; twice: stop the jobs)");
+    StopSignals signals;
+    int seen = 0;
+    runner.Run([&](std::chrono::milliseconds interval) {
+        const int count = signals.Count();
+        if (count != seen) {
+            seen = count;
+            if (count == 1) {
+                runner.RequestStop();
+                display.Note(
+                    "stopping: no more handsets are taken; running jobs finish "
+                    "(Ctrl-C again stops them)");
+            } else {
+                runner.RequestAbort();
+                display.Note("stopping the running jobs");
+            }
+        }
+        display.Refresh();
+        std::this_thread::sleep_for(interval);
+    });
+    display.Finish();
+    if (!o.trace.empty()) DBG_TraceClose();
+    const ContinuousTotals totals = runner.Totals();
+    if (outcome != nullptr) {
+        outcome->done = totals.done;
+        outcome->failed = totals.failed;
+    }
+    return totals.failed == 0 && !reportFailed ? kExitOk : kExitFailed;
+}

@@ -1,0 +1,21 @@
+#pragma once
+// `pelor simulate --arrivals`: simulated handsets on a line of sockets that an operator works,
+// for production mode without hardware.
+#include <string>
+
+#include "sim/sim_arrivals.h"
+
+struct SimulateArrivalsOptions {
+    int sockets = 1;
+    std::string arrivals;  // "LEAVE,SWAP": e.g. "1s,uniform:3s-6s"
+    std::string folder;    // where the sockets' links go; empty = a new temporary folder
+    unsigned seed = 1;
+    int handsets = 0;  // 0 = no limit
+    unsigned uartBaud = 0;
+};
+
+// Prints one socket path per line and serves until interrupted. Returns the exit status.
+int CLI_RunSimulateArrivals(const SimulateArrivalsOptions& options);
+
+// Parses "LEAVE,SWAP" into the line's options. 1 on success, else 0 with error set.
+int CLI_ParseArrivals(const std::string& text, SimArrivalOptions& line, std::string& error);

@@ -1,0 +1,217 @@
+#include <unistd.h>
+
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+
+#include "sim/sim_arrivals.h"
+#include "sim/sim_fault.h"
+#include "sim/sim_handset.h"
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::microseconds;
+
+namespace {
+
+constexpr auto kLookInterval = std::chrono::milliseconds(5);
+
+}  // namespace
+
+SimLine::SimLine(SimArrivalOptions options)
+    : options_(std::move(options)),
+      began_(Clock::now()),
+      places_(static_cast<std::size_t>(options_.sockets)),
+      rng_(options_.seed) {}
+
+std::unique_ptr<SimLine> SimLine::Start(SimArrivalOptions options, std::string* error) {
+    std::string ignored;
+    std::string& why = error != nullptr ? *error : ignored;
+    if (options.sockets < 1 || options.folder.empty()) {
+        why = "a line needs sockets and a folder for their links";
+        return nullptr;
+    }
+    auto line = std::make_unique<SimLine>(std::move(options));
+    {
+        std::lock_guard lock(line->mu_);
+        for (int i = 0; i < line->options_.sockets; ++i) {
+            if (line->options_.handsets > 0 && line->plugged_ >= line->options_.handsets) break;
+            if (!line->Plug(i, &why)) return nullptr;
+        }
+    }
+    try {
+        line->thread_ = std::thread(&SimLine::Run, line.get());
+    } catch (const std::system_error&) {
+        why = "cannot start the operator's thread";
+        return nullptr;
+    }
+    return line;
+}
+
+SimLine::~SimLine() {
+    Stop();
+}
+
+void SimLine::Stop() {
+    {
+        std::lock_guard lock(mu_);
+        stop_ = true;
+    }
+    if (thread_.joinable()) thread_.join();
+    std::lock_guard lock(mu_);
+    for (int i = 0; i < static_cast<int>(places_.size()); ++i) Unplug(i);
+}
+
+std::string SimLine::SocketPath(int socket) const {
+    return options_.folder + "/socket" + std::to_string(socket);
+}
+
+bool SimLine::Plug(int socket, std::string* error) {
+    Place& p = places_[socket];
+    SimOptions handsetOptions = options_.handset;
+    handsetOptions.seed = options_.handset.seed + static_cast<std::uint32_t>(plugged_);
+    std::string why;
+    auto handset = SimHandset::StartOnPty(handsetOptions, &why);
+    if (!handset) {
+        if (error != nullptr) *error = "cannot start a simulated handset: " + why;
+        return false;
+    }
+    // The link appears at once and whole: made under another name, then renamed into place.
+    const std::string path = SocketPath(socket);
+    const std::string temp = path + ".new";
+    ::unlink(temp.c_str());
+    if (::symlink(handset->DevicePath().c_str(), temp.c_str()) != 0 ||
+        ::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        if (error != nullptr) *error = "cannot make the link " + path;
+        return false;
+    }
+    p.handset = std::move(handset);
+    p.ended = false;
+    p.lastCount = 0;
+    p.lastChange = Clock::now();
+    p.pluggedAt = p.lastChange;
+    ++plugged_;
+    Record(socket, true, false);
+    return true;
+}
+
+void SimLine::Unplug(int socket) {
+    Place& p = places_[socket];
+    if (!p.handset) return;
+    ::unlink(SocketPath(socket).c_str());
+    const bool started = p.handset->Started();
+    p.handset->Unplug();
+    p.handset.reset();
+    if (started) ++finished_;
+    Record(socket, false, started);
+}
+
+void SimLine::Record(int socket, bool plugged, bool started) {
+    SimArrivalEvent e;
+    e.seconds = std::chrono::duration<double>(Clock::now() - began_).count();
+    e.socket = socket;
+    e.plugged = plugged;
+    e.started = started;
+    events_.push_back(e);
+}
+
+void SimLine::Look(Clock::time_point now) {
+    for (Place& p : places_) {
+        if (!p.handset || p.ended) continue;
+        const std::size_t count = p.handset->RequestCount();
+        if (count != p.lastCount) {
+            if (p.lastCount == 0) {
+                latencies_.push_back(std::chrono::duration<double>(now - p.pluggedAt).count());
+            }
+            p.lastCount = count;
+            p.lastChange = now;
+        }
+        if (p.handset->GoCount() > 0 || (count > 0 && now - p.lastChange >= options_.quiet)) {
+            p.ended = true;
+            p.endedAt = now;
+        }
+    }
+}
+
+int SimLine::NextSwap(Clock::time_point now) const {
+    const auto due = [&](const Place& p) {
+        return p.handset && p.ended && now - p.endedAt >= options_.leaveAfter;
+    };
+    if (options_.batch) {
+        if (!batchSwapping_) {
+            // Until every socket's handset is done, the operator waits.
+            for (const Place& p : places_) {
+                if (p.handset && !due(p)) return -1;
+            }
+        }
+        for (int i = 0; i < static_cast<int>(places_.size()); ++i) {
+            if (due(places_[i])) return i;
+        }
+        return -1;
+    }
+    int next = -1;
+    for (int i = 0; i < static_cast<int>(places_.size()); ++i) {
+        if (due(places_[i]) && (next < 0 || places_[i].endedAt < places_[next].endedAt)) next = i;
+    }
+    return next;
+}
+
+bool SimLine::Ready() const {
+    std::lock_guard lock(mu_);
+    if (swapping_ >= 0) return false;
+    for (const Place& p : places_) {
+        if (!p.handset || p.ended || p.lastCount != 0) return false;
+    }
+    return true;
+}
+
+int SimLine::Plugged() const {
+    std::lock_guard lock(mu_);
+    return plugged_;
+}
+
+int SimLine::Finished() const {
+    std::lock_guard lock(mu_);
+    return finished_;
+}
+
+std::vector<SimArrivalEvent> SimLine::Events() const {
+    std::lock_guard lock(mu_);
+    return events_;
+}
+
+std::vector<double> SimLine::FirstRequestLatencies() const {
+    std::lock_guard lock(mu_);
+    return latencies_;
+}
+
+void SimLine::Run() {
+    for (;;) {
+        {
+            std::lock_guard lock(mu_);
+            if (stop_) return;
+            const auto now = Clock::now();
+            Look(now);
+            if (swapping_ >= 0 && now >= swapEnds_) {
+                const bool more = options_.handsets <= 0 || plugged_ < options_.handsets;
+                if (more) {
+                    std::string error;
+                    if (!Plug(swapping_, &error)) std::fprintf(stderr, "%s\n", error.c_str());
+                }
+                swapping_ = -1;
+            }
+            if (swapping_ < 0) {
+                const int next = NextSwap(now);
+                if (next >= 0) {
+                    Unplug(next);
+                    swapping_ = next;
+                    swapEnds_ = now + SIM_DrawSwapTime(options_.swap, rng_);
+                    batchSwapping_ = options_.batch;
+                } else {
+                    batchSwapping_ = false;
+                }
+            }
+        }
+        std::this_thread::sleep_for(kLookInterval);
+    }
+}

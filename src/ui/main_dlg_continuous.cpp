@@ -1,0 +1,108 @@
+// Production mode in the window: Download arms the station (its caption reads "Stop"), each
+// channel with a port is a socket that runs a job whenever a handset arrives on it, each bar
+// keeps its channel's last result and counts, and the status line shows the totals and the
+// handsets per hour. Pressing Stop takes no more handsets and lets the running jobs finish.
+#include <QAbstractButton>
+#include <QLabel>
+#include <cstdio>
+
+#include "caption_progress_ctrl.h"
+#include "config/settings.h"
+#include "dialog_template.h"
+#include "jobs/continuous_runner.h"
+#include "jobs/download_plan.h"
+#include "jobs/file_download.h"
+#include "main_dlg.h"
+#include "transport/port_table.h"
+#include "ui_dialogs.h"
+
+namespace {
+
+constexpr const char* kStopCaption = "Stop";
+
+}  // namespace
+
+void CMainDlg::OnDownloadContinuous() {
+    if (m_bArmed) {
+        // Stop: no more handsets; the running jobs finish and then the station disarms.
+        if (m_pContinuous != nullptr) m_pContinuous->RequestStop();
+        EnableControl(IDC_DOWNLOAD, false);
+        return;
+    }
+    if (m_bRunning == 1) return;
+    DownloadControls controls;
+    controls.codeChecked = IsChecked(IDC_CODE_CHECK);
+    controls.codeAddressText = ControlText(IDC_CODE_ADDRESS);
+    controls.resourceChecked = IsChecked(IDC_RESOURCE_CHECK);
+    controls.resourceAddressText = ControlText(IDC_RESOURCE_ADDRESS);
+    std::string message;
+    if (PELOR_FillImages(controls, &message) != DOWNLOAD_READY) {
+        m_dialogs->Notice(message);
+        return;
+    }
+    ContinuousOptions options;
+    for (int ch = 0; ch < kChannels; ++ch) {
+        options.ports[ch] = m_nPort[ch];
+        if (m_nPort[ch] != 0) options.devices[ch] = PORTTABLE_Device(m_nPort[ch]);
+    }
+    options.baud = static_cast<int>(g_dwBaudRate.load());
+    options.target = this;
+    options.onJobEnd = [this](const ContinuousJob& job) { ShowJobResult(job); };
+    ContinuousRunner runner(std::move(options));
+
+    const QString caption = Button(IDC_DOWNLOAD)->text();
+    m_pContinuous = &runner;
+    m_bArmed = true;
+    m_bRunning = 1;
+    Button(IDC_DOWNLOAD)->setText(QString::fromUtf8(kStopCaption));
+    EnableControl(IDC_DOWNLOAD, true);
+    ShowLineTotals();
+    emit RunStarted();
+    runner.Run([this, &runner](std::chrono::milliseconds bound) {
+        PumpEvents(bound);
+        // The window was closed while armed (reject): stop the jobs as a closed run does.
+        if (m_bRunning == 0) runner.RequestAbort();
+    });
+    m_pContinuous = nullptr;
+    m_bArmed = false;
+    Button(IDC_DOWNLOAD)->setText(caption);
+    if (m_bRunning == 1) {
+        m_bRunning = 0;
+        EnableDownload(AnyPort());
+    }
+    ShowLineTotals();
+}
+
+void CMainDlg::ShowJobResult(const ContinuousJob& job) {
+    if (m_pContinuous == nullptr) return;
+    const SocketSnapshot s = m_pContinuous->Socket(job.channel);
+    char counts[64];
+    std::snprintf(counts, sizeof counts, "  [done %d, failed %d]", s.done, s.failed);
+    CCaptionProgressCtrl* bar = m_ChannelBars[job.channel];
+    bar->SetWindowText(std::string(job.ok ? "OK: " : "FAILED: ") + job.text + counts);
+    emit ChannelBarChanged(job.channel);
+    ShowLineTotals();
+}
+
+void CMainDlg::ShowLineTotals() {
+    if (m_pContinuous == nullptr) return;
+    const ContinuousTotals t = m_pContinuous->Totals();
+    char line[160];
+    std::snprintf(line, sizeof line, "Armed: done %d, failed %d, running %d, %.0f handsets/h",
+                  t.done, t.failed, t.running, t.perHour);
+    SetControlText(IDC_STATUS_LINE, line);
+}
+
+void CMainDlg::OnArmedPortChange(int channel, int port) {
+    if (m_pContinuous != nullptr) {
+        m_pContinuous->SetSocketPort(channel, port, PORTTABLE_Device(port));
+    }
+}
+
+void CMainDlg::OnArmedRemoval(int channel) {
+    // The runner sees the device gone at its next look as well; closing now spares the job
+    // its wait.
+    if (m_pContinuous != nullptr && m_pContinuous->Socket(channel).state == SocketState::Running) {
+        PELOR_CloseChannel(channel);
+    }
+}
