@@ -18,6 +18,7 @@ int PELOR_CliMain(int argc, char** argv) {
     CLI_AddPortsCommand(app, exitCode);
     CLI_AddBuildRscCommand(app, exitCode);
     CLI_AddDoctorCommand(app, exitCode);
+    CLI_AddResultsCommand(app, exitCode);
     app.footer(
         "Run `pelor COMMAND --help` for a command's options.\n"
         "Exit status of flash: 0 all channels done, 1 a channel failed, 2 usage or input error.");

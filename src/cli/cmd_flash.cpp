@@ -52,6 +52,7 @@ void CLI_AddFlashCommand(CLI::App& app, int& exitCode) {
         ->type_name("FILE");
     cmd->add_option("--trace", options->trace, "Append the link's diagnostic trace to FILE")
         ->type_name("FILE");
+    CLI_AddResultsOptions(cmd, options->results);
     cmd->callback([options, &exitCode] {
         options->live = CLI_IsTerminal(stdout);
         exitCode = CLI_RunFlash(*options, stdout, stderr, nullptr);

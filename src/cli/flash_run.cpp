@@ -184,13 +184,17 @@ int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, Flas
     }
 
     ConsoleDisplay display(out, o.live, names);
+    FlashResults results(o.results, SETTINGS_FilePath());
     PELOR_Start(&display, WM_DOWNLOAD_STATUS, ports, o.baud);
-    PELOR_Run([&display](std::chrono::milliseconds interval) {
+    results.RunStarted(names);
+    PELOR_Run([&display, &results](std::chrono::milliseconds interval) {
         display.Refresh();
+        results.Poll(display);
         std::this_thread::sleep_for(interval);
     });
     PELOR_Stop();
     display.Finish();
+    results.RunEnded(display, err);
     if (!o.trace.empty()) DBG_TraceClose();
 
     const StatusBoard board = display.Board();

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "flash_results.h"
+
 struct FlashOptions {
     std::vector<std::string> ports;  // device paths or COMn, channel 0 first
     std::string codeDir;             // the Code row's folder of ".mbn" images
@@ -18,6 +20,7 @@ struct FlashOptions {
     std::string report;  // JSON report path
     std::string trace;   // trace file path
     bool live = false;   // redraw bars in place
+    ResultsOptions results;
 };
 
 struct ChannelOutcome {
