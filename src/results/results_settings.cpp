@@ -11,5 +11,10 @@ ResultsConfig RESULTS_Config(const std::string& settingsPath, const std::string&
         !url.empty() ? url : INI_GetString(settingsPath, kSettingsSection, kResultsKey, "");
     config.station =
         !station.empty() ? station : INI_GetString(settingsPath, kSettingsSection, kStationKey, "");
+    // "RESULTS=off" keeps no record, as --no-results does.
+    if (config.serverUrl == "off" || config.serverUrl == "OFF") {
+        config.serverUrl.clear();
+        config.enabled = false;
+    }
     return config;
 }

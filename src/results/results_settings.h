@@ -9,6 +9,6 @@ inline constexpr const char* kResultsKey = "RESULTS";
 inline constexpr const char* kStationKey = "STATION";
 
 // The recording's configuration from the settings file at settingsPath; what the command line
-// gave (non-empty url or station, noResults) wins.
+// gave (non-empty url or station, noResults) wins. A "RESULTS" of "off" turns recording off.
 ResultsConfig RESULTS_Config(const std::string& settingsPath, const std::string& url,
                              const std::string& station, bool noResults);
