@@ -61,6 +61,9 @@ std::unique_ptr<PgResultsStore> PgResultsStore::Open(const std::string& url, std
         return nullptr;
     }
     std::unique_ptr<PgResultsStore> store(new PgResultsStore(conn));
+    // The server's notices ("relation already exists, skipping") are not for the operator.
+    PQsetNoticeProcessor(
+        conn, [](void*, const char*) {}, nullptr);
     if (PQstatus(conn) != CONNECTION_OK) {
         *error = "cannot reach the results server " + RESULTS_HidePassword(url) + ": " +
                  FirstLine(PQerrorMessage(conn));

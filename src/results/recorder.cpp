@@ -176,7 +176,8 @@ bool ResultsRecorder::UploadSome(ResultsStore& server) {
 
 void ResultsRecorder::UploadLoop() {
     std::unique_ptr<ResultsStore> server;
-    std::string problem;  // the last problem told, so an outage is one line and not one a try
+    // Non-empty while the server cannot be had: an outage is told once, not once a try.
+    std::string problem;
     for (;;) {
         {
             std::lock_guard lock(wakeMu_);
@@ -189,10 +190,8 @@ void ResultsRecorder::UploadLoop() {
             server = RESULTS_OpenServerStore(config_.serverUrl, &error);
             if (!server) {
                 serverDown_ = true;
-                if (error != problem) {
-                    problem = error;
-                    Say("results: " + error + "; rows wait on this station");
-                }
+                if (problem.empty()) Say("results: " + error + "; rows wait on this station");
+                problem = error;
                 retryLater = true;
             } else if (!problem.empty()) {
                 serverDown_ = false;
@@ -212,10 +211,8 @@ void ResultsRecorder::UploadLoop() {
                     server.reset();
                     serverDown_ = true;
                     const std::string lost = "the connection to the results server was lost";
-                    if (problem != lost) {
-                        problem = lost;
-                        Say("results: " + lost + "; rows wait on this station");
-                    }
+                    if (problem.empty()) Say("results: " + lost + "; rows wait on this station");
+                    problem = lost;
                     retryLater = true;
                     break;
                 }
