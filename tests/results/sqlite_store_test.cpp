@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <thread>
 
 #include "results/recorder.h"
 #include "results/sqlite_store.h"
@@ -225,3 +226,34 @@ TEST(ResultsSqlite, DefaultFileFollowsXdgDataHomeThenHome) {
     }
 }
 #endif  // PELOR_HAVE_SQLITE
+
+#if defined(PELOR_HAVE_SQLITE) && defined(PELOR_HAVE_LIBPQ)
+TEST(ResultsSqlite, WhileNoServerAnswersRowsFromManyThreadsWaitAndOneLineIsSaid) {
+    TempDir dir;
+    ResultsConfig c = LocalOnly(dir / "results.db");
+    // A socket folder with no server in it: every attempt fails at once.
+    c.serverUrl = "postgresql://line@/results?host=" + dir / "no-server";
+    c.retryInterval = std::chrono::milliseconds(1);
+    ResultsRecorder recorder(c);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&recorder, t] {
+            for (int i = 0; i < 10; ++i) recorder.Record(Job(t, i % 3 != 0));
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(recorder.Waiting(), 40);
+    EXPECT_EQ(recorder.SessionDone() + recorder.SessionFailed(), 40);
+    std::vector<std::string> said;
+    for (int pass = 0; pass < 2000 && said.empty(); ++pass) {
+        said = recorder.TakeMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // many more attempts
+    for (std::string& line : recorder.TakeMessages()) said.push_back(line);
+    ASSERT_EQ(said.size(), 1u) << ::testing::PrintToString(said);
+    EXPECT_NE(said[0].find("rows wait on this station"), std::string::npos);
+    EXPECT_FALSE(recorder.Flush(std::chrono::seconds(5)));  // gives up at once: it is down
+    EXPECT_EQ(LoadAll(dir / "results.db").size(), 40u);
+}
+#endif
