@@ -57,13 +57,19 @@ RecordedImage Describe(const std::string& path) {
 
 }  // namespace
 
-std::vector<RecordedImage> RESULTS_ImagesOfRun() {
-    std::vector<RecordedImage> images;
+std::vector<std::string> RESULTS_FilesOfRun() {
+    std::vector<std::string> paths;
     for (int slot = 0; slot < kSlots; ++slot) {
         const IMAGE_ENTRY& e = g_ImageTable[0][slot];
         if (e.szPath[0] == '\0' || std::strcmp(e.szPath, kDummyPath) == 0) continue;
-        images.push_back(Describe(e.szPath));
+        paths.emplace_back(e.szPath);
     }
+    return paths;
+}
+
+std::vector<RecordedImage> RESULTS_DescribeImages(const std::vector<std::string>& paths) {
+    std::vector<RecordedImage> images;
+    for (const std::string& path : paths) images.push_back(Describe(path));
     return images;
 }
 
@@ -94,7 +100,7 @@ RunRecording::RunRecording(ResultsRecorder& recorder,
         if (pending_[ch]) jobIds_[ch] = RESULTS_NewJobId();
     }
     if (!recorder_.Enabled()) return;
-    images_ = RESULTS_ImagesOfRun();
+    digests_ = std::async(std::launch::async, RESULTS_DescribeImages, RESULTS_FilesOfRun());
     boot_ = g_bChangeBootArea != 0;
     erase_ = g_bEraseAllNand != 0 ? "all" : g_bEraseNand != 0 ? "except-backup" : "none";
     format_ = g_bFormat.load() != 0;
@@ -129,6 +135,7 @@ JobRecord RunRecording::Build(int channel, bool ok, const std::string& lastText)
 
 void RunRecording::RecordChannel(int channel, int result, const BarTextOf& barText) {
     pending_[channel] = false;
+    if (digests_.valid()) images_ = digests_.get();
     recorder_.Record(Build(channel, result == 1, barText ? barText(channel) : std::string()));
 }
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,9 @@ private:
     std::array<bool, kChannels> pending_{};
     std::array<std::string, kChannels> jobIds_;
     std::int64_t startMs_ = 0;
+    // The digests are taken beside the run (a large image takes a while), and waited for when
+    // the first job ends.
+    std::future<std::vector<RecordedImage>> digests_;
     std::vector<RecordedImage> images_;
     bool boot_ = false;
     std::string erase_;
@@ -46,9 +50,11 @@ private:
     std::string resourceAddress_;
 };
 
-// The images the run sends (channel 0's table; every channel gets the same), each with its
-// size and digest; "Dummy" slots carry no file and are left out.
-std::vector<RecordedImage> RESULTS_ImagesOfRun();
+// The files the run sends (channel 0's table; every channel gets the same); "Dummy" slots
+// carry no file and are left out.
+std::vector<std::string> RESULTS_FilesOfRun();
+// Each file's name, size and digest (a digest is read once per file, size and change time).
+std::vector<RecordedImage> RESULTS_DescribeImages(const std::vector<std::string>& paths);
 // A port's stable name: the /dev/serial/by-path link that leads to it where there is one,
 // else the name as given.
 std::string RESULTS_StableDeviceName(const std::string& port);
