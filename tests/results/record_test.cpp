@@ -76,3 +76,21 @@ TEST(ResultsRecord, PasswordsStayOutOfMessages) {
     EXPECT_TRUE(RESULTS_IsServerUrl("postgres://db/x"));
     EXPECT_FALSE(RESULTS_IsServerUrl("mysql://db/x"));
 }
+
+#ifndef PELOR_HAVE_SQLITE
+// Builds without SQLite (Windows): the station says once that it keeps no record, and counts.
+TEST(ResultsRecord, ABuildWithoutAStoreSaysSoAndStillCounts) {
+    TempDir dir;
+    ResultsConfig c;
+    c.databasePath = dir / "results.db";
+    ResultsRecorder recorder(c);
+    JobRecord done;
+    done.result = kResultDone;
+    recorder.Record(done);
+    EXPECT_EQ(recorder.SessionDone(), 1);
+    const std::vector<std::string> lines = recorder.TakeMessages();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("without SQLite"), std::string::npos) << lines[0];
+    EXPECT_TRUE(recorder.DatabasePath().empty());
+}
+#endif
