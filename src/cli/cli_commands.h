@@ -9,3 +9,4 @@ void CLI_AddPortsCommand(CLI::App& app, int& exitCode);
 void CLI_AddDemoCommand(CLI::App& app, int& exitCode);
 void CLI_AddBuildRscCommand(CLI::App& app, int& exitCode);
 void CLI_AddDoctorCommand(CLI::App& app, int& exitCode);
+void CLI_AddResultsCommand(CLI::App& app, int& exitCode);

@@ -102,6 +102,7 @@ void CLI_AddFlashCommand(CLI::App& app, int& exitCode) {
                     "stops its channel at once)")
         ->default_val("/dev")
         ->type_name("DIR");
+    CLI_AddResultsOptions(cmd, options->results);
     cmd->callback([options, &exitCode] {
         options->live = CLI_IsTerminal(stdout);
         if (!options->continuous && options->maxJobs != 0) {

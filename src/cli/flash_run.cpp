@@ -179,15 +179,19 @@ int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, Flas
     watch.Start();
 
     ConsoleDisplay display(out, o.live, names);
+    FlashResults results(o.results, SETTINGS_FilePath());
     PELOR_Start(&display, WM_DOWNLOAD_STATUS, ports, o.baud);
-    PELOR_Run([&display, &watch](std::chrono::milliseconds interval) {
+    results.RunStarted(names);
+    PELOR_Run([&display, &watch, &results](std::chrono::milliseconds interval) {
         watch.Poll();
         display.Refresh();
+        results.Poll(display);
         std::this_thread::sleep_for(interval);
     });
     watch.Stop();
     PELOR_Stop();
     display.Finish();
+    results.RunEnded(display, err);
     if (!o.trace.empty()) DBG_TraceClose();
 
     const StatusBoard board = display.Board();

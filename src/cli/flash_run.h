@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "transport/channels.h"
+#include "flash_results.h"
 
 struct FlashOptions {
     std::vector<std::string> ports;  // device paths or COMn, channel 0 first
@@ -25,6 +26,7 @@ struct FlashOptions {
     // Production mode (`--continuous`): each socket runs a job whenever a handset arrives.
     bool continuous = false;
     int maxJobs = 0;  // production mode: end after this many finished jobs (0 = no limit)
+    ResultsOptions results;
 };
 
 struct ChannelOutcome {

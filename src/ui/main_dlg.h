@@ -32,6 +32,8 @@
 
 #include "jobs/status.h"
 #include "jobs/status_board.h"
+#include "results/recorder.h"
+#include "results/run_recording.h"
 #include "transport/channels.h"
 
 class QAbstractButton;
@@ -80,6 +82,11 @@ public:
     int Running() const { return m_bRunning; }
     int Port(int channel) const { return m_nPort.at(channel); }
     const std::array<int, kChannels>& Ports() const { return m_nPort; }
+    // Jobs put on record this session (main_dlg_results.cpp); the status line shows them.
+    int ResultsDone() const;
+    int ResultsFailed() const;
+    // Simulated handsets: their jobs are not jobs of the line and are not recorded.
+    void KeepNoResults() { m_bKeepResults = false; }
     // Gives a channel a port as an automatic assignment does: the selector shows it (index =
     // port number; no entry above 30), the bar reads "Ready..." and Download is enabled.
     void SetChannelPort(int channel, int port);
@@ -127,6 +134,13 @@ public:
     // The runner's pump: handles the window's events for up to bound, sleeping while there
     // are none.
     void PumpEvents(std::chrono::milliseconds bound);
+
+    // --- Job records (main_dlg_results.cpp) ------------------------------------------------
+    // Around a run: takes what it sends, records each channel's job as it ends, and shows the
+    // session's count (and any recording problem) on the status line at the end.
+    void ResultsRunStarted();
+    void ResultsPoll();
+    void ResultsRunEnded();
 
     // --- Create Resource Binary (main_dlg_resource.cpp) ------------------------------------
     void OnCreateResourceBinary();
@@ -234,6 +248,10 @@ private:
     std::vector<std::unique_ptr<QWidget>> m_controls;  // template order
     std::vector<std::pair<int, QWidget*>> m_byId;
     StatusBoard m_board;
+    bool m_bKeepResults = true;
+    std::unique_ptr<ResultsRecorder> m_results;  // made at the first Download
+    std::unique_ptr<RunRecording> m_resultsRun;
+    std::string m_stationTextBeforeRun;
     ExitFn m_exit;
     bool m_bSaveOnClose = true;
     bool m_bContinuous = false;

@@ -36,13 +36,18 @@ void CMainDlg::OnDownload() {
     if (PELOR_Start(this, WM_DOWNLOAD_STATUS, m_nPort, g_dwBaudRate.load()) == 0) return;
     m_bRunning = 1;
     EnableControl(IDC_DOWNLOAD, false);
+    ResultsRunStarted();
     emit RunStarted();
-    PELOR_Run([this](std::chrono::milliseconds bound) { PumpEvents(bound); });
+    PELOR_Run([this](std::chrono::milliseconds bound) {
+        PumpEvents(bound);
+        ResultsPoll();
+    });
     if (m_bRunning == 1) {
         EnableControl(IDC_DOWNLOAD, true);
         PELOR_Stop();
         m_bRunning = 0;
     }
+    ResultsRunEnded();
 }
 
 void CMainDlg::PumpEvents(std::chrono::milliseconds bound) {

@@ -31,7 +31,9 @@ std::string MakeTempFolder() {
 }  // namespace
 
 StationSimulation::StationSimulation(CMainDlg& dlg, SimulationOptions options)
-    : dlg_(dlg), options_(std::move(options)) {}
+    : dlg_(dlg), options_(std::move(options)) {
+    dlg_.KeepNoResults();
+}
 
 StationSimulation::~StationSimulation() {
     for (auto& handset : handsets_) handset->Stop();

@@ -1,0 +1,126 @@
+// `pelor results`: what the record says: jobs, failures and yield per day and station,
+// failures by step and reason, each socket, how fast; as text, JSON or CSV, or a plot.
+#include <cstdio>
+#include <memory>
+
+#include "cli_commands.h"
+#include "flash_run.h"
+#include "results/results_store.h"
+#include "results/summary.h"
+#include "results_plot.h"
+
+namespace {
+
+struct ResultsCommandOptions {
+    std::string server;
+    std::string database;
+    std::string since;
+    std::string station;
+    bool json = false;
+    bool csv = false;
+    std::string plot;
+};
+
+}  // namespace
+
+// "YYYY-MM-DD", a full UTC time, or "Nd" / "Nh" back from now, as a UTC time text; false when
+// the text is none of these.
+bool CLI_SinceTime(const std::string& text, std::int64_t nowMs, std::string* utc) {
+    std::int64_t ms = 0;
+    if (text.size() >= 2 && (text.back() == 'd' || text.back() == 'h') &&
+        text.find_first_not_of("0123456789") == text.size() - 1) {
+        const long long n = std::atoll(text.c_str());
+        ms = nowMs - n * (text.back() == 'd' ? 86400000LL : 3600000LL);
+    } else if (text.size() == 10 && RESULTS_ParseUtc(text + "T00:00:00Z", &ms)) {
+    } else if (!RESULTS_ParseUtc(text, &ms)) {
+        return false;
+    }
+    *utc = RESULTS_FormatUtc(ms);
+    return true;
+}
+
+int CLI_RunResults(const std::string& server, const std::string& database,
+                   const ResultsFilter& filter, bool json, bool csv, const std::string& plot,
+                   std::FILE* out, std::FILE* err) {
+    std::string error;
+    std::unique_ptr<ResultsStore> store;
+    if (!server.empty()) {
+        if (!RESULTS_IsServerUrl(server)) {
+            std::fprintf(err, "error: --results takes postgresql://[USER@]HOST/DATABASE\n");
+            return kExitUsage;
+        }
+        store = RESULTS_OpenServerStore(server, &error);
+    } else {
+        const std::string path = database.empty() ? RESULTS_DefaultDatabasePath() : database;
+        std::FILE* probe = path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
+        if (probe == nullptr) {
+            std::fprintf(err, "no results on this station yet (%s)\n",
+                         path.empty() ? "no data folder" : path.c_str());
+            return kExitFailed;
+        }
+        std::fclose(probe);
+        store = RESULTS_OpenLocalStore(path, &error);
+    }
+    if (!store) {
+        std::fprintf(err, "error: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    std::vector<JobRecord> records;
+    if (!store->Load(filter, &records, &error)) {
+        std::fprintf(err, "error: cannot read the results: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    const ResultsSummary summary = RESULTS_Summarise(records);
+    if (csv) {
+        std::fputs(RESULTS_RecordsCsv(records).c_str(), out);
+    } else if (json) {
+        std::fputs(RESULTS_SummaryJson(summary).c_str(), out);
+    } else if (plot.empty()) {
+        std::fputs(RESULTS_SummaryText(summary).c_str(), out);
+    }
+    if (!plot.empty()) {
+        if (CLI_Plot(summary, plot, &error) != 1) {
+            std::fprintf(err, "error: %s\n", error.c_str());
+            return kExitFailed;
+        }
+        if (!csv && !json) std::fprintf(out, "wrote %s\n", plot.c_str());
+    }
+    return kExitOk;
+}
+
+void CLI_AddResultsCommand(CLI::App& app, int& exitCode) {
+    auto o = std::make_shared<ResultsCommandOptions>();
+    CLI::App* cmd = app.add_subcommand(
+        "results",
+        "What the record of flashed handsets says: jobs, failures and yield per day and "
+        "station, failures by step and reason, each socket (channel and device), the median "
+        "job time and throughput. Reads this station's results store unless --results names a "
+        "line's server. Exit status 0, or 1 when there is nothing to read or it cannot be read.");
+    cmd->add_option("--results", o->server,
+                    "Read a line's server instead: postgresql://[USER@]HOST/DATABASE")
+        ->type_name("URL");
+    cmd->add_option("--db", o->database,
+                    "Read this results file instead of the station's own "
+                    "(default: $XDG_DATA_HOME/pelor/results.db)")
+        ->type_name("FILE");
+    cmd->add_option("--since", o->since,
+                    "Only jobs started at or after this: YYYY-MM-DD, a UTC time "
+                    "(2026-12-07T08:00:00Z), or 7d / 12h back from now")
+        ->type_name("WHEN");
+    cmd->add_option("--station", o->station, "Only this station's jobs")->type_name("NAME");
+    auto* json = cmd->add_flag("--json", o->json, "The summary as JSON");
+    cmd->add_flag("--csv", o->csv, "Every job as one CSV line, for spreadsheets")->excludes(json);
+    cmd->add_option("--plot", o->plot, "Draw jobs per hour and yield over time (needs gnuplot)")
+        ->type_name("FILE.png");
+    cmd->callback([o, &exitCode] {
+        ResultsFilter filter;
+        filter.station = o->station;
+        if (!o->since.empty() && !CLI_SinceTime(o->since, RESULTS_NowUnixMs(), &filter.since)) {
+            std::fprintf(stderr, "error: --since takes YYYY-MM-DD, a UTC time, or Nd / Nh\n");
+            exitCode = kExitUsage;
+            return;
+        }
+        exitCode = CLI_RunResults(o->server, o->database, filter, o->json, o->csv, o->plot, stdout,
+                                  stderr);
+    });
+}

@@ -1,0 +1,190 @@
+#include "results/pg_store.h"
+
+#include <libpq-fe.h>
+
+#include <array>
+
+namespace {
+
+constexpr const char* kSchema =
+    "SELECT pg_advisory_xact_lock(7271990319);"
+    "CREATE TABLE IF NOT EXISTS pelor_schema_version (version integer NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS pelor_jobs ("
+    " job_id uuid PRIMARY KEY,"
+    " station text NOT NULL,"
+    " channel integer NOT NULL,"
+    " port text NOT NULL,"
+    " device text NOT NULL,"
+    " started_at timestamptz NOT NULL,"
+    " ended_at timestamptz NOT NULL,"
+    " images jsonb NOT NULL,"
+    " boot boolean NOT NULL,"
+    " erase text NOT NULL,"
+    " format boolean NOT NULL,"
+    " resource_address text NOT NULL,"
+    " bytes_sent bigint NOT NULL,"
+    " result text NOT NULL,"
+    " last_text text NOT NULL,"
+    " fail_step text NOT NULL,"
+    " fail_reason text NOT NULL,"
+    " version text NOT NULL,"
+    " received_at timestamptz NOT NULL DEFAULT now());"
+    "CREATE INDEX IF NOT EXISTS pelor_jobs_started ON pelor_jobs (started_at);"
+    "INSERT INTO pelor_schema_version SELECT 1 WHERE NOT EXISTS "
+    " (SELECT 1 FROM pelor_schema_version);";
+
+// The first line of libpq's message, without its trailing line break.
+std::string FirstLine(const char* message) {
+    std::string text = message != nullptr ? message : "";
+    const std::size_t nl = text.find('\n');
+    if (nl != std::string::npos) text.resize(nl);
+    return text.empty() ? "unknown error" : text;
+}
+
+struct ResultFree {
+    void operator()(PGresult* r) const { PQclear(r); }
+};
+using Result = std::unique_ptr<PGresult, ResultFree>;
+
+constexpr const char* kUtc = "YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"";
+
+}  // namespace
+
+std::unique_ptr<PgResultsStore> PgResultsStore::Open(const std::string& url, std::string* error) {
+    // A server that does not answer is given up after a few seconds, not the TCP default.
+    const std::array<const char*, 4> keys = {"dbname", "connect_timeout", "application_name",
+                                             nullptr};
+    const std::array<const char*, 4> values = {url.c_str(), "5", "pelor", nullptr};
+    PGconn* conn = PQconnectdbParams(keys.data(), values.data(), 1);
+    if (conn == nullptr) {
+        *error = "cannot reach the results server: out of memory";
+        return nullptr;
+    }
+    std::unique_ptr<PgResultsStore> store(new PgResultsStore(conn));
+    // The server's notices ("relation already exists, skipping") are not for the operator.
+    PQsetNoticeProcessor(
+        conn, [](void*, const char*) {}, nullptr);
+    if (PQstatus(conn) != CONNECTION_OK) {
+        *error = "cannot reach the results server " + RESULTS_HidePassword(url) + ": " +
+                 FirstLine(PQerrorMessage(conn));
+        return nullptr;
+    }
+    std::string why;
+    if (!store->Command("BEGIN", &why) || !store->Command(kSchema, &why) ||
+        !store->Command("COMMIT", &why)) {
+        *error = "the results server " + RESULTS_HidePassword(url) +
+                 " would not make its tables: " + why;
+        return nullptr;
+    }
+    return store;
+}
+
+PgResultsStore::~PgResultsStore() {
+    PQfinish(conn_);
+}
+
+bool PgResultsStore::Connected() const {
+    return PQstatus(conn_) == CONNECTION_OK;
+}
+
+bool PgResultsStore::Command(const char* sql, std::string* error) {
+    Result r(PQexec(conn_, sql));
+    const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return true;
+    *error = FirstLine(PQerrorMessage(conn_));
+    return false;
+}
+
+bool PgResultsStore::Add(const JobRecord& r, std::string* error) {
+    const std::string channel = std::to_string(r.channel);
+    const std::string images = RESULTS_ImagesToJson(r.images);
+    const std::string bytes = std::to_string(r.bytesSent);
+    const std::array<const char*, 18> params = {r.jobId.c_str(),
+                                                r.station.c_str(),
+                                                channel.c_str(),
+                                                r.port.c_str(),
+                                                r.device.c_str(),
+                                                r.startedAt.c_str(),
+                                                r.endedAt.c_str(),
+                                                images.c_str(),
+                                                r.boot ? "true" : "false",
+                                                r.erase.c_str(),
+                                                r.format ? "true" : "false",
+                                                r.resourceAddress.c_str(),
+                                                bytes.c_str(),
+                                                r.result.c_str(),
+                                                r.lastText.c_str(),
+                                                r.failStep.c_str(),
+                                                r.failReason.c_str(),
+                                                r.version.c_str()};
+    Result res(PQexecParams(
+        conn_,
+        "INSERT INTO pelor_jobs (job_id, station, channel, port, device, started_at, ended_at, "
+        "images, boot, erase, format, resource_address, bytes_sent, result, last_text, "
+        "fail_step, fail_reason, version) VALUES ($1::uuid, $2, $3::integer, $4, $5, "
+        "$6::timestamptz, $7::timestamptz, $8::jsonb, $9::boolean, $10, $11::boolean, $12, "
+        "$13::bigint, $14, $15, $16, $17, $18) ON CONFLICT (job_id) DO NOTHING",
+        static_cast<int>(params.size()), nullptr, params.data(), nullptr, nullptr, 0));
+    if (res && PQresultStatus(res.get()) == PGRES_COMMAND_OK) return true;
+    *error = FirstLine(PQerrorMessage(conn_));
+    return false;
+}
+
+bool PgResultsStore::Load(const ResultsFilter& filter, std::vector<JobRecord>* records,
+                          std::string* error) {
+    records->clear();
+    std::string sql = std::string(
+                          "SELECT job_id::text, station, channel, port, device, "
+                          "to_char(started_at AT TIME ZONE 'UTC', '") +
+                      kUtc + "'), to_char(ended_at AT TIME ZONE 'UTC', '" + kUtc +
+                      "'), images::text, boot, erase, format, resource_address, bytes_sent, "
+                      "result, last_text, fail_step, fail_reason, version FROM pelor_jobs";
+    std::vector<const char*> params;
+    std::string where;
+    if (!filter.station.empty()) {
+        params.push_back(filter.station.c_str());
+        where += " station = $" + std::to_string(params.size());
+    }
+    if (!filter.since.empty()) {
+        params.push_back(filter.since.c_str());
+        if (!where.empty()) where += " AND";
+        where += " started_at >= $" + std::to_string(params.size()) + "::timestamptz";
+    }
+    if (!where.empty()) sql += " WHERE" + where;
+    sql += " ORDER BY started_at, channel, job_id";
+    Result res(PQexecParams(conn_, sql.c_str(), static_cast<int>(params.size()), nullptr,
+                            params.data(), nullptr, nullptr, 0));
+    if (!res || PQresultStatus(res.get()) != PGRES_TUPLES_OK) {
+        *error = FirstLine(PQerrorMessage(conn_));
+        return false;
+    }
+    const int rows = PQntuples(res.get());
+    for (int i = 0; i < rows; ++i) {
+        auto text = [&](int column) { return std::string(PQgetvalue(res.get(), i, column)); };
+        JobRecord r;
+        r.jobId = text(0);
+        r.station = text(1);
+        r.channel = std::atoi(text(2).c_str());
+        r.port = text(3);
+        r.device = text(4);
+        r.startedAt = text(5);
+        r.endedAt = text(6);
+        RESULTS_ImagesFromJson(text(7), &r.images);
+        r.boot = text(8) == "t";
+        r.erase = text(9);
+        r.format = text(10) == "t";
+        r.resourceAddress = text(11);
+        r.bytesSent = std::atoll(text(12).c_str());
+        r.result = text(13);
+        r.lastText = text(14);
+        r.failStep = text(15);
+        r.failReason = text(16);
+        r.version = text(17);
+        records->push_back(std::move(r));
+    }
+    return true;
+}
+
+std::unique_ptr<ResultsStore> RESULTS_OpenServerStore(const std::string& url, std::string* error) {
+    return PgResultsStore::Open(url, error);
+}

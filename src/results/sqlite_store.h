@@ -1,0 +1,39 @@
+#pragma once
+// The station's own store: one SQLite file in WAL mode, a row committed as each job ends.
+// The schema carries a version (table schema_version) and is migrated forward on open.
+#include <memory>
+#include <string>
+
+#include "results/results_store.h"
+
+struct sqlite3;
+
+inline constexpr int kResultsSchemaVersion = 2;
+
+class SqliteResultsStore : public LocalResultsStore {
+public:
+    // Opens or creates path (and its folder) and migrates it to targetVersion (tests pass an
+    // older version to make an old file). Null with *error set on failure.
+    static std::unique_ptr<SqliteResultsStore> Open(const std::string& path, std::string* error,
+                                                    int targetVersion = kResultsSchemaVersion);
+    ~SqliteResultsStore() override;
+    SqliteResultsStore(const SqliteResultsStore&) = delete;
+    SqliteResultsStore& operator=(const SqliteResultsStore&) = delete;
+
+    bool Add(const JobRecord& record, std::string* error) override;
+    bool Load(const ResultsFilter& filter, std::vector<JobRecord>* records,
+              std::string* error) override;
+    bool Pending(int limit, std::vector<JobRecord>* records, std::string* error) override;
+    bool MarkUploaded(const std::vector<std::string>& jobIds, std::string* error) override;
+
+    int SchemaVersion() const;
+    // Runs one SQL text (tests: to look at or damage a file). False with *error set on failure.
+    bool Exec(const std::string& sql, std::string* error);
+
+private:
+    explicit SqliteResultsStore(sqlite3* db) : db_(db) {}
+    bool Migrate(int targetVersion, std::string* error);
+    bool Select(const std::string& where, const std::vector<std::string>& args, int limit,
+                std::vector<JobRecord>* records, std::string* error);
+    sqlite3* db_;
+};

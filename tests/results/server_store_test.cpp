@@ -1,0 +1,266 @@
+// A line's server: a real PostgreSQL server that scripts/test-results-pg starts on a local
+// socket (PELOR_TEST_PG_URL, and PELOR_TEST_PG_CTL to stop and start it). Without one these
+// tests are skipped. Each test writes under stations of its own, so they share the server.
+#include <gtest/gtest.h>
+
+#if defined(PELOR_HAVE_SQLITE) && defined(PELOR_HAVE_LIBPQ)
+#include <chrono>
+#include <cstdlib>
+#include <set>
+#include <thread>
+
+#include "results/pg_store.h"
+#include "results/recorder.h"
+#include "results/sqlite_store.h"
+#include "results_fixtures.h"
+#include "support/temp_dir.h"
+
+using results_test::Job;
+
+namespace {
+
+class ResultsServer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* url = std::getenv("PELOR_TEST_PG_URL");
+        if (url == nullptr || url[0] == '\0') {
+            GTEST_SKIP() << "no test server (scripts/test-results-pg starts one)";
+        }
+        url_ = url;
+        const char* ctl = std::getenv("PELOR_TEST_PG_CTL");
+        ctl_ = ctl != nullptr ? ctl : "";
+    }
+    void TearDown() override {
+        if (stopped_) Server("start");
+    }
+
+    void Server(const char* what) {
+        ASSERT_FALSE(ctl_.empty()) << "PELOR_TEST_PG_CTL is not set";
+        ASSERT_EQ(std::system((ctl_ + " " + what + " >/dev/null 2>&1").c_str()), 0) << what;
+        stopped_ = std::string(what) == "stop";
+    }
+
+    ResultsConfig Config(const std::string& station, const std::string& db) {
+        ResultsConfig c;
+        c.databasePath = db;
+        c.serverUrl = url_;
+        c.station = station;
+        c.retryInterval = std::chrono::milliseconds(20);
+        return c;
+    }
+
+    // The server's rows of a station.
+    std::vector<JobRecord> OnServer(const std::string& station) {
+        std::string error;
+        auto store = PgResultsStore::Open(url_, &error);
+        EXPECT_TRUE(store) << error;
+        std::vector<JobRecord> rows;
+        if (store) {
+            EXPECT_TRUE(store->Load({"", station}, &rows, &error)) << error;
+        }
+        return rows;
+    }
+
+    static std::string Station() { return "test-" + RESULTS_NewJobId().substr(0, 8); }
+
+    static JobRecord JobOf(const std::string& station, int ch, bool ok) {
+        JobRecord r = Job(ch, ok);
+        r.station = station;
+        return r;
+    }
+
+    // Waits (in 5 ms passes, at most 10 s) until the recorder has said something with text.
+    static bool SaysSoon(ResultsRecorder& recorder, const std::string& text,
+                         std::vector<std::string>* said) {
+        for (int pass = 0; pass < 2000; ++pass) {
+            for (std::string& line : recorder.TakeMessages()) said->push_back(std::move(line));
+            for (const std::string& line : *said) {
+                if (line.find(text) != std::string::npos) return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+
+    std::string url_;
+    std::string ctl_;
+    bool stopped_ = false;
+};
+
+}  // namespace
+
+TEST_F(ResultsServer, RowsArriveWithEveryField) {
+    TempDir dir;
+    const std::string station = Station();
+    std::vector<JobRecord> jobs;
+    {
+        ResultsRecorder recorder(Config(station, dir / "results.db"));
+        for (int ch = 0; ch < 3; ++ch) {
+            jobs.push_back(JobOf(station, ch, ch != 1));
+            recorder.Record(jobs.back());
+        }
+        JobRecord odd = JobOf(station, 3, false);
+        odd.lastText = "ÄÖ \"quoted\" text";
+        jobs.push_back(odd);
+        recorder.Record(odd);
+        EXPECT_TRUE(recorder.Flush(std::chrono::seconds(10)));
+        EXPECT_EQ(recorder.Waiting(), 0);
+        EXPECT_TRUE(recorder.TakeMessages().empty());
+    }
+    std::vector<JobRecord> rows = OnServer(station);
+    ASSERT_EQ(rows.size(), 4u);
+    std::sort(rows.begin(), rows.end(),
+              [&](const JobRecord& a, const JobRecord& b) { return a.jobId < b.jobId; });
+    std::set<std::string> ids;
+    for (const JobRecord& r : rows) ids.insert(r.jobId);
+    for (const JobRecord& j : jobs) {
+        ASSERT_EQ(ids.count(j.jobId), 1u);
+        const auto it = std::find_if(rows.begin(), rows.end(),
+                                     [&](const JobRecord& r) { return r.jobId == j.jobId; });
+        EXPECT_EQ(*it, j);
+    }
+    // The station's own rows are all marked as sent.
+    std::string error;
+    auto local = SqliteResultsStore::Open(dir / "results.db", &error);
+    ASSERT_TRUE(local) << error;
+    std::vector<JobRecord> pending;
+    ASSERT_TRUE(local->Pending(100, &pending, &error));
+    EXPECT_TRUE(pending.empty());
+}
+
+TEST_F(ResultsServer, TheSameJobSentTwiceIsOneRow) {
+    const std::string station = Station();
+    std::string error;
+    auto store = PgResultsStore::Open(url_, &error);
+    ASSERT_TRUE(store) << error;
+    const JobRecord r = JobOf(station, 0, true);
+    ASSERT_TRUE(store->Add(r, &error)) << error;
+    ASSERT_TRUE(store->Add(r, &error)) << error;
+    EXPECT_EQ(OnServer(station).size(), 1u);
+}
+
+TEST_F(ResultsServer, RowsWaitWhileTheServerIsDownAndGoUpOnceWhenItIsBack) {
+    TempDir dir;
+    const std::string station = Station();
+    const std::string db = dir / "results.db";
+    std::set<std::string> recorded;
+    auto record = [&](ResultsRecorder& recorder, int ch) {
+        const JobRecord r = JobOf(station, ch, ch % 3 != 0);
+        recorded.insert(r.jobId);
+        recorder.Record(r);
+    };
+    {
+        ResultsRecorder recorder(Config(station, db));
+        record(recorder, 0);
+        record(recorder, 1);
+        ASSERT_TRUE(recorder.Flush(std::chrono::seconds(10)));
+
+        Server("stop");
+        // Jobs go on while the server is away; each is committed on the station at once.
+        for (int ch = 2; ch < 6; ++ch) record(recorder, ch);
+        std::vector<std::string> said;
+        EXPECT_TRUE(SaysSoon(recorder, "rows wait on this station", &said));
+        EXPECT_EQ(recorder.Waiting(), 4);
+        EXPECT_FALSE(recorder.Flush(std::chrono::milliseconds(50)));
+
+        Server("start");
+        // Flush gives up at once while the server is known to be down: first it is back.
+        EXPECT_TRUE(SaysSoon(recorder, "reachable again", &said));
+        EXPECT_TRUE(recorder.Flush(std::chrono::seconds(20)));
+        // One line for the outage, however many attempts it took.
+        int outage = 0;
+        for (const std::string& line : said) outage += line.find("rows wait") != std::string::npos;
+        EXPECT_EQ(outage, 1) << ::testing::PrintToString(said);
+
+        // Down again, and the station is switched off with a row still waiting.
+        Server("stop");
+        record(recorder, 7);
+        EXPECT_EQ(recorder.Waiting(), 1);
+    }
+    Server("start");
+    {
+        // The next start of the station sends it.
+        ResultsRecorder recorder(Config(station, db));
+        EXPECT_EQ(recorder.Waiting(), 1);
+        EXPECT_TRUE(recorder.Flush(std::chrono::seconds(20)));
+    }
+    const std::vector<JobRecord> rows = OnServer(station);
+    std::set<std::string> arrived;
+    for (const JobRecord& r : rows) arrived.insert(r.jobId);
+    EXPECT_EQ(rows.size(), recorded.size()) << "none twice";
+    EXPECT_EQ(arrived, recorded) << "none lost";
+    // In order: the rows went up as they were recorded.
+    std::string error;
+    auto local = SqliteResultsStore::Open(db, &error);
+    ASSERT_TRUE(local) << error;
+    std::vector<JobRecord> pending;
+    ASSERT_TRUE(local->Pending(100, &pending, &error));
+    EXPECT_TRUE(pending.empty());
+}
+
+TEST_F(ResultsServer, TwoStationsWritingAtOnce) {
+    TempDir dir;
+    const std::array<std::string, 2> stations = {Station(), Station()};
+    constexpr int kJobs = 40;
+    {
+        ResultsRecorder a(Config(stations[0], dir / "a.db"));
+        ResultsRecorder b(Config(stations[1], dir / "b.db"));
+        std::thread ta([&] {
+            for (int i = 0; i < kJobs; ++i) a.Record(JobOf(stations[0], i % 8, i % 5 != 0));
+        });
+        std::thread tb([&] {
+            for (int i = 0; i < kJobs; ++i) b.Record(JobOf(stations[1], i % 8, i % 4 != 0));
+        });
+        ta.join();
+        tb.join();
+        EXPECT_TRUE(a.Flush(std::chrono::seconds(20)));
+        EXPECT_TRUE(b.Flush(std::chrono::seconds(20)));
+        EXPECT_TRUE(a.TakeMessages().empty());
+        EXPECT_TRUE(b.TakeMessages().empty());
+    }
+    EXPECT_EQ(OnServer(stations[0]).size(), static_cast<std::size_t>(kJobs));
+    EXPECT_EQ(OnServer(stations[1]).size(), static_cast<std::size_t>(kJobs));
+}
+
+TEST_F(ResultsServer, ABadUrlOrRefusedLoginIsOneLineAndTheStationKeepsRecording) {
+    TempDir dir;
+    const std::string station = Station();
+    // A role the server does not know: the login is refused.
+    std::string refused = url_;
+    const std::size_t scheme = refused.find("://") + 3;
+    const std::size_t at = refused.find('@', scheme);
+    refused = refused.substr(0, scheme) + "nosuchrole" +
+              (at != std::string::npos ? refused.substr(at) : "@" + refused.substr(scheme));
+    {
+        ResultsConfig c = Config(station, dir / "refused.db");
+        c.serverUrl = refused;
+        ResultsRecorder denied(c);
+        denied.Record(JobOf(station, 0, true));
+        denied.Record(JobOf(station, 1, false));
+        std::vector<std::string> said;
+        EXPECT_TRUE(SaysSoon(denied, "nosuchrole", &said));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // several more attempts
+        for (std::string& line : denied.TakeMessages()) said.push_back(line);
+        ASSERT_EQ(said.size(), 1u) << ::testing::PrintToString(said);
+        EXPECT_EQ(said[0].rfind("results: cannot reach the results server", 0), 0u) << said[0];
+        EXPECT_EQ(denied.Waiting(), 2);
+        EXPECT_EQ(denied.SessionDone(), 1);
+        EXPECT_FALSE(denied.DatabasePath().empty());
+    }
+    std::string error;
+    auto local = SqliteResultsStore::Open(dir / "refused.db", &error);
+    ASSERT_TRUE(local) << error;
+    std::vector<JobRecord> rows;
+    ASSERT_TRUE(local->Load({}, &rows, &error));
+    EXPECT_EQ(rows.size(), 2u);
+    EXPECT_TRUE(OnServer(station).empty());
+
+    // Not a server URL at all: said at once, nothing is tried.
+    ResultsConfig c = Config(station, dir / "other.db");
+    c.serverUrl = "db.example:5432/line";
+    ResultsRecorder wrong(c);
+    const std::vector<std::string> lines = wrong.TakeMessages();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("is not a results server URL"), std::string::npos) << lines[0];
+}
+#endif

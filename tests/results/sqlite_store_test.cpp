@@ -1,0 +1,259 @@
+// The station's results file: every job committed as it ends, in WAL mode, migrated forward,
+// and a file that cannot be written never stops a download.
+#include <gtest/gtest.h>
+
+#ifdef PELOR_HAVE_SQLITE
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+#include <thread>
+
+#include "results/recorder.h"
+#include "results/sqlite_store.h"
+#include "results_fixtures.h"
+#include "support/temp_dir.h"
+
+using results_test::Job;
+
+namespace {
+
+std::vector<JobRecord> LoadAll(const std::string& path) {
+    std::string error;
+    auto store = SqliteResultsStore::Open(path, &error);
+    EXPECT_TRUE(store) << error;
+    std::vector<JobRecord> rows;
+    if (store) {
+        EXPECT_TRUE(store->Load({}, &rows, &error)) << error;
+    }
+    return rows;
+}
+
+ResultsConfig LocalOnly(const std::string& path) {
+    ResultsConfig c;
+    c.databasePath = path;
+    c.station = "bench-3";
+    return c;
+}
+
+}  // namespace
+
+TEST(ResultsSqlite, ABatchOfEightWithMixedResultsIsOnRecordAsRecorded) {
+    TempDir dir;
+    const std::string path = dir / "pelor/results.db";  // the folder is made as needed
+    std::vector<JobRecord> batch;
+    {
+        ResultsRecorder recorder(LocalOnly(path));
+        for (int ch = 0; ch < 8; ++ch) {
+            batch.push_back(Job(ch, ch != 2 && ch != 5, 1796668301000LL + ch, 30 + ch));
+            recorder.Record(batch.back());
+        }
+        EXPECT_EQ(recorder.SessionDone(), 6);
+        EXPECT_EQ(recorder.SessionFailed(), 2);
+        EXPECT_EQ(recorder.DatabasePath(), path);
+        EXPECT_TRUE(recorder.TakeMessages().empty());
+        // Committed at once, readable by another connection while the recorder has it open.
+        EXPECT_EQ(LoadAll(path), batch);
+    }
+    EXPECT_EQ(LoadAll(path), batch);
+    // The file says WAL in its header (bytes 18 and 19 are 2 in WAL mode).
+    std::ifstream in(path, std::ios::binary);
+    char header[20] = {};
+    in.read(header, sizeof header);
+    EXPECT_EQ(header[18], 2);
+    EXPECT_EQ(header[19], 2);
+
+    // Filters: by station and by start time; a job id recorded twice stays one row.
+    std::string error;
+    auto store = SqliteResultsStore::Open(path, &error);
+    ASSERT_TRUE(store) << error;
+    ASSERT_TRUE(store->Add(batch[0], &error));
+    std::vector<JobRecord> rows;
+    ASSERT_TRUE(store->Load({RESULTS_FormatUtc(1796668301006LL), ""}, &rows, &error));
+    EXPECT_EQ(rows.size(), 2u);
+    ASSERT_TRUE(store->Load({"", "bench-4"}, &rows, &error));
+    EXPECT_TRUE(rows.empty());
+    ASSERT_TRUE(store->Load({}, &rows, &error));
+    EXPECT_EQ(rows.size(), 8u);
+}
+
+TEST(ResultsSqlite, ACrashBetweenTwoJobsKeepsTheFirst) {
+    TempDir dir;
+    const std::string path = dir / "results.db";
+    const JobRecord first = Job(0, true);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ResultsRecorder recorder(LocalOnly(path));
+        recorder.Record(first);
+        // The station dies before the second job ends: no destructor, no clean close.
+        ::kill(::getpid(), SIGKILL);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    const std::vector<JobRecord> rows = LoadAll(path);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0], first);
+}
+
+TEST(ResultsSqlite, AnOlderFileIsMigratedForwardWithItsRows) {
+    TempDir dir;
+    const std::string path = dir / "results.db";
+    std::string error;
+    {
+        auto v1 = SqliteResultsStore::Open(path, &error, 1);
+        ASSERT_TRUE(v1) << error;
+        EXPECT_EQ(v1->SchemaVersion(), 1);
+        ASSERT_TRUE(v1->Exec(
+            "INSERT INTO jobs (job_id, station, channel, port, device, started_at, ended_at, "
+            "images, boot, erase, format, resource_address, bytes_sent, result, last_text, "
+            "version) VALUES ('0b6c3c1e-4f0e-4a59-9d1c-5d0f0c2b1a11', 'bench-1', 3, 'COM4', "
+            "'COM4', '2026-11-30T08:00:00.000Z', '2026-11-30T08:01:00.000Z', '[]', 0, 'none', "
+            "1, '', 1000, 'failed', 'ERR: Unlock', '1.2.0')",
+            &error))
+            << error;
+    }
+    auto store = SqliteResultsStore::Open(path, &error);
+    ASSERT_TRUE(store) << error;
+    EXPECT_EQ(store->SchemaVersion(), kResultsSchemaVersion);
+    std::vector<JobRecord> rows;
+    ASSERT_TRUE(store->Load({}, &rows, &error)) << error;
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].station, "bench-1");
+    EXPECT_EQ(rows[0].lastText, "ERR: Unlock");
+    EXPECT_EQ(rows[0].failStep, "");
+    // Rows from before a server was known wait to go up like new ones.
+    ASSERT_TRUE(store->Pending(10, &rows, &error));
+    EXPECT_EQ(rows.size(), 1u);
+    // And the new columns take new rows.
+    JobRecord r = Job(1, false);
+    r.failStep = "open";
+    r.failReason = "busy";
+    ASSERT_TRUE(store->Add(r, &error)) << error;
+    ASSERT_TRUE(store->Load({}, &rows, &error));
+    EXPECT_EQ(rows.back(), r);
+}
+
+TEST(ResultsSqlite, AFileFromANewerProgramIsLeftAlone) {
+    TempDir dir;
+    const std::string path = dir / "results.db";
+    std::string error;
+    {
+        auto store = SqliteResultsStore::Open(path, &error);
+        ASSERT_TRUE(store) << error;
+        ASSERT_TRUE(store->Exec("UPDATE schema_version SET version = 99", &error));
+    }
+    EXPECT_FALSE(SqliteResultsStore::Open(path, &error));
+    EXPECT_NE(error.find("newer"), std::string::npos) << error;
+}
+
+TEST(ResultsSqlite, PendingRowsComeInOrderUntilMarked) {
+    TempDir dir;
+    std::string error;
+    auto store = SqliteResultsStore::Open(dir / "results.db", &error);
+    ASSERT_TRUE(store) << error;
+    std::vector<JobRecord> jobs;
+    for (int i = 0; i < 5; ++i) {
+        jobs.push_back(Job(i % 8, true));
+        ASSERT_TRUE(store->Add(jobs.back(), &error));
+    }
+    std::vector<JobRecord> pending;
+    ASSERT_TRUE(store->Pending(3, &pending, &error));
+    ASSERT_EQ(pending.size(), 3u);
+    EXPECT_EQ(pending[0].jobId, jobs[0].jobId);
+    EXPECT_EQ(pending[2].jobId, jobs[2].jobId);
+    ASSERT_TRUE(store->MarkUploaded({jobs[0].jobId, jobs[1].jobId}, &error));
+    ASSERT_TRUE(store->Pending(10, &pending, &error));
+    ASSERT_EQ(pending.size(), 3u);
+    EXPECT_EQ(pending[0].jobId, jobs[2].jobId);
+}
+
+TEST(ResultsSqlite, AFullDiskIsOneClearLineAndTheJobsGoOn) {
+    TempDir dir;
+    std::string error;
+    auto store = SqliteResultsStore::Open(dir / "results.db", &error);
+    ASSERT_TRUE(store) << error;
+    // The file may not grow by a page more: as a disk that is full.
+    ASSERT_TRUE(store->Exec("PRAGMA max_page_count = 1", &error)) << error;
+    JobRecord big = Job(0, true);
+    big.lastText = std::string(20000, 'x');
+    EXPECT_FALSE(store->Add(big, &error));
+    EXPECT_NE(error.find("full"), std::string::npos) << error;
+}
+
+TEST(ResultsSqlite, AnUnwritableFolderIsOneClearLineAndRecordingGoesOn) {
+    TempDir dir;
+    // A file where the folder should be: no store, whoever runs the test (root too).
+    std::ofstream(dir / "blocked") << "x";
+    ResultsRecorder recorder(LocalOnly(dir / "blocked/pelor/results.db"));
+    recorder.Record(Job(0, true));
+    recorder.Record(Job(1, false));
+    EXPECT_EQ(recorder.SessionDone(), 1);
+    EXPECT_EQ(recorder.SessionFailed(), 1);
+    EXPECT_TRUE(recorder.DatabasePath().empty());
+    const std::vector<std::string> lines = recorder.TakeMessages();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("results: not kept on this station: ", 0), 0u) << lines[0];
+}
+
+TEST(ResultsSqlite, RecordingOffKeepsNoFileButCounts) {
+    TempDir dir;
+    ResultsConfig c = LocalOnly(dir / "results.db");
+    c.enabled = false;
+    ResultsRecorder recorder(c);
+    recorder.Record(Job(0, true));
+    EXPECT_EQ(recorder.SessionDone(), 1);
+    EXPECT_FALSE(std::ifstream(dir / "results.db").good());
+}
+
+TEST(ResultsSqlite, DefaultFileFollowsXdgDataHomeThenHome) {
+    const char* savedXdg = std::getenv("XDG_DATA_HOME");
+    const std::string xdg = savedXdg != nullptr ? savedXdg : "";
+    const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+    ::setenv("XDG_DATA_HOME", "/data/x", 1);
+    EXPECT_EQ(RESULTS_DefaultDatabasePath(), "/data/x/pelor/results.db");
+    ::setenv("XDG_DATA_HOME", "relative", 1);  // not absolute: ignored
+    ::setenv("HOME", "/home/op", 1);
+    EXPECT_EQ(RESULTS_DefaultDatabasePath(), "/home/op/.local/share/pelor/results.db");
+    ::setenv("HOME", home.c_str(), 1);
+    if (savedXdg != nullptr) {
+        ::setenv("XDG_DATA_HOME", xdg.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_DATA_HOME");
+    }
+}
+#endif  // PELOR_HAVE_SQLITE
+
+#if defined(PELOR_HAVE_SQLITE) && defined(PELOR_HAVE_LIBPQ)
+TEST(ResultsSqlite, WhileNoServerAnswersRowsFromManyThreadsWaitAndOneLineIsSaid) {
+    TempDir dir;
+    ResultsConfig c = LocalOnly(dir / "results.db");
+    // A socket folder with no server in it: every attempt fails at once.
+    c.serverUrl = "postgresql://line@/results?host=" + dir / "no-server";
+    c.retryInterval = std::chrono::milliseconds(1);
+    ResultsRecorder recorder(c);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&recorder, t] {
+            for (int i = 0; i < 10; ++i) recorder.Record(Job(t, i % 3 != 0));
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(recorder.Waiting(), 40);
+    EXPECT_EQ(recorder.SessionDone() + recorder.SessionFailed(), 40);
+    std::vector<std::string> said;
+    for (int pass = 0; pass < 2000 && said.empty(); ++pass) {
+        said = recorder.TakeMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // many more attempts
+    for (std::string& line : recorder.TakeMessages()) said.push_back(line);
+    ASSERT_EQ(said.size(), 1u) << ::testing::PrintToString(said);
+    EXPECT_NE(said[0].find("rows wait on this station"), std::string::npos);
+    EXPECT_FALSE(recorder.Flush(std::chrono::seconds(5)));  // gives up at once: it is down
+    EXPECT_EQ(LoadAll(dir / "results.db").size(), 40u);
+}
+#endif
