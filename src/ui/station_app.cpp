@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "device_watcher.h"
-#include "main_dlg.h"
+#include "qt_main_dlg.h"
 #include "station_simulation.h"
 #include "transport/channels.h"
 
@@ -119,7 +119,7 @@ int CStationApp::InitInstance() {
         return 0;
     }
 
-    CMainDlg dlg;
+    QtMainDlg dlg;
     // Serial devices plugged in or pulled while the window is open.
     DeviceWatcher watcher;
     dlg.ConnectDeviceWatcher(watcher);

@@ -1,7 +1,5 @@
 // The main dialog: built from its template, started from the settings, the handlers start-up
 // needs, the status display, and the ways it closes.
-#include "main_dlg.h"
-
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -24,6 +22,7 @@
 #include "jobs/runner.h"
 #include "jobs/status.h"
 #include "link/image_table.h"
+#include "qt_main_dlg.h"
 #include "transport/serial_port.h"
 #include "ui_test_support.h"
 
@@ -38,8 +37,8 @@ namespace {
 class MainDlgTest : public ::testing::Test {
 protected:
     // A dialog started in the test's folder; its closing never ends the test program.
-    std::unique_ptr<CMainDlg> Start() {
-        auto dlg = std::make_unique<CMainDlg>(&dialogs_);
+    std::unique_ptr<QtMainDlg> Start() {
+        auto dlg = std::make_unique<QtMainDlg>(&dialogs_);
         dlg->SetExitHandler([this](int code) { exitCodes_.push_back(code); });
         return dlg;
     }
@@ -84,7 +83,7 @@ TEST_F(MainDlgTest, TemplateCreatesEveryControlNamedByItsIdInTabOrder) {
         EXPECT_EQ(w, dlg->Control(c.id));
         EXPECT_EQ(w->isVisibleTo(dlg.get()), c.visible) << c.id;
         // Where the template puts it (buttons that need more room grow about their middle).
-        const QRect r = dlg->Units().Map(c.x, c.y, c.cx, c.cy);
+        const QRect r = UI_QRect(dlg->Units().Map(c.x, c.y, c.cx, c.cy));
         EXPECT_EQ(w->x(), r.x()) << c.id;
         if (c.kind != ControlKind::DropDownList) {
             EXPECT_LE(std::abs(w->geometry().center().y() - r.center().y()), 1) << c.id;
@@ -102,7 +101,7 @@ TEST_F(MainDlgTest, TemplateCreatesEveryControlNamedByItsIdInTabOrder) {
 TEST_F(MainDlgTest, DialogUnitsComeFromTheFontAsWindowsMapsThem) {
     QFont font = UI_DialogFont();
     EXPECT_EQ(font.pointSize(), 9);
-    const DialogUnits u = DialogUnits::FromFont(font);
+    const DialogUnits u = UI_DialogUnits(font);
     const QFontMetrics m(font);
     const int width = m.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
     EXPECT_EQ(u.baseX, (width + 26) / 52);
@@ -114,7 +113,7 @@ TEST_F(MainDlgTest, DialogUnitsComeFromTheFontAsWindowsMapsThem) {
     EXPECT_EQ(fixed.X(379), 569);
     EXPECT_EQ(fixed.Y(323), 525);
     // Edges are mapped, not sizes: two controls that meet in the template meet on screen.
-    EXPECT_EQ(fixed.Map(1, 1, 1, 1).right() + 1, fixed.Map(2, 1, 1, 1).left());
+    EXPECT_EQ(UI_QRect(fixed.Map(1, 1, 1, 1)).right() + 1, UI_QRect(fixed.Map(2, 1, 1, 1)).left());
 }
 
 TEST_F(MainDlgTest, WindowHasItsCaptionFixedSizeIconAndOnlyAMinimiseBox) {

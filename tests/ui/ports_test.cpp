@@ -23,7 +23,7 @@
 #include "jobs/file_download.h"
 #include "jobs/runner.h"
 #include "jobs/status.h"
-#include "main_dlg.h"
+#include "qt_main_dlg.h"
 #include "sim/sim_handset.h"
 #include "station_simulation.h"
 #include "transport/port_table.h"
@@ -41,9 +41,9 @@ namespace {
 
 class PortsTest : public ::testing::Test {
 protected:
-    std::unique_ptr<CMainDlg> Start(const std::string& settings = std::string()) {
+    std::unique_ptr<QtMainDlg> Start(const std::string& settings = std::string()) {
         if (!settings.empty()) WriteAll(folder_ / "pelorw.ini", settings);
-        auto dlg = std::make_unique<CMainDlg>(&dialogs_);
+        auto dlg = std::make_unique<QtMainDlg>(&dialogs_);
         dlg->SetExitHandler([](int) { ADD_FAILURE() << "the process would have ended"; });
         return dlg;
     }
@@ -56,7 +56,7 @@ protected:
         QTest::keyClick(view, Qt::Key_Return);
     }
 
-    static QString Text(CMainDlg& dlg, int channel) {
+    static QString Text(QtMainDlg& dlg, int channel) {
         return dlg.ChannelBar(channel)->GetWindowText();
     }
 
@@ -72,7 +72,7 @@ protected:
     // Presses Download with stand-in workers: each reports "Init AMSS" and then waits until
     // its channel is stopped or the run is over. during() runs on the window's thread once
     // every started worker has reported.
-    std::vector<int> RunWithStandIns(CMainDlg& dlg, const std::function<void()>& during) {
+    std::vector<int> RunWithStandIns(QtMainDlg& dlg, const std::function<void()>& during) {
         ui_test::MakeCodeFolder(folder_.path(), 1000);
         SETTINGS_CopyText(g_szCodeFile, folder_ / "WZRTAll");
         SETTINGS_SplitCodePath();
@@ -348,7 +348,7 @@ TEST_F(PortsTest, PulledSimulatedHandsetStopsOnlyItsChannelWhileTheOthersFinish)
     // The cable of channel 1 is pulled while its AMSS image streams.
     bool pulled = false;
     std::string lastBeforePull;
-    QObject::connect(dlg.get(), &CMainDlg::ChannelBarChanged, [&](int channel) {
+    QObject::connect(dlg.get(), &QtMainDlg::ChannelBarChanged, [&](int channel) {
         if (pulled || channel != 1) return;
         if (!Text(*dlg, 1).startsWith(QStringLiteral("AMSS: "))) return;
         pulled = true;

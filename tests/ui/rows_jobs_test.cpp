@@ -12,7 +12,8 @@
 #include "config/remembered_folders.h"
 #include "config/settings.h"
 #include "dialog_template.h"
-#include "main_dlg.h"
+#include "qt_main_dlg.h"
+#include "qt_ui_dialogs.h"
 #include "ui_test_support.h"
 
 using ui_test::ReadAll;
@@ -26,12 +27,12 @@ using Strings = std::vector<std::string>;
 
 class RowsJobsTest : public ::testing::Test {
 protected:
-    std::unique_ptr<CMainDlg> Start() {
-        auto dlg = std::make_unique<CMainDlg>(&dialogs_);
+    std::unique_ptr<QtMainDlg> Start() {
+        auto dlg = std::make_unique<QtMainDlg>(&dialogs_);
         dlg->SetExitHandler([](int) { ADD_FAILURE() << "the process would have ended"; });
         return dlg;
     }
-    static void Click(CMainDlg& dlg, int id) { dlg.Button(id)->click(); }
+    static void Click(QtMainDlg& dlg, int id) { dlg.Button(id)->click(); }
 
     StationFolder folder_;
     ScriptedDialogs dialogs_;
@@ -248,7 +249,7 @@ TEST_F(RowsJobsTest, RememberedFoldersSurviveARestartWholeWhateverTheirLength) {
     // The next start: both browsers open where the last picks were.
     ScriptedDialogs next;
     {
-        CMainDlg dlg(&next);
+        QtMainDlg dlg(&next);
         dlg.OnPickCodeFolder();
         dlg.OnCreateResourceBinary();
     }
