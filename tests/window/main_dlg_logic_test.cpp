@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "config/settings.h"
@@ -41,7 +42,10 @@ TEST_F(WindowLogicTest, FirstStartWithoutSettingsHasAutoOnAndNoPorts) {
     EXPECT_TRUE(dlg->IsChecked(IDC_CODE_CHECK));
     EXPECT_FALSE(dlg->IsChecked(IDC_CHANGE_BOOT_AREA));
     EXPECT_EQ(dlg->ControlText(IDC_CODE_ADDRESS), "70000");
-    EXPECT_EQ(dlg->ControlText(IDC_CODE_BAR), "/WZRTAll");
+    // The code folder's default: "WZRTAll" under the (empty) root, with the platform's separator.
+    EXPECT_EQ(
+        dlg->ControlText(IDC_CODE_BAR),
+        std::string(1, static_cast<char>(std::filesystem::path::preferred_separator)) + "WZRTAll");
     EXPECT_FALSE(dlg->IsChecked(IDC_RESOURCE_CHECK));
     EXPECT_FALSE(dlg->Control(IDC_RESOURCE_BAR)->isEnabled());
     for (int id : {IDC_CODE_BAR, IDC_RESOURCE_BAR}) {

@@ -15,6 +15,7 @@ StationFolder::StationFolder() {
     std::error_code ec;
     previous_ = std::filesystem::current_path(ec).string();
     std::filesystem::current_path(dir_.path(), ec);
+    path_ = std::filesystem::current_path(ec).string();
     SETTINGS_ResetGlobals();
     REG_SetConfigRootForTesting((std::filesystem::path(dir_.path()) / "config").string());
     PORTTABLE_Clear();
@@ -31,7 +32,7 @@ StationFolder::~StationFolder() {
 }
 
 std::string StationFolder::operator/(const std::string& name) const {
-    return (std::filesystem::path(dir_.path()) / name).string();
+    return (std::filesystem::path(path_) / name).string();
 }
 
 std::string ReadAll(const std::string& path) {

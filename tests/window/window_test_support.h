@@ -16,12 +16,14 @@ public:
     StationFolder(const StationFolder&) = delete;
     StationFolder& operator=(const StationFolder&) = delete;
 
-    const std::string& path() const { return dir_.path(); }
+    // The folder as the station sees it (its current directory, in the platform's form).
+    const std::string& path() const { return path_; }
     // A file in the folder, with the platform's separator.
     std::string operator/(const std::string& name) const;
 
 private:
     TempDir dir_;
+    std::string path_;
     std::string previous_;
 };
 
