@@ -14,7 +14,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "flashing station for up to eight handsets
 set(CPACK_PACKAGE_INSTALL_DIRECTORY "pelor")
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "pelor")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/packaging/copyright)
-set(CPACK_NSIS_PACKAGE_NAME "pelor ${PROJECT_VERSION}")
+# The installer's title and the Start-menu folder.
+set(CPACK_NSIS_PACKAGE_NAME "Pelor")
 set(CPACK_NSIS_DISPLAY_NAME "pelor ${PROJECT_VERSION}")
 set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/src/ui/win32/pelor-station.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/src/ui/win32/pelor-station.ico)
@@ -32,9 +33,10 @@ else()
   set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES")
   set(CPACK_SYSTEM_NAME win32)
 endif()
-# The Start-menu entry starts the window in the user's "Pelor" documents folder: the window keeps
-# its settings (pelorw.ini) and job (default.plr) in the folder it starts in, and the program
-# folder is not the user's to write. That folder is the user's data: the uninstaller leaves it.
+# The Start-menu entry starts the window in the "Pelor" documents folder (the shared one,
+# C:\Users\Public\Documents\Pelor, for an installation for all users): the window keeps its
+# settings (pelorw.ini) and job (default.plr) in the folder it starts in, and the program folder
+# is not the operators' to write. That folder is their data: the uninstaller leaves it.
 set(CPACK_NSIS_CREATE_ICONS_EXTRA
     "  CreateDirectory \\\"$DOCUMENTS\\\\Pelor\\\"
   SetOutPath \\\"$DOCUMENTS\\\\Pelor\\\"
