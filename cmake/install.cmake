@@ -60,6 +60,12 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   endif()
 endif()
 
+# The Windows installer.
+if(TARGET pelor-station-win32)
+  include(${CMAKE_CURRENT_LIST_DIR}/windows-installer.cmake)
+  return()
+endif()
+
 # The Debian package: `cpack -G DEB` in a build configured with CMAKE_INSTALL_PREFIX=/usr.
 if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
   return()

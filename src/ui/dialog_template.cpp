@@ -1,8 +1,5 @@
 #include "dialog_template.h"
 
-#include <QFontDatabase>
-#include <QFontMetrics>
-#include <QStringList>
 #include <algorithm>
 
 namespace {
@@ -80,13 +77,10 @@ const std::array<DialogControl, kMainDialogControlCount> kMainDialogTemplate = {
 }};
 // clang-format on
 
-DialogUnits DialogUnits::FromFont(const QFont& font) {
-    const QFontMetrics metrics(font);
-    const int width = metrics.horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+DialogUnits DialogUnits::FromMetrics(int lettersWidth, int height) {
     DialogUnits units;
-    units.baseX = std::max(1, (width + 26) / 52);
-    units.baseY = std::max(1, metrics.height());
+    units.baseX = std::max(1, (lettersWidth + 26) / 52);
+    units.baseY = std::max(1, height);
     return units;
 }
 
@@ -97,20 +91,15 @@ int DialogUnits::Y(int dluY) const {
     return MulDiv(dluY, baseY, 8);
 }
 
-QRect DialogUnits::Map(int x, int y, int cx, int cy) const {
-    // Both edges are mapped, so neighbouring controls meet where the template has them meet.
+DialogRect DialogUnits::Map(int x, int y, int cx, int cy) const {
     const int left = X(x), top = Y(y);
-    return QRect(left, top, X(x + cx) - left, Y(y + cy) - top);
+    return DialogRect{left, top, X(x + cx) - left, Y(y + cy) - top};
 }
 
-QFont UI_DialogFont() {
-    const QString preferred = QStringLiteral("MS Sans Serif");
-    QFont font;
-    if (QFontDatabase::families().contains(preferred, Qt::CaseInsensitive)) {
-        font = QFont(preferred);
-    } else {
-        font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+const DialogControl* UI_FindControl(int id) {
+    if (id == IDC_STATIC) return nullptr;
+    for (const DialogControl& c : kMainDialogTemplate) {
+        if (c.id == id) return &c;
     }
-    font.setPointSize(9);
-    return font;
+    return nullptr;
 }

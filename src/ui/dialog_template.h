@@ -2,8 +2,6 @@
 // Template 103, the main dialog as data: its size and caption and its 55 controls in tab order,
 // from which the dialog creates its widgets. Positions and sizes are dialog units, turned into
 // pixels from the dialog font as Windows does it.
-#include <QFont>
-#include <QRect>
 #include <array>
 
 #include "transport/channels.h"
@@ -83,17 +81,24 @@ inline constexpr int kMainDialogControlCount = 55;
 
 extern const std::array<DialogControl, kMainDialogControlCount> kMainDialogTemplate;
 
+// A rectangle in pixels.
+struct DialogRect {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
 // Dialog units of a font: the base units are the average character width (the width of
 // "A".."Z" "a".."z" divided by 52, rounded) and the font height.
 struct DialogUnits {
     int baseX = 1;
     int baseY = 1;
 
-    static DialogUnits FromFont(const QFont& font);
+    // From the width of the 52 letters and the font's height, in pixels.
+    static DialogUnits FromMetrics(int lettersWidth, int height);
     int X(int dluX) const;  // dluX * baseX / 4, rounded
     int Y(int dluY) const;  // dluY * baseY / 8, rounded
-    QRect Map(int x, int y, int cx, int cy) const;
+    // Both edges are mapped, so neighbouring controls meet where the template has them meet.
+    DialogRect Map(int x, int y, int cx, int cy) const;
 };
 
-// "MS Sans Serif" at 9 points where it is installed, otherwise the system's sans-serif at 9.
-QFont UI_DialogFont();
+// The template's control with this id; null for an unknown id (and IDC_STATIC).
+const DialogControl* UI_FindControl(int id);

@@ -24,8 +24,7 @@ const ModeInfo* Info(int mode) {
 
 }  // namespace
 
-CFolderBrowser::CFolderBrowser(QWidget* owner, UiDialogs& dialogs)
-    : m_hOwner(owner), m_dialogs(dialogs) {}
+CFolderBrowser::CFolderBrowser(UiDialogs& dialogs) : m_dialogs(dialogs) {}
 
 std::string CFolderBrowser::StartFolder(int mode) {
     const ModeInfo* info = Info(mode);

@@ -3,7 +3,6 @@
 // that opens at the folder remembered for its mode and keeps the folder the operator chose.
 #include <string>
 
-class QWidget;
 class UiDialogs;
 
 enum FolderMode : int {
@@ -13,8 +12,8 @@ enum FolderMode : int {
 
 class CFolderBrowser {
 public:
-    // owner: the window the dialog belongs to; dialogs: how it is shown (the window's).
-    CFolderBrowser(QWidget* owner, UiDialogs& dialogs);
+    // dialogs: how it is shown (the window's, which own the dialog).
+    explicit CFolderBrowser(UiDialogs& dialogs);
     virtual ~CFolderBrowser() = default;
     CFolderBrowser(const CFolderBrowser&) = delete;
     CFolderBrowser& operator=(const CFolderBrowser&) = delete;
@@ -28,7 +27,6 @@ public:
     // folder), else the work folder.
     static std::string StartFolder(int mode);
 
-    QWidget* m_hOwner;
     std::string m_strPath;
 
 private:

@@ -3,9 +3,11 @@
 // options, the eight channel rows (port selector and captioned progress bar), the station
 // status line and Download. It is also the notification target of a run: workers' status
 // messages are handed to the window's thread and the sender waits until they are shown.
+// This is what the window does; what draws it is a WindowHost (window_host.h): the Qt window
+// (qt_main_dlg.h), the Win32 window (win32/win_main_dlg.h) or the tests' in-memory one.
 //
 // The handlers are grouped by file:
-//   main_dlg.cpp           creation from the template, start-up, shut-down, control access
+//   main_dlg.cpp           start-up, shut-down
 //   main_dlg_routing.cpp   which control notification runs which handler
 //   main_dlg_settings.cpp  ApplySettings, CollectSettings, the row check handlers, Change Boot
 //                          Area, Format
@@ -14,10 +16,7 @@
 //   main_dlg_rows.cpp      the file and folder pickers, Erase NAND and the erase options
 //   main_dlg_jobs.cpp      Load and Save As of job files
 //   main_dlg_ports.cpp     the port selectors, Auto, device arrival and removal
-// The devices themselves are watched by DeviceWatcher (device_watcher.h), the folder browser is
-// CFolderBrowser (folder_browser.h).
-#include <QDialog>
-#include <QIcon>
+// The folder browser is CFolderBrowser (folder_browser.h).
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -25,58 +24,40 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "jobs/status.h"
 #include "jobs/status_board.h"
 #include "results/recorder.h"
 #include "results/run_recording.h"
 #include "transport/channels.h"
+#include "window_host.h"
 
-class QAbstractButton;
-class QComboBox;
-class QLabel;
-class QLineEdit;
-class CCaptionProgressCtrl;
 class ContinuousRunner;
-class DeviceWatcher;
 struct ContinuousJob;
 class UiDialogs;
-struct DialogUnits;
 
-class CMainDlg : public QDialog, public NotifyTarget {
-    Q_OBJECT
-
+class CMainDlg : public NotifyTarget {
 public:
     // How the process ends on the paths that end it at once (closing during a run). The
     // default flushes the standard streams and ends the process without unwinding.
     using ExitFn = std::function<void(int code)>;
 
-    // Creates the controls from the template and initialises the dialog (settings loaded).
-    // dialogs: the message boxes and pickers to use; null = the real Qt dialogs.
-    explicit CMainDlg(UiDialogs* dialogs = nullptr, QWidget* parent = nullptr);
+    // host: the controls of template 103, created by the host before OnInitDialog.
+    explicit CMainDlg(WindowHost& host);
     ~CMainDlg() override;
     CMainDlg(const CMainDlg&) = delete;
     CMainDlg& operator=(const CMainDlg&) = delete;
 
-    // --- Controls ------------------------------------------------------------------------
-    QWidget* Control(int id) const;  // null for an unknown id
-    QAbstractButton* Button(int id) const;
-    QLineEdit* Edit(int id) const;
-    QComboBox* Combo(int id) const;
-    CCaptionProgressCtrl* Bar(int id) const;
-    QLabel* Label(int id) const;
-    CCaptionProgressCtrl* ChannelBar(int channel) const { return m_ChannelBars.at(channel); }
-    QComboBox* PortSelector(int channel) const { return m_PortSelectors.at(channel); }
-    bool IsChecked(int id) const;
-    void SetCheck(int id, bool checked);
-    void EnableControl(int id, bool enabled);
-    std::string ControlText(int id) const;
-    void SetControlText(int id, const std::string& text);
-    const DialogUnits& Units() const { return *m_units; }
+    WindowHost& Host() const { return m_host; }
+
+    // --- Controls (through the host) -------------------------------------------------------
+    bool IsChecked(int id) const { return m_host.Checked(id); }
+    void SetCheck(int id, bool checked) { m_host.SetChecked(id, checked); }
+    void EnableControl(int id, bool enabled) { m_host.Enable(id, enabled); }
+    std::string ControlText(int id) const { return m_host.Text(id); }
+    void SetControlText(int id, const std::string& text) { m_host.SetText(id, text); }
 
     // --- State -----------------------------------------------------------------------------
     int Running() const { return m_bRunning; }
@@ -92,6 +73,8 @@ public:
     void SetChannelPort(int channel, int port);
 
     // --- Start-up and shut-down ------------------------------------------------------------
+    // The controls exist: their initial state, the settings loaded. The host calls it once.
+    bool OnInitDialog();
     void SetExitHandler(ExitFn exitFn);
     // Whether closing the idle window saves the settings file and the job file (it does,
     // unless a simulated session turned it off).
@@ -101,6 +84,19 @@ public:
     // again.
     void SetContinuous(bool on) { m_bContinuous = on; }
     bool Armed() const { return m_bArmed; }
+    // The operator closes the window (Escape, the close box). Idle: the settings are saved and
+    // true tells the host to close. During a run the channels are stopped, nothing is saved and
+    // the process ends through the exit handler; false (when that handler returns).
+    bool OnClose();
+    // During a run the window does no dialog keyboard handling (Escape does not close it).
+    bool DialogKeysEnabled() const { return m_bRunning == 0; }
+
+    // --- Which notification runs which handler (main_dlg_routing.cpp) ----------------------
+    // A button was clicked (a check box or radio button has already changed its state).
+    // False for an id without a handler.
+    bool OnCommand(int id);
+    // The operator chose an entry of a drop-down list, also the one it already showed.
+    bool OnSelectionChange(int id);
 
     // --- Settings transfer and the handlers that start-up needs (main_dlg_settings.cpp) ----
     void ApplySettings(const char* jobFile);
@@ -131,9 +127,6 @@ public:
     // window has shown the message.
     long OnStatusMessage(unsigned message, std::uintptr_t wParam, const void* lParam) override;
     void OnAlert(int channel, const char* text) override;
-    // The runner's pump: handles the window's events for up to bound, sleeping while there
-    // are none.
-    void PumpEvents(std::chrono::milliseconds bound);
 
     // --- Job records (main_dlg_results.cpp) ------------------------------------------------
     // Around a run: takes what it sends, records each channel's job as it ends, and shows the
@@ -172,42 +165,23 @@ public:
     // removal of a device without a number is not this station's business.
     void OnDeviceArrived(const std::string& device);
     void OnDeviceRemoved(const std::string& device);
-    // The watcher's arrivals and removals go to OnDeviceArrived and OnDeviceRemoved.
-    void ConnectDeviceWatcher(DeviceWatcher& watcher);
-    // Puts the port table's devices into the selectors' entries ("COM3 ttyUSB0") and tips,
-    // and widens the opened lists to their longest entry.
+    // Puts the port table's devices into the selectors' entries ("COM3 ttyUSB0") and tips.
+    // Where port n is COMn itself (Windows) the entries are the plain "COMn".
     void RefreshPortSelectors();
 
-signals:
-    // A status message changed channel's bar (text, range and position are already set).
-    void ChannelBarChanged(int channel);
-    // Download has started the channels (m_bRunning is 1).
-    void RunStarted();
-
 protected:
-    void reject() override;
-    void keyPressEvent(QKeyEvent* event) override;
-#if defined(_WIN32)
-    // The device-change broadcast reaches the window here.
-    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
-#endif
-
     int m_bRunning = 0;
     std::array<int, kChannels> m_nPort{};
-    std::array<CCaptionProgressCtrl*, kChannels> m_ChannelBars{};
-    std::array<QComboBox*, kChannels> m_PortSelectors{};
     int m_nEraseNone = 1;
     int m_nEraseAll = 0;
     int m_nEraseExceptBackup = 0;
     int m_bFormat = 1;
-    QIcon m_hIcon;
 
 private:
-    void CreateControls();
-    void RouteNotifications();
-    bool OnInitDialog();
-    // Closing the idle window: the settings are saved, then the dialog is gone.
+    // Closing the idle window: the settings are saved.
     void OnDestroy();
+    // A channel's captioned bar: caption, then range and position.
+    void ShowBar(int barId, const std::string& caption, int lower, int upper, int pos);
     // Enables or disables Download; during a run it stays disabled until the run ends.
     void EnableDownload(bool enabled);
     bool AnyPort() const;
@@ -240,13 +214,9 @@ private:
     // returns the handler's result.
     long HandOverToWindow(HandOver& item);
     // On the window's thread: handles every queued item in order.
-    Q_INVOKABLE void DeliverPending();
+    void DeliverPending();
 
-    std::unique_ptr<UiDialogs> m_ownDialogs;
-    UiDialogs* m_dialogs = nullptr;
-    std::unique_ptr<DialogUnits> m_units;
-    std::vector<std::unique_ptr<QWidget>> m_controls;  // template order
-    std::vector<std::pair<int, QWidget*>> m_byId;
+    WindowHost& m_host;
     StatusBoard m_board;
     bool m_bKeepResults = true;
     std::unique_ptr<ResultsRecorder> m_results;  // made at the first Download
@@ -257,10 +227,10 @@ private:
     bool m_bContinuous = false;
     bool m_bArmed = false;                      // production mode: Download has armed it
     ContinuousRunner* m_pContinuous = nullptr;  // the armed station's runner
-    // The hand-over between workers and the window's thread. Qt's blocking queued call
-    // wakes the window's thread and holds the worker; the items themselves pass through this
-    // queue under the mutex, so that their data is visibly published to the window's thread
-    // and handled before the worker goes on (race checkers see it too).
+    // The hand-over between workers and the window's thread. The host wakes the window's
+    // thread and holds the worker; the items themselves pass through this queue under the
+    // mutex, so that their data is visibly published to the window's thread and handled before
+    // the worker goes on (race checkers see it too).
     std::mutex m_handOver;
     std::condition_variable m_handed;
     std::deque<HandOver*> m_pending;  // guarded by m_handOver

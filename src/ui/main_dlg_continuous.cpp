@@ -2,11 +2,8 @@
 // channel with a port is a socket that runs a job whenever a handset arrives on it, each bar
 // keeps its channel's last result and counts, and the status line shows the totals and the
 // handsets per hour. Pressing Stop takes no more handsets and lets the running jobs finish.
-#include <QAbstractButton>
-#include <QLabel>
 #include <cstdio>
 
-#include "caption_progress_ctrl.h"
 #include "config/settings.h"
 #include "dialog_template.h"
 #include "jobs/continuous_runner.h"
@@ -37,7 +34,7 @@ void CMainDlg::OnDownloadContinuous() {
     controls.resourceAddressText = ControlText(IDC_RESOURCE_ADDRESS);
     std::string message;
     if (PELOR_FillImages(controls, &message) != DOWNLOAD_READY) {
-        m_dialogs->Notice(message);
+        m_host.Dialogs().Notice(message);
         return;
     }
     ContinuousOptions options;
@@ -50,22 +47,22 @@ void CMainDlg::OnDownloadContinuous() {
     options.onJobEnd = [this](const ContinuousJob& job) { ShowJobResult(job); };
     ContinuousRunner runner(std::move(options));
 
-    const QString caption = Button(IDC_DOWNLOAD)->text();
+    const std::string caption = ControlText(IDC_DOWNLOAD);
     m_pContinuous = &runner;
     m_bArmed = true;
     m_bRunning = 1;
-    Button(IDC_DOWNLOAD)->setText(QString::fromUtf8(kStopCaption));
+    SetControlText(IDC_DOWNLOAD, kStopCaption);
     EnableControl(IDC_DOWNLOAD, true);
     ShowLineTotals();
-    emit RunStarted();
+    m_host.DownloadStarted();
     runner.Run([this, &runner](std::chrono::milliseconds bound) {
-        PumpEvents(bound);
+        m_host.PumpEvents(bound);
         // The window was closed while armed (reject): stop the jobs as a closed run does.
         if (m_bRunning == 0) runner.RequestAbort();
     });
     m_pContinuous = nullptr;
     m_bArmed = false;
-    Button(IDC_DOWNLOAD)->setText(caption);
+    SetControlText(IDC_DOWNLOAD, caption);
     if (m_bRunning == 1) {
         m_bRunning = 0;
         EnableDownload(AnyPort());
@@ -78,9 +75,9 @@ void CMainDlg::ShowJobResult(const ContinuousJob& job) {
     const SocketSnapshot s = m_pContinuous->Socket(job.channel);
     char counts[64];
     std::snprintf(counts, sizeof counts, "  [done %d, failed %d]", s.done, s.failed);
-    CCaptionProgressCtrl* bar = m_ChannelBars[job.channel];
-    bar->SetWindowText(std::string(job.ok ? "OK: " : "FAILED: ") + job.text + counts);
-    emit ChannelBarChanged(job.channel);
+    SetControlText(kChannelBarIds[job.channel],
+                   std::string(job.ok ? "OK: " : "FAILED: ") + job.text + counts);
+    m_host.ChannelBarShown(job.channel);
     ShowLineTotals();
 }
 

@@ -1,13 +1,7 @@
 // Download: the checks and slot filling shared with the command line, the run with the window's
 // event loop as its pump, and the display of the workers' status messages.
-#include <QAbstractButton>
-#include <QEventLoop>
-#include <QLabel>
-#include <QThread>
-#include <QTimer>
 #include <algorithm>
 
-#include "caption_progress_ctrl.h"
 #include "config/settings.h"
 #include "dialog_template.h"
 #include "jobs/download_plan.h"
@@ -30,16 +24,16 @@ void CMainDlg::OnDownload() {
     if (PELOR_FillImages(controls, &message) != DOWNLOAD_READY) {
         // Also "ERR: No File": nothing was started, and the window stays open with the
         // operator's choices as they are.
-        m_dialogs->Notice(message);
+        m_host.Dialogs().Notice(message);
         return;
     }
     if (PELOR_Start(this, WM_DOWNLOAD_STATUS, m_nPort, g_dwBaudRate.load()) == 0) return;
     m_bRunning = 1;
     EnableControl(IDC_DOWNLOAD, false);
     ResultsRunStarted();
-    emit RunStarted();
+    m_host.DownloadStarted();
     PELOR_Run([this](std::chrono::milliseconds bound) {
-        PumpEvents(bound);
+        m_host.PumpEvents(bound);
         ResultsPoll();
     });
     if (m_bRunning == 1) {
@@ -50,30 +44,22 @@ void CMainDlg::OnDownload() {
     ResultsRunEnded();
 }
 
-void CMainDlg::PumpEvents(std::chrono::milliseconds bound) {
-    // A nested event loop sleeps in the event dispatcher until something arrives (a worker's
-    // message, the operator's input) or the timer ends it: no polling in between.
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    timer.start(bound);
-    loop.exec();
+void CMainDlg::ShowBar(int barId, const std::string& caption, int lower, int upper, int pos) {
+    SetControlText(barId, caption);
+    m_host.SetBarRange(barId, lower, upper);
+    m_host.SetBarPos(barId, pos);  // shown at once when the filled width changes
 }
 
 long CMainDlg::OnDownloadStatus(std::uintptr_t wParam, const void* lParam) {
     int channel = -1;
     switch (m_board.Apply(wParam, lParam, &channel)) {
         case StatusBoard::STATION:
-            Label(IDC_STATUS_LINE)->setText(QString::fromStdString(m_board.station));
+            SetControlText(IDC_STATUS_LINE, m_board.station);
             break;
         case StatusBoard::BAR: {
             const BarState& state = m_board.bars[channel];
-            CCaptionProgressCtrl* bar = m_ChannelBars[channel];
-            bar->SetWindowText(state.text);
-            bar->SetRange(state.lower, state.upper);
-            bar->SetPos(state.pos);
-            emit ChannelBarChanged(channel);
+            ShowBar(kChannelBarIds[channel], state.text, state.lower, state.upper, state.pos);
+            m_host.ChannelBarShown(channel);
             break;
         }
         default:
@@ -86,7 +72,7 @@ long CMainDlg::OnStatusMessage(unsigned message, std::uintptr_t wParam, const vo
     if (message != WM_DOWNLOAD_STATUS) return 0;
     // From the window's own thread (the resource builder, a removal during a run) the message
     // is handled here: a blocking hand-over to itself would never be taken.
-    if (QThread::currentThread() == thread()) return OnDownloadStatus(wParam, lParam);
+    if (m_host.OnWindowThread()) return OnDownloadStatus(wParam, lParam);
     HandOver item;
     item.kind = HandOver::STATUS;
     item.wParam = wParam;
@@ -96,8 +82,8 @@ long CMainDlg::OnStatusMessage(unsigned message, std::uintptr_t wParam, const vo
 
 void CMainDlg::OnAlert(int /*channel*/, const char* text) {
     const std::string alert = text != nullptr ? text : "";
-    if (QThread::currentThread() == thread()) {
-        m_dialogs->Notice(alert);
+    if (m_host.OnWindowThread()) {
+        m_host.Dialogs().Notice(alert);
         return;
     }
     // The box is modal on the window's thread; its own event loop keeps the other channels'
@@ -115,8 +101,7 @@ long CMainDlg::HandOverToWindow(HandOver& item) {
     }
     // Returns once the window's thread has run DeliverPending, which takes every item queued
     // so far; the wait below covers an item that a nested DeliverPending is still handling.
-    const bool invoked =
-        QMetaObject::invokeMethod(this, "DeliverPending", Qt::BlockingQueuedConnection);
+    const bool invoked = m_host.RunOnWindowThread([this] { DeliverPending(); });
     std::unique_lock lock(m_handOver);
     if (!invoked) {
         const auto queued = std::find(m_pending.begin(), m_pending.end(), &item);
@@ -142,7 +127,7 @@ void CMainDlg::DeliverPending() {
         if (item->kind == HandOver::STATUS) {
             result = OnDownloadStatus(item->wParam, item->lParam);
         } else {
-            m_dialogs->Notice(*item->text);
+            m_host.Dialogs().Notice(*item->text);
         }
         {
             std::lock_guard lock(m_handOver);

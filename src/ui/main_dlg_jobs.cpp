@@ -14,7 +14,7 @@ constexpr const char* kJobExtension = "plr";
 }  // namespace
 
 void CMainDlg::OnLoadJob() {
-    const std::string path = m_dialogs->OpenFile(kJobFilter, kJobExtension);
+    const std::string path = m_host.Dialogs().OpenFile(kJobFilter, kJobExtension);
     if (path.empty()) return;
     if (TakePath(path, g_szJobFile, sizeof g_szJobFile) == 0) return;
     SetControlText(IDC_JOB_FILE, path);
@@ -37,23 +37,23 @@ void CMainDlg::OnSaveJobAs() {
     };
     for (const auto& row : rows) {
         if (IsChecked(row.check) && (row.file[0] == '\0' || ControlText(row.address).empty())) {
-            m_dialogs->Notice(row.notice);
+            m_host.Dialogs().Notice(row.notice);
             return;
         }
     }
 
-    const std::string path = m_dialogs->SaveFile(kJobFilter, kJobExtension);
+    const std::string path = m_host.Dialogs().SaveFile(kJobFilter, kJobExtension);
     if (path.empty()) return;
     // A name may be typed; an existing file is replaced only when the operator says so.
     std::error_code ec;
     if (std::filesystem::exists(path, ec)) {
         const std::string name = std::filesystem::path(path).filename().string();
-        if (!m_dialogs->Confirm(name + " already exists. Replace it?")) return;
+        if (!m_host.Dialogs().Confirm(name + " already exists. Replace it?")) return;
     }
     if (TakePath(path, g_szJobFile, sizeof g_szJobFile) == 0) return;
     SetControlText(IDC_JOB_FILE, path);
     if (CollectSettings() == 0) {
-        m_dialogs->Notice(std::string("The settings could not be saved to ") + SETTINGS_FilePath() +
-                          " and " + g_szJobFile + ".");
+        m_host.Dialogs().Notice(std::string("The settings could not be saved to ") +
+                                SETTINGS_FilePath() + " and " + g_szJobFile + ".");
     }
 }

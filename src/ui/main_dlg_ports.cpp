@@ -1,36 +1,33 @@
 // Which COM port each channel uses: chosen by hand in the eight selectors, or given
 // automatically when Auto is on and a serial device arrives; a removed device takes its
 // channel's port away, and during a run stops that channel.
-#include <QAbstractItemView>
-#include <QComboBox>
-#include <QFontMetrics>
-#include <QScrollBar>
-#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
-#include "caption_progress_ctrl.h"
 #include "config/settings.h"
-#include "device_watcher.h"
 #include "dialog_template.h"
 #include "jobs/file_download.h"
 #include "main_dlg.h"
 #include "transport/port_table.h"
-
-#if defined(_WIN32)
-// clang-format off
-#include <windows.h>
-#include <dbt.h>  // after windows.h, whose types it uses
-// clang-format on
-#endif
 
 namespace {
 
 constexpr int kPortEntries = 30;  // "COM1" .. "COM30"
 constexpr const char* kReadyText = "Ready...";
 
-QString PortText(const char* format, int port) {
-    return QString::asprintf(format, port);
+std::string PortText(const char* format, int port) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, port);
+    return text;
 }
+
+// Whether port n is the system's COMn itself (Windows) rather than a number the port table
+// gives a device.
+#if defined(_WIN32)
+constexpr bool kPortsAreComPorts = true;
+#else
+constexpr bool kPortsAreComPorts = false;
+#endif
 
 }  // namespace
 
@@ -50,33 +47,19 @@ std::string UI_PortDeviceName(const std::string& device) {
 // --- Selector entries -----------------------------------------------------------------------
 
 void CMainDlg::RefreshPortSelectors() {
-    for (int ch = 0; ch < kChannels; ++ch) {
-        QComboBox* selector = m_PortSelectors[ch];
-        int widest = 0;
-        const QFontMetrics metrics(selector->view()->font());
-        for (int n = 0; n < selector->count(); ++n) {
-#if !defined(_WIN32)
-            // On Windows port n is COMn itself; elsewhere the port table says which device it
-            // stands for, and the entry names it so the operator can tell the sockets apart.
-            if (n >= 1 && n <= kPortEntries) {
-                const std::string device = PORTTABLE_Device(n);
-                QString text = QStringLiteral("COM%1").arg(n);
-                if (!device.empty())
-                    text += ' ' + QString::fromStdString(UI_PortDeviceName(device));
-                selector->setItemText(n, text);
-                selector->setItemData(n,
-                                      device.empty() ? QVariant() : QString::fromStdString(device),
-                                      Qt::ToolTipRole);
-            }
-#endif
-            widest = std::max(widest, metrics.horizontalAdvance(selector->itemText(n)));
+    std::vector<ListItem> entries{{"-----------", {}}};
+    for (int n = 1; n <= kPortEntries; ++n) {
+        ListItem item{"COM" + std::to_string(n), {}};
+        if (!kPortsAreComPorts) {
+            // The port table says which device port n stands for; the entry names it so the
+            // operator can tell the sockets apart.
+            item.tip = PORTTABLE_Device(n);
+            if (!item.tip.empty()) item.text += ' ' + UI_PortDeviceName(item.tip);
         }
-        // The closed selector may cut a long entry; the opened list shows every entry whole.
-        QAbstractItemView* view = selector->view();
-        const int content = std::max(widest + 8, view->sizeHintForColumn(0));
-        const int chrome =
-            2 * view->frameWidth() + view->verticalScrollBar()->sizeHint().width() + 4;
-        view->setMinimumWidth(std::max(selector->width(), content + chrome));
+        entries.push_back(std::move(item));
+    }
+    for (int ch = 0; ch < kChannels; ++ch) {
+        m_host.SetItems(kPortSelectorIds[ch], entries);
         UpdatePortTip(ch);
     }
 }
@@ -84,17 +67,14 @@ void CMainDlg::RefreshPortSelectors() {
 void CMainDlg::UpdatePortTip(int channel) {
     if (!IsChannel(channel)) return;
     const int port = m_nPort[channel];
-#if defined(_WIN32)
-    const std::string device;
-#else
-    const std::string device = port > 0 ? PORTTABLE_Device(port) : std::string();
-#endif
-    m_PortSelectors[channel]->setToolTip(QString::fromStdString(device));
+    const std::string device =
+        !kPortsAreComPorts && port > 0 ? PORTTABLE_Device(port) : std::string();
+    m_host.SetTip(kPortSelectorIds[channel], device);
 }
 
 void CMainDlg::ShowPort(int channel, int port) {
     // A port above 30 has no entry: the selector shows none while the channel keeps it.
-    m_PortSelectors[channel]->setCurrentIndex(port >= 0 && port <= kPortEntries ? port : -1);
+    m_host.Select(kPortSelectorIds[channel], port >= 0 && port <= kPortEntries ? port : -1);
     UpdatePortTip(channel);
 }
 
@@ -113,23 +93,22 @@ void CMainDlg::EnableDownload(bool enabled) {
 void CMainDlg::ClearChannelPort(int channel, bool keepText) {
     m_nPort[channel] = 0;
     ShowPort(channel, 0);
-    m_PortSelectors[channel]->setEnabled(true);
-    if (!keepText) m_ChannelBars[channel]->SetWindowText(QString());
+    EnableControl(kPortSelectorIds[channel], true);
+    if (!keepText) SetControlText(kChannelBarIds[channel], std::string());
 }
 
 // --- The selectors and Auto -----------------------------------------------------------------
 
 void CMainDlg::OnSelchangePort(int channel) {
     if (!IsChannel(channel)) return;
-    QComboBox* selector = m_PortSelectors[channel];
-    const int n = selector->currentIndex();
+    const int n = m_host.Selection(kPortSelectorIds[channel]);
     bool taken = false;
     for (int p : m_nPort) taken = taken || p == n;
     if (taken) {
         // A port already in use, this channel's own included: the channel has none.
         m_nPort[channel] = 0;
         ShowPort(channel, 0);
-        m_ChannelBars[channel]->SetWindowText(QString());
+        SetControlText(kChannelBarIds[channel], std::string());
     } else {
         m_nPort[channel] = n;
         UpdatePortTip(channel);
@@ -149,7 +128,7 @@ void CMainDlg::OnAutoDetect() {
         for (int ch = 0; ch < kChannels; ++ch) {
             m_nPort[ch] = 0;
             ShowPort(ch, 0);
-            m_ChannelBars[ch]->SetWindowText(QString());
+            SetControlText(kChannelBarIds[ch], std::string());
         }
         EnableDownload(false);
         return;
@@ -160,7 +139,7 @@ void CMainDlg::OnAutoDetect() {
         const int port = g_nChPort[static_cast<std::size_t>(ch)];
         m_nPort[ch] = port;
         ShowPort(ch, port);
-        m_PortSelectors[ch]->setEnabled(true);
+        EnableControl(kPortSelectorIds[ch], true);
     }
     EnableDownload(true);
 }
@@ -169,7 +148,7 @@ void CMainDlg::OnAutoDetect() {
 
 void CMainDlg::OnDeviceArrival(int port) {
     if (port <= 0) return;
-    SetControlText(IDC_STATUS_LINE, PortText("Detect COM%d Port", port).toStdString());
+    SetControlText(IDC_STATUS_LINE, PortText("Detect COM%d Port", port));
     // Armed, a device that arrives is assigned as when idle: its channel becomes a socket.
     if ((m_bRunning == 1 && !m_bArmed) || !IsChecked(IDC_AUTO)) return;
     // The first channel that already has the port keeps it; any later one loses it.
@@ -190,16 +169,16 @@ void CMainDlg::OnDeviceArrival(int port) {
     if (target < 0) return;  // all eight channels have a device
     if (m_bArmed && m_nPort[target] != port) OnArmedPortChange(target, port);
     m_nPort[target] = port;
-    SetControlText(IDC_STATUS_LINE, PortText("Detect COM%d Port", port).toStdString());
+    SetControlText(IDC_STATUS_LINE, PortText("Detect COM%d Port", port));
     ShowPort(target, port);
-    m_PortSelectors[target]->setEnabled(false);
-    m_ChannelBars[target]->SetWindowText(QString::fromUtf8(kReadyText));
+    EnableControl(kPortSelectorIds[target], false);
+    SetControlText(kChannelBarIds[target], kReadyText);
     EnableDownload(true);
 }
 
 void CMainDlg::OnDeviceRemoval(int port) {
     if (port <= 0) return;
-    SetControlText(IDC_STATUS_LINE, PortText("Disconnect COM%d Port", port).toStdString());
+    SetControlText(IDC_STATUS_LINE, PortText("Disconnect COM%d Port", port));
     int channel = -1;
     for (int ch = 0; ch < kChannels && channel < 0; ++ch) {
         if (m_nPort[ch] == port) channel = ch;
@@ -231,34 +210,3 @@ void CMainDlg::OnDeviceArrived(const std::string& device) {
 void CMainDlg::OnDeviceRemoved(const std::string& device) {
     OnDeviceRemoval(PORTTABLE_Find(device));
 }
-
-void CMainDlg::ConnectDeviceWatcher(DeviceWatcher& watcher) {
-    connect(&watcher, &DeviceWatcher::DeviceArrived, this,
-            [this](const QString& device) { OnDeviceArrived(device.toStdString()); });
-    connect(&watcher, &DeviceWatcher::DeviceRemoved, this,
-            [this](const QString& device) { OnDeviceRemoved(device.toStdString()); });
-}
-
-#if defined(_WIN32)
-bool CMainDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
-    const MSG* msg = static_cast<const MSG*>(message);
-    if (msg != nullptr && msg->message == WM_DEVICECHANGE &&
-        (msg->wParam == DBT_DEVICEARRIVAL || msg->wParam == DBT_DEVICEREMOVECOMPLETE) &&
-        msg->lParam != 0) {
-        const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(msg->lParam);
-        if (header->dbch_devicetype == DBT_DEVTYP_PORT) {
-            // The window is a Unicode window: the port's name comes as wide characters.
-            const auto* portInfo = reinterpret_cast<const DEV_BROADCAST_PORT_W*>(header);
-            const std::string name = QString::fromWCharArray(portInfo->dbcp_name).toStdString();
-            const int port = UI_PortNumberFromName(name);
-            if (msg->wParam == DBT_DEVICEARRIVAL) {
-                OnDeviceArrival(port);
-            } else {
-                OnDeviceRemoval(port);
-            }
-        }
-    }
-    // The framework goes on with the message either way.
-    return QDialog::nativeEvent(eventType, message, result);
-}
-#endif

@@ -1,6 +1,6 @@
 // Create Resource Binary: packs a folder the operator picks into VORODOV_rsc.bin in that
 // folder, on the window's thread, with the progress on channel 0's bar.
-#include "caption_progress_ctrl.h"
+#include "dialog_template.h"
 #include "folder_browser.h"
 #include "main_dlg.h"
 #include "resources/resource_builder.h"
@@ -8,27 +8,22 @@
 
 void CMainDlg::OnCreateResourceBinary() {
     UpdateData(true);
-    CFolderBrowser browser(this, *m_dialogs);
+    CFolderBrowser browser(m_host.Dialogs());
     if (browser.Browse(FOLDER_RESOURCE) == 0) return;
     const std::string folder = browser.GetPath();
-    m_dialogs->Notice(kResourceStartPrompt);
+    m_host.Dialogs().Notice(kResourceStartPrompt);
 
-    CCaptionProgressCtrl* bar = m_ChannelBars[0];
+    const int bar = kChannelBarIds[0];
     std::string error;
     const int built = RESOURCE_BuildBinary(
         folder, std::string(),
-        [bar](int k, int n) {
-            bar->SetWindowText(RESOURCE_ProgressText(k, n));
-            bar->SetRange(0, n);
-            bar->SetPos(k);  // repaints at once when the filled width changes
-        },
-        &error);
+        [this, bar](int k, int n) { ShowBar(bar, RESOURCE_ProgressText(k, n), 0, n, k); }, &error);
     if (built) {
-        m_dialogs->Notice(kResourceDoneText);
+        m_host.Dialogs().Notice(kResourceDoneText);
     } else {
-        m_dialogs->Notice(std::string("Resource Binary(") + kResourceBinaryName +
-                          ") was not created: " + error);
+        m_host.Dialogs().Notice(std::string("Resource Binary(") + kResourceBinaryName +
+                                ") was not created: " + error);
     }
-    bar->SetWindowText(QString());
-    bar->SetPos(0);
+    SetControlText(bar, std::string());
+    m_host.SetBarPos(bar, 0);
 }

@@ -1,6 +1,5 @@
 // Every Download's jobs on record: the station's results store and, when "pelorw.ini" names one
 // ("RESULTS"), a line's server. The status line shows the session's count when a run ends.
-#include <QLabel>
 #include <cstdio>
 
 #include "config/settings.h"
@@ -41,7 +40,7 @@ void CMainDlg::ResultsRunEnded() {
     const std::vector<std::string> problems = m_results->TakeMessages();
     for (const std::string& p : problems) std::fprintf(stderr, "pelor-station: %s\n", p.c_str());
     if (!problems.empty()) line += "  |  " + problems.back();
-    Label(IDC_STATUS_LINE)->setText(QString::fromStdString(line));
+    SetControlText(IDC_STATUS_LINE, line);
 }
 
 int CMainDlg::ResultsDone() const {

@@ -1,17 +1,14 @@
 // Which control notification runs which handler. Buttons report clicks (the check box or radio
 // button has already changed its own state when its handler runs); changes made by the program
-// itself (setChecked, setCurrentIndex) run no handler. A selector reports the operator's choice.
-#include <QAbstractButton>
-#include <QComboBox>
-
+// itself (SetChecked, Select) run no handler. A selector reports the operator's choice.
 #include "dialog_template.h"
 #include "main_dlg.h"
 
-void CMainDlg::RouteNotifications() {
-    const struct {
+bool CMainDlg::OnCommand(int id) {
+    static constexpr struct {
         int id;
         void (CMainDlg::*handler)();
-    } clicks[] = {
+    } kClicks[] = {
         {IDC_CODE_CHECK, &CMainDlg::OnCodeCheck},
         {IDC_FONT_CHECK, &CMainDlg::OnFontCheck},
         {IDC_DATA_CHECK, &CMainDlg::OnDataCheck},
@@ -34,15 +31,21 @@ void CMainDlg::RouteNotifications() {
         {IDC_SAVE_AS, &CMainDlg::OnSaveJobAs},
         {IDC_AUTO, &CMainDlg::OnAutoDetect},
     };
-    for (const auto& route : clicks) {
-        QAbstractButton* button = Button(route.id);
-        if (button == nullptr) continue;
-        connect(button, &QAbstractButton::clicked, this,
-                [this, handler = route.handler] { (this->*handler)(); });
+    for (const auto& route : kClicks) {
+        if (route.id == id) {
+            (this->*route.handler)();
+            return true;
+        }
     }
-    // The operator's choice in a selector, also of the entry it already shows.
+    return false;
+}
+
+bool CMainDlg::OnSelectionChange(int id) {
     for (int ch = 0; ch < kChannels; ++ch) {
-        connect(m_PortSelectors[ch], &QComboBox::activated, this,
-                [this, ch] { OnSelchangePort(ch); });
+        if (kPortSelectorIds[ch] == id) {
+            OnSelchangePort(ch);
+            return true;
+        }
     }
+    return false;
 }

@@ -1,6 +1,5 @@
 // The image rows' pickers and the erase options: the Code row's folder, the other rows' files,
 // Erase NAND with the options it pulls along, and the hidden erase radio buttons.
-#include "caption_progress_ctrl.h"
 #include "config/remembered_folders.h"
 #include "config/settings.h"
 #include "dialog_template.h"
@@ -25,8 +24,8 @@ std::size_t LastComponentLength(const std::string& path) {
 
 int CMainDlg::TakePath(const std::string& path, char* setting, std::size_t capacity) {
     if (path.size() >= capacity) {
-        m_dialogs->Notice("The path is too long (at most " + std::to_string(capacity - 1) +
-                          " characters):\n" + path);
+        m_host.Dialogs().Notice("The path is too long (at most " + std::to_string(capacity - 1) +
+                                " characters):\n" + path);
         return 0;
     }
     SETTINGS_CopyText(setting, capacity, path.c_str());
@@ -35,7 +34,7 @@ int CMainDlg::TakePath(const std::string& path, char* setting, std::size_t capac
 
 int CMainDlg::PickFile(const char* filter, const char* defExt, char* setting, std::size_t capacity,
                        int bar, std::string* chosen) {
-    const std::string path = m_dialogs->OpenFile(filter, defExt);
+    const std::string path = m_host.Dialogs().OpenFile(filter, defExt);
     if (path.empty()) return 0;  // cancelled
     if (TakePath(path, setting, capacity) == 0) return 0;
     SetControlText(bar, path);
@@ -67,14 +66,14 @@ void CMainDlg::OnPickResourceFile() {
 }
 
 void CMainDlg::OnPickCodeFolder() {
-    CFolderBrowser browser(this, *m_dialogs);
+    CFolderBrowser browser(m_host.Dialogs());
     if (browser.Browse(FOLDER_IMAGES) == 0) return;
     const std::string folder = browser.GetPath();
     // The folder's last component names the AMSS images; cut, it would name other files.
     if (LastComponentLength(folder) + 1 >= sizeof g_szImageBaseName) {
-        m_dialogs->Notice("The folder's name is too long (at most " +
-                          std::to_string(sizeof g_szImageBaseName - 2) + " characters):\n" +
-                          folder);
+        m_host.Dialogs().Notice("The folder's name is too long (at most " +
+                                std::to_string(sizeof g_szImageBaseName - 2) + " characters):\n" +
+                                folder);
         return;
     }
     if (TakePath(folder, g_szCodeFile, sizeof g_szCodeFile) == 0) return;
@@ -85,12 +84,12 @@ void CMainDlg::OnPickCodeFolder() {
 
 void CMainDlg::OnEraseNand() {
     if (IsChecked(IDC_ERASE_NAND)) {
-        if (!m_dialogs->Confirm(kEraseAllQuestion)) {
+        if (!m_host.Dialogs().Confirm(kEraseAllQuestion)) {
             SetCheck(IDC_ERASE_NAND, false);
             return;
         }
         if (!IsChecked(IDC_CODE_CHECK)) {
-            m_dialogs->Notice(kCodeRowNeeded);
+            m_host.Dialogs().Notice(kCodeRowNeeded);
             SetCheck(IDC_ERASE_NAND, false);
             return;
         }
@@ -133,7 +132,7 @@ void BackToNone(int& none, int& all, int& exceptBackup) {
 }  // namespace
 
 void CMainDlg::OnEraseAll() {
-    if (!m_dialogs->Confirm(kEraseAllQuestion)) {
+    if (!m_host.Dialogs().Confirm(kEraseAllQuestion)) {
         BackToNone(m_nEraseNone, m_nEraseAll, m_nEraseExceptBackup);
         UpdateData(false);
         return;
@@ -150,7 +149,7 @@ void CMainDlg::OnEraseAll() {
 }
 
 void CMainDlg::OnEraseExceptBackup() {
-    if (!m_dialogs->Confirm(kEraseExceptBackupQuestion)) {
+    if (!m_host.Dialogs().Confirm(kEraseExceptBackupQuestion)) {
         BackToNone(m_nEraseNone, m_nEraseAll, m_nEraseExceptBackup);
         UpdateData(false);
         return;

@@ -1,8 +1,5 @@
 // Moving the settings between the globals and the controls, and the small handlers that do it
 // at start-up: the row check boxes, Change Boot Area and Format.
-#include <QComboBox>
-
-#include "caption_progress_ctrl.h"
 #include "config/settings.h"
 #include "dialog_template.h"
 #include "main_dlg.h"
@@ -38,7 +35,7 @@ void CMainDlg::ApplySettings(const char* jobFile) {
         m_nPort[ch] = port;
         ShowPort(ch, port);
         // A selector locked by an automatic assignment is free again once that is dropped.
-        m_PortSelectors[ch]->setEnabled(true);
+        EnableControl(kPortSelectorIds[ch], true);
     }
     EnableDownload(g_bAutoDetect.load() == 0);
 
@@ -122,7 +119,7 @@ void CMainDlg::OnResourceCheck() {
 }
 
 void CMainDlg::OnChangeBootArea() {
-    if (IsChecked(IDC_CHANGE_BOOT_AREA) && !m_dialogs->Confirm("Change Boot Loader?")) {
+    if (IsChecked(IDC_CHANGE_BOOT_AREA) && !m_host.Dialogs().Confirm("Change Boot Loader?")) {
         SetCheck(IDC_CHANGE_BOOT_AREA, false);
         return;
     }

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "device_watcher.h"
-#include "main_dlg.h"
+#include "qt_main_dlg.h"
 #include "station_simulation.h"
 #include "transport/channels.h"
 
@@ -124,7 +124,7 @@ int CStationApp::InitInstance() {
         return 0;
     }
 
-    CMainDlg dlg;
+    QtMainDlg dlg;
     dlg.SetContinuous(options.continuous);
     // Serial devices plugged in or pulled while the window is open.
     DeviceWatcher watcher;

@@ -12,7 +12,7 @@
 #include "config/settings.h"
 #include "dialog_template.h"
 #include "jobs/file_download.h"
-#include "main_dlg.h"
+#include "qt_main_dlg.h"
 #include "sim/sim_handset.h"
 #include "transport/port_table.h"
 
@@ -30,7 +30,7 @@ std::string MakeTempFolder() {
 
 }  // namespace
 
-StationSimulation::StationSimulation(CMainDlg& dlg, SimulationOptions options)
+StationSimulation::StationSimulation(QtMainDlg& dlg, SimulationOptions options)
     : dlg_(dlg), options_(std::move(options)) {
     dlg_.KeepNoResults();
 }
@@ -122,12 +122,12 @@ int StationSimulation::Start(std::string* error) {
             ": " + mapping);
 
     if (options_.unplugChannel >= 0) {
-        connect(&dlg_, &CMainDlg::RunStarted, this, &StationSimulation::OnRunStarted);
+        connect(&dlg_, &QtMainDlg::RunStarted, this, &StationSimulation::OnRunStarted);
     }
     if (!options_.screenshot.empty()) {
         // The picture follows a channel whose cable stays in.
         shotChannel_ = options_.unplugChannel == 0 ? 1 : 0;
-        connect(&dlg_, &CMainDlg::ChannelBarChanged, this, &StationSimulation::OnChannelBar);
+        connect(&dlg_, &QtMainDlg::ChannelBarChanged, this, &StationSimulation::OnChannelBar);
         // Runs once the dialog's event loop has started.
         QTimer::singleShot(0, this, &StationSimulation::RunUnattended);
     }

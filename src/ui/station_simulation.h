@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-class CMainDlg;
+class QtMainDlg;
 class SimHandset;
 
 struct SimulationOptions {
@@ -28,7 +28,7 @@ class StationSimulation : public QObject {
     Q_OBJECT
 
 public:
-    StationSimulation(CMainDlg& dlg, SimulationOptions options);
+    StationSimulation(QtMainDlg& dlg, SimulationOptions options);
     ~StationSimulation() override;
     StationSimulation(const StationSimulation&) = delete;
     StationSimulation& operator=(const StationSimulation&) = delete;
@@ -62,7 +62,7 @@ private:
     void OnRunStarted();
     void SaveScreenshot();
 
-    CMainDlg& dlg_;
+    QtMainDlg& dlg_;
     const SimulationOptions options_;
     std::vector<std::unique_ptr<SimHandset>> handsets_;
     std::string demoRoot_;

@@ -1,10 +1,8 @@
 #pragma once
 // The window's message boxes and file and folder pickers, behind one small interface: the real
-// Qt dialogs in the program, scripted answers in the tests. Every box carries the application's
-// name as its caption.
+// dialogs of the window's toolkit in the program (qt_ui_dialogs.h, win32/win_ui_dialogs.h),
+// scripted answers in the tests. Every box carries the application's name as its caption.
 #include <string>
-
-class QWidget;
 
 class UiDialogs {
 public:
@@ -21,21 +19,3 @@ public:
     // A folder, or empty when cancelled. start: the folder (or a file in it) to open at.
     virtual std::string BrowseFolder(const std::string& title, const std::string& start) = 0;
 };
-
-// The Qt dialogs, owned by the main window.
-class QtUiDialogs : public UiDialogs {
-public:
-    explicit QtUiDialogs(QWidget* owner) : owner_(owner) {}
-
-    void Notice(const std::string& text) override;
-    bool Confirm(const std::string& text) override;
-    std::string OpenFile(const std::string& filter, const std::string& defExt) override;
-    std::string SaveFile(const std::string& filter, const std::string& defExt) override;
-    std::string BrowseFolder(const std::string& title, const std::string& start) override;
-
-private:
-    QWidget* owner_;
-};
-
-// "Pelor Files(*.plr)|*.plr||" -> "Pelor Files (*.plr)"; several pairs are joined by ";;".
-std::string UI_QtFilter(const std::string& filter);

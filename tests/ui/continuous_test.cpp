@@ -13,7 +13,7 @@
 #include "caption_progress_ctrl.h"
 #include "dialog_template.h"
 #include "jobs/file_download.h"
-#include "main_dlg.h"
+#include "qt_main_dlg.h"
 #include "sim/sim_handset.h"
 #include "transport/loopback_port.h"
 #include "transport/port_table.h"
@@ -54,7 +54,7 @@ private:
     std::unique_ptr<SimHandset> handset_;
 };
 
-std::string BarText(const CMainDlg& dlg, int channel) {
+std::string BarText(const QtMainDlg& dlg, int channel) {
     return dlg.ChannelBar(channel)->GetWindowText().toStdString();
 }
 
@@ -78,7 +78,7 @@ protected:
         const std::string code = ui_test::MakeCodeFolder(folder_.path(), 0x70000 + 6 * 16384);
         WriteAll(folder_ / "pelorw.ini", "[PELOR]\nAUTODETECT=0\nDELAY=0\n");
         WriteAll(folder_ / "default.plr", "[PELOR]\nCODECHECK=1\nCODEFILE=" + code + "\n");
-        dlg_ = std::make_unique<CMainDlg>(&dialogs_);
+        dlg_ = std::make_unique<QtMainDlg>(&dialogs_);
         // After the window has loaded its port table, which the sockets' ports join.
         static int line = 0;
         ++line;
@@ -100,14 +100,14 @@ protected:
     StationFolder folder_;
     ScriptedDialogs dialogs_;
     std::vector<std::unique_ptr<Socket>> sockets_;
-    std::unique_ptr<CMainDlg> dlg_;
+    std::unique_ptr<QtMainDlg> dlg_;
     std::vector<int> exits_;
 };
 
 }  // namespace
 
 TEST_F(ContinuousWindow, ArmedStationFlashesArrivalsUntilStoppedAndARemovalFailsOnlyItsJob) {
-    CMainDlg& dlg = *dlg_;
+    QtMainDlg& dlg = *dlg_;
     Socket& s0 = *sockets_[0];
     Socket& s1 = *sockets_[1];
     s0.Plug();  // present when armed: flashed at once
@@ -185,7 +185,7 @@ TEST_F(ContinuousWindow, ArmedStationFlashesArrivalsUntilStoppedAndARemovalFails
 }
 
 TEST_F(ContinuousWindow, ClosingWhileArmedStopsTheJobsAsClosingDuringARunDoes) {
-    CMainDlg& dlg = *dlg_;
+    QtMainDlg& dlg = *dlg_;
     SimOptions slow;
     slow.programLatencyPerBlock = 200ms;  // far longer than the test
     sockets_[0]->Plug(slow);
@@ -209,7 +209,7 @@ TEST_F(ContinuousWindow, ClosingWhileArmedStopsTheJobsAsClosingDuringARunDoes) {
 }
 
 TEST_F(ContinuousWindow, WithAutoADeviceArrivingWhileArmedGetsAChannelAndIsFlashed) {
-    CMainDlg& dlg = *dlg_;
+    QtMainDlg& dlg = *dlg_;
     Socket& s0 = *sockets_[0];
     Socket& s1 = *sockets_[1];
     dlg.Button(IDC_AUTO)->click();  // every channel waits for a device

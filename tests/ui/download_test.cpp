@@ -11,7 +11,7 @@
 #include "config/settings.h"
 #include "dialog_template.h"
 #include "jobs/file_download.h"
-#include "main_dlg.h"
+#include "qt_main_dlg.h"
 #include "sim/sim_handset.h"
 #include "station_simulation.h"
 #include "transport/port_table.h"
@@ -50,7 +50,7 @@ TEST(DownloadTest, TwoSimulatedHandsetsAreFlashedWithProgressOnTheirOwnBars) {
         ASSERT_TRUE(handsets.back()) << error;
     }
     ScriptedDialogs dialogs;
-    CMainDlg dlg(&dialogs);
+    QtMainDlg dlg(&dialogs);
     dlg.SetExitHandler([](int) { ADD_FAILURE() << "the process would have ended"; });
     for (int ch = 0; ch < 2; ++ch) {
         const int port = PORTTABLE_Assign(handsets[ch]->DevicePath());
@@ -58,7 +58,7 @@ TEST(DownloadTest, TwoSimulatedHandsetsAreFlashedWithProgressOnTheirOwnBars) {
         dlg.SetChannelPort(ch, port);
     }
     std::vector<BarEvent> events;
-    QObject::connect(&dlg, &CMainDlg::ChannelBarChanged, [&](int channel) {
+    QObject::connect(&dlg, &QtMainDlg::ChannelBarChanged, [&](int channel) {
         const CCaptionProgressCtrl* bar = dlg.ChannelBar(channel);
         events.push_back({channel, bar->GetWindowText().toStdString(), bar->Pos(), bar->Upper(),
                           dlg.Control(IDC_DOWNLOAD)->isEnabled()});
@@ -103,7 +103,7 @@ TEST(DownloadTest, UnattendedSimulationSavesAPictureMidRunAndFinishes) {
     StationFolder folder;
     WriteAll(folder / "pelorw.ini", "[PELOR]\nDELAY=0\n");
     ScriptedDialogs dialogs;
-    CMainDlg dlg(&dialogs);
+    QtMainDlg dlg(&dialogs);
     SimulationOptions options;
     options.handsets = 2;
     options.baud = 0;

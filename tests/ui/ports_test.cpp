@@ -23,7 +23,7 @@
 #include "jobs/file_download.h"
 #include "jobs/runner.h"
 #include "jobs/status.h"
-#include "main_dlg.h"
+#include "qt_main_dlg.h"
 #include "sim/sim_handset.h"
 #include "station_simulation.h"
 #include "transport/port_table.h"
@@ -41,9 +41,9 @@ namespace {
 
 class PortsTest : public ::testing::Test {
 protected:
-    std::unique_ptr<CMainDlg> Start(const std::string& settings = std::string()) {
+    std::unique_ptr<QtMainDlg> Start(const std::string& settings = std::string()) {
         if (!settings.empty()) WriteAll(folder_ / "pelorw.ini", settings);
-        auto dlg = std::make_unique<CMainDlg>(&dialogs_);
+        auto dlg = std::make_unique<QtMainDlg>(&dialogs_);
         dlg->SetExitHandler([](int) { ADD_FAILURE() << "the process would have ended"; });
         return dlg;
     }
@@ -56,7 +56,7 @@ protected:
         QTest::keyClick(view, Qt::Key_Return);
     }
 
-    static QString Text(CMainDlg& dlg, int channel) {
+    static QString Text(QtMainDlg& dlg, int channel) {
         return dlg.ChannelBar(channel)->GetWindowText();
     }
 
@@ -72,7 +72,7 @@ protected:
     // Presses Download with stand-in workers: each reports "Init AMSS" and then waits until
     // its channel is stopped or the run is over. during() runs on the window's thread once
     // every started worker has reported.
-    std::vector<int> RunWithStandIns(CMainDlg& dlg, const std::function<void()>& during) {
+    std::vector<int> RunWithStandIns(QtMainDlg& dlg, const std::function<void()>& during) {
         ui_test::MakeCodeFolder(folder_.path(), 1000);
         SETTINGS_CopyText(g_szCodeFile, folder_ / "WZRTAll");
         SETTINGS_SplitCodePath();
@@ -152,27 +152,6 @@ TEST_F(PortsTest, SelectorEntriesNameTheirDevicesAndTheOpenedListShowsThemWhole)
     selector->setStyle(nullptr);
 }
 
-TEST_F(PortsTest, APortAlreadyInUseLeavesTheChannelWithoutOne) {
-    auto dlg = Start("[PELOR]\nAUTODETECT=0\nCH5_PORT=6\n");
-    dlg->show();
-    dlg->ChannelBar(2)->SetWindowText(QStringLiteral("Done"));
-    Choose(dlg->PortSelector(2), 6);  // channel 5's port
-    EXPECT_EQ(dlg->Port(2), 0);
-    EXPECT_EQ(dlg->PortSelector(2)->currentIndex(), 0);
-    EXPECT_EQ(dlg->PortSelector(2)->currentText(), QStringLiteral("-----------"));
-    EXPECT_TRUE(Text(*dlg, 2).isEmpty());
-    EXPECT_EQ(dlg->Port(5), 6);
-
-    Choose(dlg->PortSelector(2), 7);
-    EXPECT_EQ(dlg->Port(2), 7);
-    EXPECT_EQ(dlg->PortSelector(2)->currentIndex(), 7);
-    // Choosing its own port again counts as a port in use.
-    Choose(dlg->PortSelector(2), 7);
-    EXPECT_EQ(dlg->Port(2), 0);
-    EXPECT_EQ(dlg->PortSelector(2)->currentIndex(), 0);
-    EXPECT_TRUE(dlg->Control(IDC_DOWNLOAD)->isEnabled());
-}
-
 TEST_F(PortsTest, TakingTheLastPortAwayDisablesDownload) {
     auto dlg = Start("[PELOR]\nAUTODETECT=0\nCH0_PORT=1\n");
     dlg->show();
@@ -186,54 +165,6 @@ TEST_F(PortsTest, TakingTheLastPortAwayDisablesDownload) {
 }
 
 // --- Auto and arrivals ----------------------------------------------------------------------
-
-TEST_F(PortsTest, AutoGivesArrivingDevicesTheFirstFreeChannelAndLocksItsSelector) {
-    auto dlg = Start();
-    ASSERT_TRUE(dlg->IsChecked(IDC_AUTO));
-    ASSERT_FALSE(dlg->Control(IDC_DOWNLOAD)->isEnabled());
-    dlg->OnDeviceArrival(3);
-    dlg->OnDeviceArrival(4);
-    dlg->OnDeviceArrival(7);
-    EXPECT_EQ(dlg->Port(0), 3);
-    EXPECT_EQ(dlg->Port(1), 4);
-    EXPECT_EQ(dlg->Port(2), 7);
-    EXPECT_EQ(dlg->PortSelector(2)->currentIndex(), 7);
-    EXPECT_FALSE(dlg->PortSelector(2)->isEnabled());
-    EXPECT_EQ(Text(*dlg, 2), QStringLiteral("Ready..."));
-    EXPECT_EQ(dlg->ControlText(IDC_STATUS_LINE), "Detect COM7 Port");
-    EXPECT_TRUE(dlg->Control(IDC_DOWNLOAD)->isEnabled());
-
-    // The same port on a later channel too: the first keeps it, the later one loses it.
-    dlg->SetChannelPort(5, 7);
-    dlg->PortSelector(5)->setEnabled(false);
-    dlg->OnDeviceArrival(7);
-    EXPECT_EQ(dlg->Port(2), 7);
-    EXPECT_EQ(dlg->Port(5), 0);
-    EXPECT_EQ(dlg->PortSelector(5)->currentIndex(), 0);
-    EXPECT_TRUE(dlg->PortSelector(5)->isEnabled());
-    EXPECT_TRUE(Text(*dlg, 5).isEmpty());
-
-    // All eight busy: a ninth device changes the status line only.
-    for (int port = 11; port <= 15; ++port) dlg->OnDeviceArrival(port);
-    std::array<int, kChannels> before = dlg->Ports();
-    ASSERT_EQ(before, (std::array<int, kChannels>{3, 4, 7, 11, 12, 13, 14, 15}));
-    dlg->OnDeviceArrival(20);
-    EXPECT_EQ(dlg->ControlText(IDC_STATUS_LINE), "Detect COM20 Port");
-    EXPECT_EQ(dlg->Ports(), before);
-    for (int ch = 0; ch < kChannels; ++ch) EXPECT_EQ(Text(*dlg, ch), QStringLiteral("Ready..."));
-
-    // Auto on again: every channel waits for a device, Download is off, the selectors stay
-    // as they were (usable or locked).
-    dlg->Button(IDC_AUTO)->click();  // off
-    dlg->Button(IDC_AUTO)->click();  // on
-    EXPECT_EQ(g_bAutoDetect.load(), 1);
-    for (int ch = 0; ch < kChannels; ++ch) {
-        EXPECT_EQ(dlg->Port(ch), 0);
-        EXPECT_EQ(dlg->PortSelector(ch)->currentIndex(), 0);
-        EXPECT_TRUE(Text(*dlg, ch).isEmpty());
-    }
-    EXPECT_FALSE(dlg->Control(IDC_DOWNLOAD)->isEnabled());
-}
 
 TEST_F(PortsTest, TurningAutoOffGivesTheChannelsTheirSavedPortsForAnImmediateDownload) {
     auto dlg = Start("[PELOR]\nAUTODETECT=1\nCH0_PORT=3\nCH5_PORT=4\n");
@@ -276,25 +207,6 @@ TEST_F(PortsTest, APortNumberGivenToANewDeviceIsSavedWithTheChannelsPorts) {
 }
 
 // --- Removal --------------------------------------------------------------------------------
-
-TEST_F(PortsTest, RemovalWhileIdleClearsItsChannelAlsoWithAutoOff) {
-    auto dlg = Start("[PELOR]\nAUTODETECT=0\nCH3_PORT=5\nCH4_PORT=5\n");
-    dlg->ChannelBar(3)->SetWindowText(QStringLiteral("Download Complete! [12 sec]"));
-    dlg->OnDeviceRemoval(5);
-    EXPECT_EQ(dlg->ControlText(IDC_STATUS_LINE), "Disconnect COM5 Port");
-    EXPECT_EQ(dlg->Port(3), 0);
-    EXPECT_EQ(dlg->PortSelector(3)->currentIndex(), 0);
-    EXPECT_TRUE(dlg->PortSelector(3)->isEnabled());
-    EXPECT_TRUE(Text(*dlg, 3).isEmpty());
-    EXPECT_EQ(dlg->Port(4), 5);  // only the first channel with the port
-    dlg->OnDeviceRemoval(5);
-    EXPECT_EQ(dlg->Port(4), 0);
-    // Download keeps its state although no channel has a port left.
-    EXPECT_TRUE(dlg->Control(IDC_DOWNLOAD)->isEnabled());
-    // A device without a port number of this station's says nothing.
-    dlg->OnDeviceRemoved("/dev/ttyUSB9");
-    EXPECT_EQ(dlg->ControlText(IDC_STATUS_LINE), "Disconnect COM5 Port");
-}
 
 TEST_F(PortsTest, DuringARunArrivalsAreNotAssignedAndARemovalStopsOnlyItsChannel) {
     auto dlg = Start();
@@ -348,7 +260,7 @@ TEST_F(PortsTest, PulledSimulatedHandsetStopsOnlyItsChannelWhileTheOthersFinish)
     // The cable of channel 1 is pulled while its AMSS image streams.
     bool pulled = false;
     std::string lastBeforePull;
-    QObject::connect(dlg.get(), &CMainDlg::ChannelBarChanged, [&](int channel) {
+    QObject::connect(dlg.get(), &QtMainDlg::ChannelBarChanged, [&](int channel) {
         if (pulled || channel != 1) return;
         if (!Text(*dlg, 1).startsWith(QStringLiteral("AMSS: "))) return;
         pulled = true;
@@ -503,16 +415,4 @@ TEST_F(PortsTest, UdevEventsAreReportedUnderTheNamesAScanGives) {
     watcher.NodeRemoved(node);
     EXPECT_EQ(removed, std::vector<std::string>{dev + "/serial/by-path/" + kByPath});
     EXPECT_TRUE(watcher.Known().empty());
-}
-
-TEST(PortNameTest, BroadcastNamesGiveTheirNumberFromTheFourthCharacter) {
-    EXPECT_EQ(UI_PortNumberFromName("COM7"), 7);
-    EXPECT_EQ(UI_PortNumberFromName("COM30"), 30);
-    EXPECT_EQ(UI_PortNumberFromName("XYZ12"), 12);  // the first three are not compared
-    EXPECT_EQ(UI_PortNumberFromName("COM"), 0);
-    EXPECT_EQ(UI_PortNumberFromName("CO"), 0);
-    EXPECT_EQ(UI_PortNumberFromName("COMx"), 0);
-    EXPECT_EQ(UI_PortNumberFromName("COM0"), 0);
-    EXPECT_EQ(UI_PortDeviceName("/dev/pts/7"), "pts7");
-    EXPECT_EQ(UI_PortDeviceName("/dev/ttyUSB3"), "ttyUSB3");
 }

@@ -8,7 +8,7 @@
 #include "caption_progress_ctrl.h"
 #include "config/remembered_folders.h"
 #include "dialog_template.h"
-#include "main_dlg.h"
+#include "qt_main_dlg.h"
 #include "resources/resource_builder.h"
 #include "ui_test_support.h"
 
@@ -25,13 +25,13 @@ protected:
         std::filesystem::create_directories(tree_ + "/img");
         WriteAll(tree_ + "/a.txt", std::string(10, 'a'));
         WriteAll(tree_ + "/img/b.png", std::string(2000, 'b'));
-        dlg_ = std::make_unique<CMainDlg>(&dialogs_);
+        dlg_ = std::make_unique<QtMainDlg>(&dialogs_);
     }
 
     StationFolder folder_;
     std::string tree_;
     ScriptedDialogs dialogs_;
-    std::unique_ptr<CMainDlg> dlg_;
+    std::unique_ptr<QtMainDlg> dlg_;
 };
 
 }  // namespace

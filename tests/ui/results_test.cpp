@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "dialog_template.h"
-#include "main_dlg.h"
+#include "qt_main_dlg.h"
 #include "results/sqlite_store.h"
 #include "sim/sim_fault.h"
 #include "sim/sim_handset.h"
@@ -38,7 +38,7 @@ TEST(ResultsWindow, EachDownloadIsOnRecordAndTheStatusLineCountsTheSession) {
     }
     {
         ScriptedDialogs dialogs;
-        CMainDlg dlg(&dialogs);
+        QtMainDlg dlg(&dialogs);
         dlg.SetExitHandler([](int) { ADD_FAILURE() << "the process would have ended"; });
         for (int ch = 0; ch < 2; ++ch)
             dlg.SetChannelPort(ch, PORTTABLE_Assign(handsets[ch]->DevicePath()));

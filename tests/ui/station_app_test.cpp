@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ui_dialogs.h"
+#include "qt_ui_dialogs.h"
 
 namespace {
 

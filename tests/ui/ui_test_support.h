@@ -10,30 +10,11 @@
 #include <thread>
 #include <vector>
 
-#include "ui_dialogs.h"
+#include "scripted_dialogs.h"
 
 namespace ui_test {
 
-// Answers every box from a script and records what was asked.
-class ScriptedDialogs : public UiDialogs {
-public:
-    void Notice(const std::string& text) override;
-    bool Confirm(const std::string& text) override;
-    std::string OpenFile(const std::string& filter, const std::string& defExt) override;
-    std::string SaveFile(const std::string& filter, const std::string& defExt) override;
-    std::string BrowseFolder(const std::string& title, const std::string& start) override;
-
-    std::vector<std::string> notices;
-    std::vector<std::thread::id> noticeThreads;
-    std::vector<std::string> questions;
-    std::deque<bool> answers;  // Confirm answers in order; No when the script has run out
-    std::vector<std::pair<std::string, std::string>> browsed;  // title, start
-    std::string folder;                                        // what BrowseFolder returns
-    std::deque<std::string> files;  // OpenFile and SaveFile answers in order; then cancelled
-    std::vector<std::pair<std::string, std::string>> opened;  // filter, default extension
-    std::vector<std::pair<std::string, std::string>> saved;   // filter, default extension
-    std::function<void()> onNotice;  // runs inside Notice (a box is "open" meanwhile)
-};
+using ::ScriptedDialogs;  // scripted_dialogs.h
 
 // A private folder that is also the current directory while it lives; the settings globals,
 // the remembered folders and the port table start afresh and are reset again afterwards.

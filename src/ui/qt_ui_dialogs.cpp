@@ -1,4 +1,4 @@
-#include "ui_dialogs.h"
+#include "qt_ui_dialogs.h"
 
 #include <QCoreApplication>
 #include <QFileDialog>

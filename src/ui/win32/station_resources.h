@@ -1,0 +1,3 @@
+#pragma once
+// Resource identifiers of pelor-station.exe (pelor-station.rc).
+#define IDI_STATION 101
