@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli_commands.h"
+#include "version/version.h"
 
 int PELOR_CliMain(int argc, char** argv) {
     CLI::App app{
@@ -11,6 +12,8 @@ int PELOR_CliMain(int argc, char** argv) {
         "eight handsets at once over their serial ports.",
         "pelor"};
     app.require_subcommand(0, 1);
+    app.set_version_flag("--version", "pelor " + PELOR_VersionText(),
+                         "Print the version (and the source revision it was built from) and exit");
     int exitCode = 0;
     CLI_AddFlashCommand(app, exitCode);
     CLI_AddDemoCommand(app, exitCode);

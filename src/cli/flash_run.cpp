@@ -10,6 +10,7 @@
 #include "config/paths.h"
 #include "config/settings.h"
 #include "console_display.h"
+#include "version/version.h"
 #include "flash_inputs.h"
 #include "jobs/download_plan.h"
 #include "jobs/file_download.h"
@@ -220,6 +221,7 @@ int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, Flas
 int CLI_WriteReport(const std::string& path, const FlashOutcome& outcome, std::string* error) {
     nlohmann::json report;
     report["ok"] = outcome.ok;
+    report["version"] = PELOR_VersionText();
     report["channels"] = nlohmann::json::array();
     for (const ChannelOutcome& c : outcome.channels) {
         report["channels"].push_back(

@@ -1,13 +1,11 @@
 #include "results/recorder.h"
 
+#include "version/version.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <unistd.h>
-#endif
-
-#ifndef PELOR_VERSION
-#define PELOR_VERSION "unknown"
 #endif
 
 namespace {
@@ -27,7 +25,8 @@ std::string RESULTS_HostName() {
 }
 
 const char* RESULTS_SoftwareVersion() {
-    return PELOR_VERSION;
+    static const std::string text = PELOR_VersionText();
+    return text.c_str();
 }
 
 ResultsRecorder::ResultsRecorder(ResultsConfig config) : config_(std::move(config)) {

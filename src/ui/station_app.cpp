@@ -12,7 +12,7 @@
 
 const char* const kStationUsage =
     "usage: pelor-station [--continuous] [--simulate N [--screenshot FILE.png]\n"
-    "                     [--simulate-unplug CH:SECONDS]]\n"
+    "                     [--simulate-unplug CH:SECONDS]] | --version | --help\n"
     "  --continuous         production mode: Download arms the station (the button then\n"
     "                       reads Stop) and each channel flashes every handset plugged into\n"
     "                       its port as it arrives, while the others go on\n"
@@ -25,7 +25,10 @@ const char* const kStationUsage =
     "  --simulate-unplug CH:SECONDS\n"
     "                       with --simulate: pull the cable of channel CH's handset (0 to N-1)\n"
     "                       SECONDS (decimals allowed) after Download started; the window\n"
-    "                       sees the device removed and stops only that channel\n";
+    "                       sees the device removed and stops only that channel\n"
+    "  --version            print the version (and the source revision) and exit\n"
+    "Exit status: 1 when the window closes, 2 for a usage error, 3 when no display can be\n"
+    "opened (the station without its window is `pelor`).\n";
 
 namespace {
 

@@ -7,11 +7,12 @@
 #include <string>
 
 #include "main_dlg_win32.h"
+#include "version/version.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: pelor-station [--help]\n"
+    "usage: pelor-station [--help | --version]\n"
     "  The operator window: up to eight handsets, each on its own COM port, are written at\n"
     "  once. The settings (pelorw.ini) and the job file (default.plr) are kept in the folder\n"
     "  the window is started in.\n";
@@ -28,12 +29,18 @@ struct ComSession {
 
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
+        const bool help = std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0;
+        const bool version = std::strcmp(argv[i], "--version") == 0;
+        if (help || version) {
             // A window program has no console of its own; the one it was started from, if any.
             if (AttachConsole(ATTACH_PARENT_PROCESS)) {
                 std::freopen("CONOUT$", "w", stdout);
             }
-            std::fputs(kUsage, stdout);
+            if (version) {
+                std::printf("pelor-station %s\n", PELOR_VersionText().c_str());
+            } else {
+                std::fputs(kUsage, stdout);
+            }
             return 0;
         }
         MessageBoxA(nullptr,
