@@ -1,6 +1,7 @@
-# One version for everything the project builds: pelor_version provides pelor_version.h
-# (PELOR_VERSION from project(), PELOR_REVISION from the repository at build time) and
-# version/version.h (the text both programs print).
+# One version for everything the project builds: generated/pelor_version.h holds PELOR_VERSION
+# (from project() in the top CMakeLists.txt) and PELOR_REVISION (the repository's revision at
+# build time, when built from one); src/config/version.cpp turns them into the text both
+# programs print. The library that compiles version.cpp calls pelor_use_version_header().
 set(pelor_version_dir ${CMAKE_BINARY_DIR}/generated)
 set(pelor_version_header ${pelor_version_dir}/pelor_version.h)
 add_custom_target(pelor_version_header
@@ -9,7 +10,8 @@ add_custom_target(pelor_version_header
   BYPRODUCTS ${pelor_version_header}
   COMMENT "Version header"
   VERBATIM)
-add_library(pelor_version STATIC ${PROJECT_SOURCE_DIR}/src/version/version.cpp)
-add_dependencies(pelor_version pelor_version_header)
-target_include_directories(pelor_version PUBLIC ${PROJECT_SOURCE_DIR}/src
-                                         PRIVATE ${pelor_version_dir})
+
+function(pelor_use_version_header target)
+  add_dependencies(${target} pelor_version_header)
+  target_include_directories(${target} PRIVATE ${pelor_version_dir})
+endfunction()

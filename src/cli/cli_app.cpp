@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "cli_commands.h"
-#include "version/version.h"
+#include "config/version.h"
 
 int PELOR_CliMain(int argc, char** argv) {
     CLI::App app{

@@ -10,7 +10,7 @@
 #include "config/paths.h"
 #include "config/settings.h"
 #include "console_display.h"
-#include "version/version.h"
+#include "config/version.h"
 #include "flash_inputs.h"
 #include "jobs/download_plan.h"
 #include "jobs/file_download.h"

@@ -1,6 +1,6 @@
 #include "results/recorder.h"
 
-#include "version/version.h"
+#include "config/version.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -5,7 +5,7 @@
 
 #include "display_check.h"
 #include "station_app.h"
-#include "version/version.h"
+#include "config/version.h"
 
 // Exit status when no display can be had (1 is the window closing, 2 a usage error).
 constexpr int kExitNoDisplay = 3;

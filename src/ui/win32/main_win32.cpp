@@ -7,7 +7,7 @@
 #include <string>
 
 #include "main_dlg_win32.h"
-#include "version/version.h"
+#include "config/version.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "version/version.h"
+#include "config/version.h"
 
 #include "pelor_version.h"
 
