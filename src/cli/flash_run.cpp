@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <thread>
 
 #include "config/atomic_file.h"
@@ -12,6 +11,7 @@
 #include "console_display.h"
 #include "jobs/download_plan.h"
 #include "jobs/file_download.h"
+#include "jobs/port_assignment.h"
 #include "jobs/runner.h"
 #include "link/image_table.h"
 #include "transport/port_table.h"
@@ -19,24 +19,6 @@
 #include "transport/trace.h"
 
 namespace {
-
-// The port number for a -p argument: COMn from the port table, or a device path.
-int ResolvePort(const std::string& arg, std::string* device, std::string* error) {
-    if (arg.size() > 3 && (arg.compare(0, 3, "COM") == 0 || arg.compare(0, 3, "com") == 0) &&
-        arg.find_first_not_of("0123456789", 3) == std::string::npos) {
-        const int n = std::atoi(arg.c_str() + 3);
-        *device = PORTTABLE_Device(n);
-        if (n < 1 || n > kMaxPortNumber || device->empty()) {
-            *error = arg + " is not in the port table (see `pelor ports`)";
-            return 0;
-        }
-        return n;
-    }
-    *device = arg;
-    const int n = PORTTABLE_Assign(arg);
-    if (n == 0) *error = "no free port number for " + arg;
-    return n;
-}
 
 // Applies the job file's Code and Resource choices (options given on the command line win).
 bool ApplyJobFile(FlashOptions& o, std::string* error) {
@@ -148,19 +130,18 @@ int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, Flas
     PORTTABLE_Load(SETTINGS_FilePath());
     std::array<int, kChannels> ports{};
     std::array<std::string, kChannels> names{};
-    std::set<int> used;
     for (std::size_t ch = 0; ch < o.ports.size(); ++ch) {
         std::string device;
-        const int n = ResolvePort(o.ports[ch], &device, &error);
+        const int n = PORTS_Resolve(o.ports[ch], &device, &error);
         if (n == 0) {
             std::fprintf(err, "error: %s\n", error.c_str());
             return kExitUsage;
         }
-        if (!used.insert(n).second) {
+        if (PORTS_Choose(ports, static_cast<int>(ch), n) != n) {
+            // The window leaves such a channel without a port; here it is a mistake to mend.
             std::fprintf(err, "error: %s is given for two channels\n", o.ports[ch].c_str());
             return kExitUsage;
         }
-        ports[ch] = n;
         names[ch] = device;
     }
 

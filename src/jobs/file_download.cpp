@@ -1,6 +1,5 @@
 #include "jobs/file_download.h"
 
-#include "config/settings.h"
 #include "jobs/status.h"
 #include "link/commands.h"
 #include "link/image_table.h"
@@ -81,7 +80,7 @@ int Finish(int channel, int result) {
 
 const char* JOB_SlotText(int slot) {
     if (slot < 0 || slot >= kSlots) return "";
-    if (slot == kResourceSlot) return g_bFormat.load() == 1 ? "ORL4 Formating..." : "ORL4 Init";
+    if (slot == kResourceSlot) return LINK_Format() == 1 ? "ORL4 Formating..." : "ORL4 Init";
     return kSlotSteps[slot].text;
 }
 
@@ -91,6 +90,7 @@ int FileDownload(int channel) {
     g_nGoAnswered[channel] = -1;
     STATUS_ChannelPrintf(channel, "Download Start");
     if (!SERIAL_PORT_Open(channel)) {
+        STATUS_Printf("SERIAL_DEVICE_Open(COM%d) Failed!", g_nComPort[channel].load());
         STATUS_ChannelPrintf(channel, "ERR: Open");
         g_nChannelResult[channel] = 0;
         g_nComPort[channel] = 0;

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <memory>
 
-#include "jobs/status.h"
 #include "link/flash_downloader.h"
 #include "link/image_table.h"
+#include "link/status_reporter.h"
 #include "transport/serial_port.h"
 
 std::array<std::array<std::uint8_t, kBlockSize>, kChannels> g_BlockBuffer{};
@@ -57,12 +57,12 @@ int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
     File file(std::fopen(e.szPath, "rb"));
     if (!file) {
         g_bFileMissing = 1;
-        STATUS_ChannelPrintf(channel, "ERR: No File");
+        LINK_ChannelPrintf(channel, "ERR: No File");
         return 0;
     }
     const long long length = FileLength(file.get());
     if (length < 0) {
-        STATUS_ChannelPrintf(channel, "ERR: Image Size");
+        LINK_ChannelPrintf(channel, "ERR: Image Size");
         return 0;
     }
     e.nSize = static_cast<std::int32_t>(length);
@@ -72,12 +72,12 @@ int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
     if (e.nSlot == kAmssSlot && e.dwAddress != 0) {
         if (static_cast<unsigned long long>(length) <= e.dwAddress) {
             // Nothing of the image lies at or past its address: refuse rather than write nothing.
-            STATUS_ChannelPrintf(channel, "ERR: Image Size");
+            LINK_ChannelPrintf(channel, "ERR: Image Size");
             return 0;
         }
         e.nSize = static_cast<std::int32_t>(length - e.dwAddress);
         if (std::fseek(file.get(), static_cast<long>(e.dwAddress), SEEK_SET) != 0) {
-            STATUS_ChannelPrintf(channel, "ERR: Image Size");
+            LINK_ChannelPrintf(channel, "ERR: Image Size");
             return 0;
         }
     }
@@ -86,7 +86,7 @@ int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
     const std::int32_t eraseLength =
         static_cast<std::int32_t>((static_cast<long long>(e.nSize) + 0x3FFF) & ~0x3FFFLL);
     if (!FLASH_DOWNLOADER_Erase(channel, e.dwAddress, eraseLength)) {
-        STATUS_ChannelPrintf(channel, "ERR: Erase Flash");
+        LINK_ChannelPrintf(channel, "ERR: Erase Flash");
         return 0;
     }
 
@@ -114,7 +114,7 @@ int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
         }
         e.nSent += static_cast<std::int32_t>(m);
         ++blocks;
-        if (blocks % kProgressEveryBlocks == 0) PELOR_SendMessage(STATUS_PROGRESS, &e);
+        if (blocks % kProgressEveryBlocks == 0) LINK_Progress(e);
         SERIAL_PORT_DoReading(channel);
         if (FN[channel].sendFailed != 0 || FN[channel].errorCount > 0) break;
         address += kBlockSize;
@@ -131,17 +131,16 @@ int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
     }
     file.reset();
     const std::uint32_t end = Tick();
-    PELOR_SendMessage(STATUS_PROGRESS, &e);
+    LINK_Progress(e);
     if (ok) {
-        STATUS_ChannelPrintf(channel, "Download Complete! [%d sec]",
-                             static_cast<int>((end - start) / 1000u));
+        LINK_ChannelPrintf(channel, "Download Complete! [%d sec]",
+                           static_cast<int>((end - start) / 1000u));
         return 1;
     }
     if (readFailed) {
-        STATUS_ChannelPrintf(channel, "ERR: Read File");
+        LINK_ChannelPrintf(channel, "ERR: Read File");
     } else {
-        STATUS_ChannelPrintf(channel, "ERR: [%d,%d]", FN[channel].sendFailed,
-                             FN[channel].errorCount);
+        LINK_ChannelPrintf(channel, "ERR: [%d,%d]", FN[channel].sendFailed, FN[channel].errorCount);
     }
     return 0;
 }

@@ -13,6 +13,7 @@
 #include "device_watcher.h"
 #include "dialog_template.h"
 #include "jobs/file_download.h"
+#include "jobs/port_assignment.h"
 #include "main_dlg.h"
 #include "transport/port_table.h"
 
@@ -122,15 +123,11 @@ void CMainDlg::OnSelchangePort(int channel) {
     if (!IsChannel(channel)) return;
     QComboBox* selector = m_PortSelectors[channel];
     const int n = selector->currentIndex();
-    bool taken = false;
-    for (int p : m_nPort) taken = taken || p == n;
-    if (taken) {
+    if (PORTS_Choose(m_nPort, channel, n) != n) {
         // A port already in use, this channel's own included: the channel has none.
-        m_nPort[channel] = 0;
         ShowPort(channel, 0);
         m_ChannelBars[channel]->SetWindowText(QString());
     } else {
-        m_nPort[channel] = n;
         UpdatePortTip(channel);
     }
     EnableDownload(AnyPort());
@@ -171,22 +168,12 @@ void CMainDlg::OnDeviceArrival(int port) {
     SetControlText(IDC_STATUS_LINE, PortText("Detect COM%d Port", port).toStdString());
     if (m_bRunning == 1 || !IsChecked(IDC_AUTO)) return;
     // The first channel that already has the port keeps it; any later one loses it.
-    int target = -1;
+    std::array<bool, kChannels> cleared{};
+    const int target = PORTS_Arrive(m_nPort, port, &cleared);
     for (int ch = 0; ch < kChannels; ++ch) {
-        if (m_nPort[ch] != port) continue;
-        if (target < 0) {
-            target = ch;
-        } else {
-            ClearChannelPort(ch, false);
-        }
-    }
-    if (target < 0) {
-        for (int ch = 0; ch < kChannels && target < 0; ++ch) {
-            if (m_nPort[ch] == 0) target = ch;
-        }
+        if (cleared[ch]) ClearChannelPort(ch, false);
     }
     if (target < 0) return;  // all eight channels have a device
-    m_nPort[target] = port;
     SetControlText(IDC_STATUS_LINE, PortText("Detect COM%d Port", port).toStdString());
     ShowPort(target, port);
     m_PortSelectors[target]->setEnabled(false);
@@ -197,10 +184,7 @@ void CMainDlg::OnDeviceArrival(int port) {
 void CMainDlg::OnDeviceRemoval(int port) {
     if (port <= 0) return;
     SetControlText(IDC_STATUS_LINE, PortText("Disconnect COM%d Port", port).toStdString());
-    int channel = -1;
-    for (int ch = 0; ch < kChannels && channel < 0; ++ch) {
-        if (m_nPort[ch] == port) channel = ch;
-    }
+    const int channel = PORTS_ChannelOf(m_nPort, port);
     if (channel < 0) return;
     if (m_bRunning == 1) {
         // Only this channel stops: its worker gives up at its next wait pass. Its bar keeps
