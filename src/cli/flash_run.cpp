@@ -14,8 +14,8 @@
 #include "jobs/port_assignment.h"
 #include "jobs/runner.h"
 #include "link/image_table.h"
+#include "link/outcome.h"
 #include "transport/port_table.h"
-#include "transport/serial_device.h"
 #include "transport/trace.h"
 
 namespace {
@@ -183,7 +183,11 @@ int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, Flas
         c.port = names[ch];
         c.ok = g_nChannelResult[ch] == 1;
         c.text = board.bars[ch].text;
-        if (!c.ok && c.text == "ERR: Open") c.why = SERIAL_DEVICE_LastError(ch);
+        const JobOutcome failure = OUTCOME_Get(ch);
+        c.step = OUTCOME_StepName(failure.step);
+        c.reason = OUTCOME_ReasonName(failure.reason);
+        c.detail = failure.detail;
+        if (failure.step == JobStep::Open) c.why = failure.detail;
         c.seconds = display.Seconds(ch);
         for (const IMAGE_ENTRY& e : g_ImageTable[ch]) c.bytes += e.nSent;
         outcome.ok = outcome.ok && c.ok;
@@ -206,6 +210,9 @@ int CLI_WriteReport(const std::string& path, const FlashOutcome& outcome, std::s
                                       {"ok", c.ok},
                                       {"text", c.text},
                                       {"why", c.why},
+                                      {"step", c.step},
+                                      {"reason", c.reason},
+                                      {"detail", c.detail},
                                       {"seconds", c.seconds},
                                       {"bytes", c.bytes}});
     }

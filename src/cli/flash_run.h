@@ -26,6 +26,10 @@ struct ChannelOutcome {
     bool ok = false;
     std::string text;  // the bar's last text
     std::string why;   // why the port would not open ("permission denied", ...), else empty
+    std::string step;  // where the job failed ("open", "unlock", ... "go"), empty when it did not
+    std::string
+        reason;  // why ("time-out", "refused", "port gone", ...), empty when it did not fail
+    std::string detail;  // a short detail ("NAK 0x05", "no such device", ...)
     double seconds = 0;
     long long bytes = 0;  // image bytes handed to the link
 };

@@ -11,6 +11,7 @@
 #include "link/flash_downloader.h"
 #include "link/frame.h"
 #include "link/image_table.h"
+#include "link/outcome.h"
 #include "transport/serial_port.h"
 
 static_assert(kPortChannels == kChannels, "a port setting for every channel");
@@ -56,6 +57,7 @@ int PELOR_Start(NotifyTarget* target, unsigned message, const std::array<int, kC
         }
         FRAME_Reset(ch);
         FLASH_DOWNLOADER_LinkStart(ch);
+        OUTCOME_Clear(ch);
         g_nChannelResult[ch] = ports[ch] != 0 ? -1 : 0;
         SERIAL_PORT_Start(ch, ports[ch], baudRate);
     }
@@ -134,6 +136,9 @@ int PELOR_Run(const RunPump& pump) {
         const bool started = starter ? starter(workers[ch], ch) : StartThread(workers[ch], ch);
         if (!started) {
             // Never wait on a worker that does not exist.
+            OUTCOME_Clear(ch);
+            OUTCOME_Record(ch, JobStep::Start, JobReason::System, -1,
+                           "the worker could not be started");
             STATUS_ChannelPrintf(ch, "ERR: Thread");
             g_nChannelResult[ch] = 0;
             g_nComPort[ch] = 0;

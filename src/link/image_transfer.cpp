@@ -1,5 +1,6 @@
 #include "link/image_transfer.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,7 @@
 
 #include "link/flash_downloader.h"
 #include "link/image_table.h"
+#include "link/outcome.h"
 #include "link/status_reporter.h"
 #include "transport/serial_port.h"
 
@@ -56,12 +58,15 @@ int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
 
     File file(std::fopen(e.szPath, "rb"));
     if (!file) {
+        OUTCOME_Record(channel, JobStep::Block, JobReason::File, slot,
+                       std::string("cannot open ") + e.szPath, errno);
         g_bFileMissing = 1;
         LINK_ChannelPrintf(channel, "ERR: No File");
         return 0;
     }
     const long long length = FileLength(file.get());
     if (length < 0) {
+        OUTCOME_Record(channel, JobStep::Block, JobReason::File, slot, "size not learned");
         LINK_ChannelPrintf(channel, "ERR: Image Size");
         return 0;
     }
@@ -72,11 +77,14 @@ int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
     if (e.nSlot == kAmssSlot && e.dwAddress != 0) {
         if (static_cast<unsigned long long>(length) <= e.dwAddress) {
             // Nothing of the image lies at or past its address: refuse rather than write nothing.
+            OUTCOME_Record(channel, JobStep::Block, JobReason::File, slot,
+                           "nothing of the file lies at or past its address");
             LINK_ChannelPrintf(channel, "ERR: Image Size");
             return 0;
         }
         e.nSize = static_cast<std::int32_t>(length - e.dwAddress);
         if (std::fseek(file.get(), static_cast<long>(e.dwAddress), SEEK_SET) != 0) {
+            OUTCOME_Record(channel, JobStep::Block, JobReason::File, slot, "seek failed", errno);
             LINK_ChannelPrintf(channel, "ERR: Image Size");
             return 0;
         }
@@ -86,6 +94,7 @@ int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
     const std::int32_t eraseLength =
         static_cast<std::int32_t>((static_cast<long long>(e.nSize) + 0x3FFF) & ~0x3FFFLL);
     if (!FLASH_DOWNLOADER_Erase(channel, e.dwAddress, eraseLength)) {
+        OUTCOME_RecordLink(channel, JobStep::Erase, slot);
         LINK_ChannelPrintf(channel, "ERR: Erase Flash");
         return 0;
     }
@@ -125,10 +134,13 @@ int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
         }
     }
     // A file that changed under the transfer is not the image that was measured.
+    bool changed = false;
     if (ok && e.nSent != e.nSize) {
         readFailed = true;
+        changed = true;
         ok = false;
     }
+    const int readError = readFailed && !changed ? errno : 0;
     file.reset();
     const std::uint32_t end = Tick();
     LINK_Progress(e);
@@ -138,8 +150,11 @@ int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
         return 1;
     }
     if (readFailed) {
+        OUTCOME_Record(channel, JobStep::Block, JobReason::File, slot,
+                       changed ? "the file changed during the transfer" : "read failed", readError);
         LINK_ChannelPrintf(channel, "ERR: Read File");
     } else {
+        OUTCOME_RecordLink(channel, JobStep::Block, slot);
         LINK_ChannelPrintf(channel, "ERR: [%d,%d]", FN[channel].sendFailed, FN[channel].errorCount);
     }
     return 0;

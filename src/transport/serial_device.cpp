@@ -60,8 +60,10 @@ SerialHandle Failed(int channel, const std::string& device, const SerialOpenFail
 
 // label names the port in the success trace: "COM3", or the device itself.
 SerialHandle OpenDevice(int channel, const std::string& device, int baudRate,
-                        const std::string& label) {
-    SerialOpenFailure failure;
+                        const std::string& label, SerialOpenFailure* out) {
+    SerialOpenFailure local;
+    SerialOpenFailure& failure = out != nullptr ? *out : local;
+    failure = SerialOpenFailure{};
     if (!IsChannel(channel)) {
         failure.code = EINVAL;
         TraceFailure(channel, device, failure);
@@ -110,13 +112,15 @@ void SERIAL_DEVICE_SetTimeBounds(int writeMs, int drainMs) {
     g_drainBoundMs.store(drainMs > 0 ? drainMs : kDrainTimeoutMs, std::memory_order_relaxed);
 }
 
-SerialHandle SERIAL_DEVICE_Open(int channel, int portNumber, int baudRate) {
+SerialHandle SERIAL_DEVICE_Open(int channel, int portNumber, int baudRate,
+                                SerialOpenFailure* failure) {
     return OpenDevice(channel, PORTTABLE_Device(portNumber), baudRate,
-                      "COM" + std::to_string(portNumber));
+                      "COM" + std::to_string(portNumber), failure);
 }
 
-SerialHandle SERIAL_DEVICE_OpenPath(int channel, const std::string& device, int baudRate) {
-    return OpenDevice(channel, device, baudRate, device);
+SerialHandle SERIAL_DEVICE_OpenPath(int channel, const std::string& device, int baudRate,
+                                    SerialOpenFailure* failure) {
+    return OpenDevice(channel, device, baudRate, device, failure);
 }
 
 void SERIAL_DEVICE_Close(int /*channel*/, SerialHandle handle) {

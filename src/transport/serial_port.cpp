@@ -95,17 +95,20 @@ int SERIAL_PORT_Stop(int channel) {
     return 1;
 }
 
-int SERIAL_PORT_Open(int channel) {
+int SERIAL_PORT_Open(int channel, SerialOpenFailure* failure) {
     if (!IsChannel(channel)) return 0;
-    if (g_nChannelBaud[channel] == 0) return 0;
+    if (g_nChannelBaud[channel] == 0) {
+        if (failure != nullptr) *failure = {SerialOpenStage::kSettings, 0, "no bit rate given"};
+        return 0;
+    }
     const int port = g_nComPort[channel];
     g_bPortGone[channel] = 0;
     bool open = false;
     {
         std::lock_guard lock(g_hPortMutex);
         if (!g_hSerialDevice.IsOpen(channel)) {
-            g_hSerialDevice.Set(channel,
-                                SERIAL_DEVICE_Open(channel, port, g_nChannelBaud[channel]));
+            g_hSerialDevice.Set(
+                channel, SERIAL_DEVICE_Open(channel, port, g_nChannelBaud[channel], failure));
         }
         open = g_hSerialDevice.IsOpen(channel);
     }

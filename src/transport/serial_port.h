@@ -12,6 +12,7 @@
 
 #include "transport/channels.h"
 #include "transport/port_device.h"
+#include "transport/serial_device.h"
 
 inline constexpr int kReadAreaSize = 4096;
 inline constexpr int kDefaultWriteDelayMs = 2;
@@ -49,8 +50,9 @@ extern SerialDeviceTable g_hSerialDevice;
 
 int SERIAL_PORT_Start(int channel, int portNumber, int baudRate);
 int SERIAL_PORT_Stop(int channel);
-// 1 when the channel has an open port afterwards; 0 on failure (the caller reports it).
-int SERIAL_PORT_Open(int channel);
+// 1 when the channel has an open port afterwards; 0 on failure (the caller reports it), with
+// *failure (when given) saying where and why.
+int SERIAL_PORT_Open(int channel, SerialOpenFailure* failure = nullptr);
 int SERIAL_PORT_Close(int channel);
 int SERIAL_PORT_Read(int channel, std::span<std::uint8_t> buffer, int offset, int maxLength);
 // Pauses the write delay ("DELAY" ms), then writes.
