@@ -46,11 +46,6 @@ int SERIAL_DEVICE_Read(int channel, PortDevice* handle, std::span<std::uint8_t> 
 int SERIAL_DEVICE_Write(int channel, PortDevice* handle, std::span<const std::uint8_t> buffer,
                         int offset, int length);
 
-// Why the channel's last open failed, in words an operator can act on ("permission denied",
-// "busy: held by another program", "no such device", "bit rate 1382400 refused"); empty after
-// a successful open.
-std::string SERIAL_DEVICE_LastError(int channel);
-
 // Sets the bounds of one write and of the drain at close (milliseconds; values below 1 give
 // the defaults above). For tests and tools; the station keeps the defaults.
 void SERIAL_DEVICE_SetTimeBounds(int writeMs, int drainMs);
