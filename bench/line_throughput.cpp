@@ -16,11 +16,11 @@
 #include <thread>
 #include <vector>
 
-#include "demo_images.h"
 #include "flash_run.h"
 #include "jobs/continuous_runner.h"
 #include "jobs/file_download.h"
 #include "jobs/runner.h"
+#include "resources/demo_images.h"
 #include "sim/sim_arrivals.h"
 #include "simulate_arrivals.h"
 #include "transport/serial_port.h"

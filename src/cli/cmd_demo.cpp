@@ -9,8 +9,8 @@
 #include "cli_commands.h"
 #include "console_display.h"
 #include "demo_continuous.h"
-#include "demo_images.h"
 #include "flash_run.h"
+#include "resources/demo_images.h"
 #include "sim/sim_expected.h"
 #include "sim/sim_handset.h"
 

@@ -9,8 +9,8 @@
 #endif
 
 #include "console_display.h"
-#include "demo_images.h"
 #include "flash_continuous.h"
+#include "resources/demo_images.h"
 #include "sim/sim_arrivals.h"
 #include "simulate_arrivals.h"
 

@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <thread>
 
 #include "config/atomic_file.h"
@@ -14,33 +13,16 @@
 #include "flash_inputs.h"
 #include "jobs/download_plan.h"
 #include "jobs/file_download.h"
+#include "jobs/port_assignment.h"
 #include "jobs/runner.h"
 #include "link/image_table.h"
+#include "link/outcome.h"
 #include "transport/device_watch.h"
 #include "transport/port_table.h"
-#include "transport/serial_device.h"
 #include "transport/serial_port.h"
 #include "transport/trace.h"
 
 namespace {
-
-// The port number for a -p argument: COMn from the port table, or a device path.
-int ResolvePort(const std::string& arg, std::string* device, std::string* error) {
-    if (arg.size() > 3 && (arg.compare(0, 3, "COM") == 0 || arg.compare(0, 3, "com") == 0) &&
-        arg.find_first_not_of("0123456789", 3) == std::string::npos) {
-        const int n = std::atoi(arg.c_str() + 3);
-        *device = PORTTABLE_Device(n);
-        if (n < 1 || n > kMaxPortNumber || device->empty()) {
-            *error = arg + " is not in the port table (see `pelor ports`)";
-            return 0;
-        }
-        return n;
-    }
-    *device = arg;
-    const int n = PORTTABLE_Assign(arg);
-    if (n == 0) *error = "no free port number for " + arg;
-    return n;
-}
 
 // Puts the choices into the settings globals as the window's handlers would.
 bool SetChoices(const FlashOptions& o, DownloadControls& controls, std::string* error) {
@@ -111,19 +93,18 @@ int CLI_PrepareFlash(FlashOptions& o, std::array<int, kChannels>& ports,
     PORTTABLE_Load(SETTINGS_FilePath());
     ports = {};
     names = {};
-    std::set<int> used;
     for (std::size_t ch = 0; ch < o.ports.size(); ++ch) {
         std::string device;
-        const int n = ResolvePort(o.ports[ch], &device, &error);
+        const int n = PORTS_Resolve(o.ports[ch], &device, &error);
         if (n == 0) {
             std::fprintf(err, "error: %s\n", error.c_str());
             return kExitUsage;
         }
-        if (!used.insert(n).second) {
+        if (PORTS_Choose(ports, static_cast<int>(ch), n) != n) {
+            // The window leaves such a channel without a port; here it is a mistake to mend.
             std::fprintf(err, "error: %s is given for two channels\n", o.ports[ch].c_str());
             return kExitUsage;
         }
-        ports[ch] = n;
         names[ch] = device;
     }
 
@@ -204,7 +185,11 @@ int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, Flas
         c.port = names[ch];
         c.ok = g_nChannelResult[ch] == 1;
         c.text = board.bars[ch].text;
-        if (!c.ok && c.text == "ERR: Open") c.why = SERIAL_DEVICE_LastError(ch);
+        const JobOutcome failure = OUTCOME_Get(ch);
+        c.step = OUTCOME_StepName(failure.step);
+        c.reason = OUTCOME_ReasonName(failure.reason);
+        c.detail = failure.detail;
+        if (failure.step == JobStep::Open) c.why = failure.detail;
         c.seconds = display.Seconds(ch);
         c.goAnswered = g_nGoAnswered[ch];
         for (const IMAGE_ENTRY& e : g_ImageTable[ch]) c.bytes += e.nSent;
@@ -230,6 +215,9 @@ int CLI_WriteReport(const std::string& path, const FlashOutcome& outcome, std::s
              {"ok", c.ok},
              {"text", c.text},
              {"why", c.why},
+             {"step", c.step},
+             {"reason", c.reason},
+             {"detail", c.detail},
              {"seconds", c.seconds},
              {"bytes", c.bytes},
              {"go_answered",

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "transport/channels.h"
 #include "flash_results.h"
+#include "transport/channels.h"
 
 struct FlashOptions {
     std::vector<std::string> ports;  // device paths or COMn, channel 0 first
@@ -35,6 +35,10 @@ struct ChannelOutcome {
     bool ok = false;
     std::string text;  // the bar's last text
     std::string why;   // why the port would not open ("permission denied", ...), else empty
+    std::string step;  // where the job failed ("open", "unlock", ... "go"), empty when it did not
+    std::string
+        reason;  // why ("time-out", "refused", "port gone", ...), empty when it did not fail
+    std::string detail;  // a short detail ("NAK 0x05", "no such device", ...)
     double seconds = 0;
     long long bytes = 0;  // image bytes handed to the link
     int goAnswered = -1;  // 1 the handset answered GO, 0 it did not, -1 the job ended before

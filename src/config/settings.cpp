@@ -33,7 +33,7 @@
 char g_szWorkDir[261] = "";
 char g_szJobFile[264] = "";
 std::atomic<int> g_bAutoDetect{1};
-std::array<int, kChannels> g_nChPort{};
+std::array<int, kPortChannels> g_nChPort{};
 std::atomic<int> g_nDelay{kDefaultDelayMs};
 std::atomic<int> g_dwBaudRate{kDefaultBaudRate};
 int g_bChangeBootArea = 0;
@@ -90,8 +90,8 @@ bool MayWrite(const char* key, const char* value) {
     return it == g_refused.end() || it->second != value;
 }
 
-constexpr const char* kPortKeys[kChannels] = {"CH0_PORT", "CH1_PORT", "CH2_PORT", "CH3_PORT",
-                                              "CH4_PORT", "CH5_PORT", "CH6_PORT", "CH7_PORT"};
+constexpr const char* kPortKeys[kPortChannels] = {"CH0_PORT", "CH1_PORT", "CH2_PORT", "CH3_PORT",
+                                                  "CH4_PORT", "CH5_PORT", "CH6_PORT", "CH7_PORT"};
 
 // One image row of the job file.
 struct JobRow {
@@ -145,7 +145,7 @@ void ReadText(const IniDocument& doc, const char* key, const char* defaultValue,
 
 void ReadSettingsFile(const IniDocument& doc) {
     g_bAutoDetect = doc.GetInt(kSettingsSection, "AUTODETECT", 1);
-    for (int ch = 0; ch < kChannels; ++ch) {
+    for (int ch = 0; ch < kPortChannels; ++ch) {
         g_nChPort[static_cast<std::size_t>(ch)] = doc.GetInt(kSettingsSection, kPortKeys[ch], 0);
     }
     g_nDelay = doc.GetInt(kSettingsSection, "DELAY", kDefaultDelayMs);
@@ -257,7 +257,7 @@ int SETTINGS_Load(const char* jobFile) {
 int SETTINGS_Save() {
     int ok = RewriteFile(SETTINGS_FilePath(), [](IniDocument& doc) {
         SetInt(doc, "AUTODETECT", g_bAutoDetect);
-        for (int ch = 0; ch < kChannels; ++ch) {
+        for (int ch = 0; ch < kPortChannels; ++ch) {
             SetInt(doc, kPortKeys[ch], g_nChPort[static_cast<std::size_t>(ch)]);
         }
         SetInt(doc, "DELAY", g_nDelay);

@@ -7,18 +7,18 @@
 #include <string>
 #include <vector>
 
-#include "transport/channels.h"
-
 inline constexpr const char* kSettingsFileName = "pelorw.ini";
 inline constexpr const char* kDefaultJobFileName = "default.plr";
 inline constexpr const char* kSettingsSection = "PELOR";
 inline constexpr int kDefaultDelayMs = 2;
 inline constexpr int kDefaultBaudRate = 1382400;
+// One port setting per channel of the station ("CH0_PORT".."CH7_PORT").
+inline constexpr int kPortChannels = 8;
 
 extern char g_szWorkDir[261];
 extern char g_szJobFile[264];
 extern std::atomic<int> g_bAutoDetect;
-extern std::array<int, kChannels> g_nChPort;
+extern std::array<int, kPortChannels> g_nChPort;
 extern std::atomic<int> g_nDelay;  // ms before every write to a port; read by the workers
 extern std::atomic<int> g_dwBaudRate;
 extern int g_bChangeBootArea;

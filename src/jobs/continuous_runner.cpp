@@ -6,6 +6,7 @@
 #include "link/flash_downloader.h"
 #include "link/frame.h"
 #include "link/image_table.h"
+#include "link/outcome.h"
 #include "transport/port_presence.h"
 #include "transport/serial_port.h"
 
@@ -17,8 +18,11 @@ void CONTINUOUS_ArmChannel(int channel, int port, int baudRate) {
         std::lock_guard lock(g_hPortMutex);
         g_hSerialDevice.Take(channel);
     }
+    // The frame layer takes the port's bytes again; the run (PELOR_Start) has given the link
+    // its reporter, format option and the write delay.
     FRAME_Reset(channel);
     FLASH_DOWNLOADER_LinkStart(channel);
+    OUTCOME_Clear(channel);
     // A slot the last job never reached must not count its bytes again.
     for (IMAGE_ENTRY& e : g_ImageTable[channel]) {
         e.nSize = 0;
@@ -68,6 +72,8 @@ void ContinuousRunner::StartJob(int channel) {
         s.worker = std::thread(FileDownload, channel);
     } catch (const std::system_error&) {
         // Never wait on a worker that does not exist.
+        OUTCOME_Record(channel, JobStep::Start, JobReason::System, -1,
+                       "the worker could not be started");
         STATUS_ChannelPrintf(channel, "ERR: Thread");
         g_nChannelResult[channel] = 0;
         g_nComPort[channel] = 0;

@@ -1,10 +1,13 @@
 #include "jobs/file_download.h"
 
-#include "config/settings.h"
+#include <cstdio>
+
 #include "jobs/status.h"
 #include "link/commands.h"
+#include "link/flash_downloader.h"
 #include "link/image_table.h"
 #include "link/image_transfer.h"
+#include "link/outcome.h"
 #include "transport/serial_port.h"
 #include "transport/trace.h"
 
@@ -52,11 +55,15 @@ bool RunSlots(int channel) {
         const IMAGE_ENTRY& entry = g_ImageTable[channel][slot];
         if (entry.szPath[0] == '\0') continue;
         STATUS_ChannelPrintf(channel, "%s", JOB_SlotText(slot));
-        if (!Selection(channel, slot)) return false;
+        if (!Selection(channel, slot)) {
+            OUTCOME_RecordLink(channel, JobStep::Selection, slot);
+            return false;
+        }
         if (!kSlotSteps[slot].transfer) continue;
         bool ok = FLASH_DOWNLOADER_DownloadImage(channel, slot) != 0;
         if (ok && kSlotSteps[slot].endImage && !FLASH_DOWNLOADER_EndImage(channel)) {
             // The handset has not confirmed the image: it is not done.
+            OUTCOME_RecordLink(channel, JobStep::EndImage, slot);
             STATUS_ChannelPrintf(channel, "ERR: End Image");
             ok = false;
         }
@@ -70,6 +77,20 @@ bool RunSlots(int channel) {
     return true;
 }
 
+// The handset refused the final CLOSE or GO.
+void RecordRefused(int channel, JobStep step) {
+    JobOutcome outcome;
+    outcome.step = step;
+    outcome.reason = JobReason::Refused;
+    outcome.refusal = FN[channel].refusal;
+    if (outcome.refusal >= 0) {
+        char text[16];
+        std::snprintf(text, sizeof text, "NAK 0x%02X", outcome.refusal & 0xFF);
+        outcome.detail = text;
+    }
+    OUTCOME_Record(channel, outcome);
+}
+
 int Finish(int channel, int result) {
     SERIAL_PORT_Close(channel);
     g_nChannelResult[channel] = result;
@@ -81,7 +102,7 @@ int Finish(int channel, int result) {
 
 const char* JOB_SlotText(int slot) {
     if (slot < 0 || slot >= kSlots) return "";
-    if (slot == kResourceSlot) return g_bFormat.load() == 1 ? "ORL4 Formating..." : "ORL4 Init";
+    if (slot == kResourceSlot) return LINK_Format() == 1 ? "ORL4 Formating..." : "ORL4 Init";
     return kSlotSteps[slot].text;
 }
 
@@ -89,18 +110,24 @@ int FileDownload(int channel) {
     if (!IsChannel(channel)) return 0;
     g_nChannelResult[channel] = -1;
     g_nGoAnswered[channel] = -1;
+    OUTCOME_Clear(channel);
     STATUS_ChannelPrintf(channel, "Download Start");
-    if (!SERIAL_PORT_Open(channel)) {
+    SerialOpenFailure failure;
+    if (!SERIAL_PORT_Open(channel, &failure)) {
+        OUTCOME_RecordOpen(channel, failure);
+        STATUS_Printf("SERIAL_DEVICE_Open(COM%d) Failed!", g_nComPort[channel].load());
         STATUS_ChannelPrintf(channel, "ERR: Open");
         g_nChannelResult[channel] = 0;
         g_nComPort[channel] = 0;
         return 0;
     }
     if (!FLASH_DOWNLOADER_Unlock(channel)) {
+        OUTCOME_RecordLink(channel, JobStep::Unlock);
         STATUS_ChannelPrintf(channel, "ERR: Unlock");
         return Finish(channel, 0);
     }
     if (!FLASH_DOWNLOADER_Version(channel, DOWNLOADER_VERSION)) {
+        OUTCOME_RecordLink(channel, JobStep::Version);
         STATUS_ChannelPrintf(channel, "Downloader Version Incorrect");
         STATUS_Alert(channel, "Downloader Version Incorrect !!!!!!");
         return Finish(channel, 0);
@@ -110,12 +137,14 @@ int FileDownload(int channel) {
     if (!closeOk) DBG_Trace("FileDownload() => FLASH_DOWNLOADER_Close FALSE\n");
     if (slotsOk && !closeOk) {
         // Blocks the handset never acknowledged (the resource image has no END_IMAGE).
+        OUTCOME_RecordLink(channel, JobStep::Close);
         STATUS_ChannelPrintf(channel, "ERR: Close");
     }
     const bool goSent = FLASH_DOWNLOADER_Go(channel) != 0;
     if (!goSent) DBG_Trace("FileDownload() => FLASH_DOWNLOADER_Go FALSE\n");
     if (!slotsOk || !closeOk) return Finish(channel, 0);
     if (!goSent) {
+        OUTCOME_RecordLink(channel, JobStep::Go);
         STATUS_ChannelPrintf(channel, "ERR: Go");
         return Finish(channel, 0);
     }
@@ -123,10 +152,12 @@ int FileDownload(int channel) {
     const FinalAnswers answers = FLASH_DOWNLOADER_WaitFinalAnswers(channel, kWaitShort);
     g_nGoAnswered[channel] = answers.go == FinalAnswer::None ? 0 : 1;
     if (answers.close == FinalAnswer::Refused) {
+        RecordRefused(channel, JobStep::Close);
         STATUS_ChannelPrintf(channel, "ERR: Close");
         return Finish(channel, 0);
     }
     if (answers.go == FinalAnswer::Refused) {
+        RecordRefused(channel, JobStep::Go);
         STATUS_ChannelPrintf(channel, "ERR: Go");
         return Finish(channel, 0);
     }

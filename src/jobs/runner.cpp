@@ -6,11 +6,15 @@
 #include <system_error>
 #include <thread>
 
+#include "config/settings.h"
 #include "jobs/file_download.h"
 #include "link/flash_downloader.h"
 #include "link/frame.h"
 #include "link/image_table.h"
+#include "link/outcome.h"
 #include "transport/serial_port.h"
+
+static_assert(kPortChannels == kChannels, "a port setting for every channel");
 
 namespace {
 
@@ -39,6 +43,11 @@ int PELOR_Start(NotifyTarget* target, unsigned message, const std::array<int, kC
                 int baudRate) {
     g_hNotifyWnd = target;
     g_uNotifyMsg = message;
+    // What the lower layers take from the run: where they report, the write delay and the
+    // format option, fixed for the run.
+    LINK_SetReporter(&STATUS_Reporter());
+    LINK_SetFormat(g_bFormat.load());
+    SERIAL_PORT_SetWriteDelay(g_nDelay.load());
     for (int ch = 0; ch < kChannels; ++ch) {
         g_bChannelActive[ch] = ports[ch] != 0 ? 1 : 0;
         SERIAL_PORT_ClearWake(ch);
@@ -48,6 +57,7 @@ int PELOR_Start(NotifyTarget* target, unsigned message, const std::array<int, kC
         }
         FRAME_Reset(ch);
         FLASH_DOWNLOADER_LinkStart(ch);
+        OUTCOME_Clear(ch);
         g_nChannelResult[ch] = ports[ch] != 0 ? -1 : 0;
         SERIAL_PORT_Start(ch, ports[ch], baudRate);
     }
@@ -126,6 +136,9 @@ int PELOR_Run(const RunPump& pump) {
         const bool started = starter ? starter(workers[ch], ch) : StartThread(workers[ch], ch);
         if (!started) {
             // Never wait on a worker that does not exist.
+            OUTCOME_Clear(ch);
+            OUTCOME_Record(ch, JobStep::Start, JobReason::System, -1,
+                           "the worker could not be started");
             STATUS_ChannelPrintf(ch, "ERR: Thread");
             g_nChannelResult[ch] = 0;
             g_nComPort[ch] = 0;

@@ -10,6 +10,14 @@ std::atomic<unsigned> g_uNotifyMsg{0};
 
 namespace {
 
+class StatusMessages final : public StatusReporter {
+public:
+    void ChannelText(int channel, const char* text) override {
+        STATUS_ChannelPrintf(channel, "%s", text);
+    }
+    void Progress(const IMAGE_ENTRY& entry) override { PELOR_SendMessage(STATUS_PROGRESS, &entry); }
+};
+
 void Deliver(std::uintptr_t kind, const void* lParam) {
     NotifyTarget* target = g_hNotifyWnd.load();
     const unsigned message = g_uNotifyMsg.load();
@@ -54,4 +62,9 @@ void STATUS_Alert(int channel, const char* text) {
     NotifyTarget* target = g_hNotifyWnd.load();
     DBG_Trace("[Ch %d] %s\n", channel, text);
     if (target != nullptr) target->OnAlert(channel, text);
+}
+
+StatusReporter& STATUS_Reporter() {
+    static StatusMessages messages;
+    return messages;
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "link/status_reporter.h"
 #include "transport/trace.h"
 
 inline constexpr unsigned WM_USER_BASE = 0x400;
@@ -43,3 +44,7 @@ void STATUS_ChannelPrintf(int channel, const char* format, ...) PELOR_PRINTF(2, 
 long PELOR_SendMessage(std::uintptr_t wParam, const void* lParam);
 // Operator alert; without a target it is only traced.
 void STATUS_Alert(int channel, const char* text);
+
+// The link's reporter as the status messages: channel texts as STATUS_ChannelPrintf, progress as
+// a STATUS_PROGRESS message of the entry itself.
+StatusReporter& STATUS_Reporter();

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "config/settings.h"
-#include "jobs/status.h"
 #include "link/flash_downloader.h"
+#include "link/status_reporter.h"
 #include "transport/serial_port.h"
 
 namespace {
@@ -173,7 +172,7 @@ int FLASH_DOWNLOADER_Version(int channel, std::uint32_t version) {
 }
 
 int FLASH_DOWNLOADER_Erase(int channel, std::uint32_t address, std::int32_t length) {
-    STATUS_ChannelPrintf(channel, "Erasing...");
+    LINK_ChannelPrintf(channel, "Erasing...");
     SendErase(channel, address, length);
     return Exchange(channel, kWaitErase);
 }
@@ -184,7 +183,7 @@ int FLASH_DOWNLOADER_Area(int channel, int commandIndex) {
 }
 
 int FLASH_DOWNLOADER_FsPrepare(int channel) {
-    SendPlain(channel, g_bFormat.load() == 1 ? CMD_FS_FORMAT : CMD_FS_INIT);
+    SendPlain(channel, LINK_Format() == 1 ? CMD_FS_FORMAT : CMD_FS_INIT);
     return Exchange(channel, kWaitErase);
 }
 

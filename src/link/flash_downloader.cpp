@@ -134,6 +134,9 @@ void FLASH_DOWNLOADER_Reset(int channel) {
     fn.answer.fill(FrameAnswer::None);
     fn.closeSentAs = -1;
     fn.goSentAs = -1;
+    fn.refusal = -1;
+    fn.badReply = -1;
+    fn.spoilt = 0;
 }
 
 void FLASH_DOWNLOADER_NewBuffer(int channel) {
@@ -245,6 +248,7 @@ void FLASH_DOWNLOADER_Resend(int channel) {
             // The frame is no longer held: nothing can be resent, and the exchange must fail.
             DBG_Trace("FLASH_DOWNLOADER_Resend() frame %d not held\n", asked);
             ++fn.errorCount;
+            ++fn.spoilt;
             continue;
         }
         // The refused frame's number is answered; its content goes out under the next number.
@@ -280,6 +284,7 @@ void FLASH_DOWNLOADER_MarkResend(int channel, int count) {
         TakePending(fn);
         fn.error_no = count;
         ++fn.errorCount;
+        ++fn.spoilt;
     }
     fn.pending[fn.pendingCount++] = count;
 }
@@ -327,11 +332,13 @@ void FLASH_DOWNLOADER_Receive(int channel, std::span<const std::uint8_t> frame, 
             // Refused for good: answered, and nothing goes out again under this number, so it
             // must not hold the window shut for the CLOSE and GO that end the job.
             fn.slotState[s] = Ack();
+            fn.refusal = reason;
             ++fn.errorCount;
         }
     } else {
         fn.slotState[s] = Ack();
         link.lastOtherReply = static_cast<std::uint8_t>(n & 3);
+        fn.badReply = code;
         ++fn.errorCount;
     }
 }
@@ -341,5 +348,6 @@ void FLASH_DOWNLOADER_Receive_CRC_error(int channel, int count) {
     FLASH_DOWNLOADER_MarkResend(channel, fn.replyCount);
     DBG_Trace("FLASH_DOWNLOADER_Receive_CRC_error() FN.error_no = %d\n", fn.error_no);
     fn.slotState[count & 3] = Ack();
+    ++fn.spoilt;
     ++fn.errorCount;
 }

@@ -49,6 +49,11 @@ struct FlashLink {
 
     int closeSentAs = -1;  // the count the last CLOSE went out under, or -1
     int goSentAs = -1;     // the count the last GO went out under, or -1
+
+    // What the link errors since the last reset were, for the job's outcome.
+    int refusal = -1;   // the reason byte of the last negative acknowledge for good, or -1
+    int badReply = -1;  // the code of the last reply of another code, or -1
+    int spoilt = 0;     // replies that failed their checks, and frames asked for but not held
 };
 extern std::array<FlashLink, kChannels> FN;
 

@@ -18,12 +18,18 @@ struct Staging {
 std::array<Staging, kChannels> g_Staging;
 std::array<FrameAssembler, kChannels> g_Assembler;
 
+// The channel's receive sink: what the pump read goes through the assembler.
+int AssembleReceived(int channel, std::span<const std::uint8_t> bytes) {
+    return FRAME_Assemble(channel, bytes, 0, static_cast<int>(bytes.size()));
+}
+
 }  // namespace
 
 void FRAME_Reset(int channel) {
     if (!IsChannel(channel)) return;
     g_Staging[channel].count = 0;
     g_Assembler[channel].Reset();
+    SERIAL_PORT_SetReceiveSink(channel, &AssembleReceived);
 }
 
 int FRAME_PutByte(int channel, std::uint8_t byte) {

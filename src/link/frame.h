@@ -6,7 +6,8 @@
 
 inline constexpr int kStagingFlushSize = 4096;
 
-// Link start: staging count, assembler state and length back to 0.
+// Link start: staging count, assembler state and length back to 0; the assembler becomes the
+// channel's receive sink.
 void FRAME_Reset(int channel);
 
 int FRAME_PutByte(int channel, std::uint8_t byte);

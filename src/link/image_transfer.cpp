@@ -1,13 +1,15 @@
 #include "link/image_transfer.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
-#include "jobs/status.h"
 #include "link/flash_downloader.h"
 #include "link/image_table.h"
+#include "link/outcome.h"
+#include "link/status_reporter.h"
 #include "transport/serial_port.h"
 
 std::array<std::array<std::uint8_t, kBlockSize>, kChannels> g_BlockBuffer{};
@@ -56,13 +58,16 @@ int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
 
     File file(std::fopen(e.szPath, "rb"));
     if (!file) {
+        OUTCOME_Record(channel, JobStep::Block, JobReason::File, slot,
+                       std::string("cannot open ") + e.szPath, errno);
         g_bFileMissing = 1;
-        STATUS_ChannelPrintf(channel, "ERR: No File");
+        LINK_ChannelPrintf(channel, "ERR: No File");
         return 0;
     }
     const long long length = FileLength(file.get());
     if (length < 0) {
-        STATUS_ChannelPrintf(channel, "ERR: Image Size");
+        OUTCOME_Record(channel, JobStep::Block, JobReason::File, slot, "size not learned");
+        LINK_ChannelPrintf(channel, "ERR: Image Size");
         return 0;
     }
     e.nSize = static_cast<std::int32_t>(length);
@@ -72,12 +77,15 @@ int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
     if (e.nSlot == kAmssSlot && e.dwAddress != 0) {
         if (static_cast<unsigned long long>(length) <= e.dwAddress) {
             // Nothing of the image lies at or past its address: refuse rather than write nothing.
-            STATUS_ChannelPrintf(channel, "ERR: Image Size");
+            OUTCOME_Record(channel, JobStep::Block, JobReason::File, slot,
+                           "nothing of the file lies at or past its address");
+            LINK_ChannelPrintf(channel, "ERR: Image Size");
             return 0;
         }
         e.nSize = static_cast<std::int32_t>(length - e.dwAddress);
         if (std::fseek(file.get(), static_cast<long>(e.dwAddress), SEEK_SET) != 0) {
-            STATUS_ChannelPrintf(channel, "ERR: Image Size");
+            OUTCOME_Record(channel, JobStep::Block, JobReason::File, slot, "seek failed", errno);
+            LINK_ChannelPrintf(channel, "ERR: Image Size");
             return 0;
         }
     }
@@ -86,7 +94,8 @@ int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
     const std::int32_t eraseLength =
         static_cast<std::int32_t>((static_cast<long long>(e.nSize) + 0x3FFF) & ~0x3FFFLL);
     if (!FLASH_DOWNLOADER_Erase(channel, e.dwAddress, eraseLength)) {
-        STATUS_ChannelPrintf(channel, "ERR: Erase Flash");
+        OUTCOME_RecordLink(channel, JobStep::Erase, slot);
+        LINK_ChannelPrintf(channel, "ERR: Erase Flash");
         return 0;
     }
 
@@ -114,7 +123,7 @@ int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
         }
         e.nSent += static_cast<std::int32_t>(m);
         ++blocks;
-        if (blocks % kProgressEveryBlocks == 0) PELOR_SendMessage(STATUS_PROGRESS, &e);
+        if (blocks % kProgressEveryBlocks == 0) LINK_Progress(e);
         SERIAL_PORT_DoReading(channel);
         if (FN[channel].sendFailed != 0 || FN[channel].errorCount > 0) break;
         address += kBlockSize;
@@ -125,23 +134,28 @@ int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
         }
     }
     // A file that changed under the transfer is not the image that was measured.
+    bool changed = false;
     if (ok && e.nSent != e.nSize) {
         readFailed = true;
+        changed = true;
         ok = false;
     }
+    const int readError = readFailed && !changed ? errno : 0;
     file.reset();
     const std::uint32_t end = Tick();
-    PELOR_SendMessage(STATUS_PROGRESS, &e);
+    LINK_Progress(e);
     if (ok) {
-        STATUS_ChannelPrintf(channel, "Download Complete! [%d sec]",
-                             static_cast<int>((end - start) / 1000u));
+        LINK_ChannelPrintf(channel, "Download Complete! [%d sec]",
+                           static_cast<int>((end - start) / 1000u));
         return 1;
     }
     if (readFailed) {
-        STATUS_ChannelPrintf(channel, "ERR: Read File");
+        OUTCOME_Record(channel, JobStep::Block, JobReason::File, slot,
+                       changed ? "the file changed during the transfer" : "read failed", readError);
+        LINK_ChannelPrintf(channel, "ERR: Read File");
     } else {
-        STATUS_ChannelPrintf(channel, "ERR: [%d,%d]", FN[channel].sendFailed,
-                             FN[channel].errorCount);
+        OUTCOME_RecordLink(channel, JobStep::Block, slot);
+        LINK_ChannelPrintf(channel, "ERR: [%d,%d]", FN[channel].sendFailed, FN[channel].errorCount);
     }
     return 0;
 }

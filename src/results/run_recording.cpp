@@ -8,9 +8,9 @@
 #include "config/settings.h"
 #include "jobs/file_download.h"
 #include "link/image_table.h"
+#include "link/outcome.h"
 #include "results/recorder.h"
 #include "results/sha256.h"
-#include "transport/serial_device.h"
 
 namespace {
 
@@ -124,10 +124,14 @@ JobRecord RunRecording::Build(int channel, bool ok, const std::string& lastText)
     for (const IMAGE_ENTRY& e : g_ImageTable[channel]) r.bytesSent += e.nSent;
     r.result = ok ? kResultDone : kResultFailed;
     r.lastText = lastText;
-    if (!ok && lastText == "ERR: Open") {
-        // The one failure whose step and reason the station keeps today.
-        r.failStep = "open";
-        r.failReason = SERIAL_DEVICE_LastError(channel);
+    const JobOutcome failure = OUTCOME_Get(channel);
+    if (!ok && failure.Failed()) {
+        // The step where the job failed and why; a port that would not open keeps the system's
+        // own words (busy, permission denied...), which tell the operator more than "port".
+        r.failStep = OUTCOME_StepName(failure.step);
+        r.failReason = failure.step == JobStep::Open && !failure.detail.empty()
+                           ? failure.detail
+                           : OUTCOME_ReasonName(failure.reason);
     }
     r.version = RESULTS_SoftwareVersion();
     return r;

@@ -23,17 +23,6 @@ constexpr std::string_view kLoopPrefix = "loop:";
 std::atomic<int> g_writeBoundMs{kWriteTimeoutMs};
 std::atomic<int> g_drainBoundMs{kDrainTimeoutMs};
 
-// Why each channel's last open failed. Each channel's worker opens its own port, the front
-// end reads the text: guarded.
-std::mutex g_lastErrorMutex;
-std::array<std::string, kChannels> g_lastError;
-
-void SetLastError(int channel, std::string text) {
-    if (!IsChannel(channel)) return;
-    std::lock_guard<std::mutex> lock(g_lastErrorMutex);
-    g_lastError[static_cast<std::size_t>(channel)] = std::move(text);
-}
-
 void TraceFailure(int channel, const std::string& device, const SerialOpenFailure& failure) {
     switch (failure.stage) {
         case SerialOpenStage::kCreate:
@@ -54,14 +43,15 @@ void TraceFailure(int channel, const std::string& device, const SerialOpenFailur
 SerialHandle Failed(int channel, const std::string& device, const SerialOpenFailure& failure) {
     TraceFailure(channel, device, failure);
     DBG_Trace("[Ch %d] open %s: %s\n", channel, device.c_str(), failure.reason.c_str());
-    SetLastError(channel, failure.reason);
     return nullptr;
 }
 
 // label names the port in the success trace: "COM3", or the device itself.
 SerialHandle OpenDevice(int channel, const std::string& device, int baudRate,
-                        const std::string& label) {
-    SerialOpenFailure failure;
+                        const std::string& label, SerialOpenFailure* out) {
+    SerialOpenFailure local;
+    SerialOpenFailure& failure = out != nullptr ? *out : local;
+    failure = SerialOpenFailure{};
     if (!IsChannel(channel)) {
         failure.code = EINVAL;
         TraceFailure(channel, device, failure);
@@ -91,7 +81,6 @@ SerialHandle OpenDevice(int channel, const std::string& device, int baudRate,
         if (!handle) return Failed(channel, device, failure);
     }
 
-    SetLastError(channel, std::string());
     DBG_Trace("SERIAL_DEVICE_Open() %s, BaudRate:%d\n", label.c_str(), baudRate);
     return handle;
 }
@@ -110,13 +99,15 @@ void SERIAL_DEVICE_SetTimeBounds(int writeMs, int drainMs) {
     g_drainBoundMs.store(drainMs > 0 ? drainMs : kDrainTimeoutMs, std::memory_order_relaxed);
 }
 
-SerialHandle SERIAL_DEVICE_Open(int channel, int portNumber, int baudRate) {
+SerialHandle SERIAL_DEVICE_Open(int channel, int portNumber, int baudRate,
+                                SerialOpenFailure* failure) {
     return OpenDevice(channel, PORTTABLE_Device(portNumber), baudRate,
-                      "COM" + std::to_string(portNumber));
+                      "COM" + std::to_string(portNumber), failure);
 }
 
-SerialHandle SERIAL_DEVICE_OpenPath(int channel, const std::string& device, int baudRate) {
-    return OpenDevice(channel, device, baudRate, device);
+SerialHandle SERIAL_DEVICE_OpenPath(int channel, const std::string& device, int baudRate,
+                                    SerialOpenFailure* failure) {
+    return OpenDevice(channel, device, baudRate, device, failure);
 }
 
 void SERIAL_DEVICE_Close(int /*channel*/, SerialHandle handle) {
@@ -152,10 +143,4 @@ int SERIAL_DEVICE_Write(int /*channel*/, PortDevice* handle, std::span<const std
         buffer.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(length)));
     if (n > 0) DBG_Trace("dwBytesWritten = %d\n", n);
     return n;
-}
-
-std::string SERIAL_DEVICE_LastError(int channel) {
-    if (!IsChannel(channel)) return std::string();
-    std::lock_guard<std::mutex> lock(g_lastErrorMutex);
-    return g_lastError[static_cast<std::size_t>(channel)];
 }

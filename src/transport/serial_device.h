@@ -7,16 +7,34 @@
 
 #include "transport/port_device.h"
 
+// Where an open failed; decides which trace line the portable layer writes.
+enum class SerialOpenStage {
+    kCreate,      // the device could not be opened or taken exclusively
+    kSettings,    // the line settings or the bit rate were refused
+    kReadEvent,   // the read completion event could not be made
+    kWriteEvent,  // the write completion event could not be made
+};
+
+struct SerialOpenFailure {
+    SerialOpenStage stage = SerialOpenStage::kCreate;
+    int code = 0;        // errno or the platform's last-error code
+    std::string reason;  // words an operator can act on
+};
+
 inline constexpr int kSerialQueueSize = 4096;
 inline constexpr int kWriteTimeoutMs = 5000;
 // Bound of the wait at close for the output already handed to the port to leave it.
 inline constexpr int kDrainTimeoutMs = 5000;
 
-// Opens the device that the port table maps portNumber to. Null on failure.
-SerialHandle SERIAL_DEVICE_Open(int channel, int portNumber, int baudRate);
+// Opens the device that the port table maps portNumber to. Null on failure, with *failure (when
+// given) saying where and why.
+SerialHandle SERIAL_DEVICE_Open(int channel, int portNumber, int baudRate,
+                                SerialOpenFailure* failure = nullptr);
 // Opens a device by name: a POSIX path (/dev/ttyUSB0, /dev/pts/7), "loop:NAME" for an
-// in-process loopback port, or "\\.\COMn" on Windows. Null on failure.
-SerialHandle SERIAL_DEVICE_OpenPath(int channel, const std::string& device, int baudRate);
+// in-process loopback port, or "\\.\COMn" on Windows. Null on failure, with *failure (when
+// given) saying where and why.
+SerialHandle SERIAL_DEVICE_OpenPath(int channel, const std::string& device, int baudRate,
+                                    SerialOpenFailure* failure = nullptr);
 // Drains what was already handed to the port (bounded), clears DTR and RTS, releases it.
 // A null handle is accepted and only traced.
 void SERIAL_DEVICE_Close(int channel, SerialHandle handle);
@@ -27,11 +45,6 @@ int SERIAL_DEVICE_Read(int channel, PortDevice* handle, std::span<std::uint8_t> 
 // Bytes accepted (may be fewer than length), 0 when none were, -1 on a write error.
 int SERIAL_DEVICE_Write(int channel, PortDevice* handle, std::span<const std::uint8_t> buffer,
                         int offset, int length);
-
-// Why the channel's last open failed, in words an operator can act on ("permission denied",
-// "busy: held by another program", "no such device", "bit rate 1382400 refused"); empty after
-// a successful open.
-std::string SERIAL_DEVICE_LastError(int channel);
 
 // Sets the bounds of one write and of the drain at close (milliseconds; values below 1 give
 // the defaults above). For tests and tools; the station keeps the defaults.

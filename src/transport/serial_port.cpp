@@ -4,9 +4,6 @@
 #include <thread>
 #include <utility>
 
-#include "config/settings.h"
-#include "jobs/status.h"
-#include "link/frame.h"
 #include "transport/channel_wake.h"
 #include "transport/serial_device.h"
 #include "transport/trace.h"
@@ -24,6 +21,8 @@ std::array<std::array<std::uint8_t, kReadAreaSize>, kChannels> g_ReadArea{};
 
 std::atomic<PassWaitFn> g_PassWait{nullptr};
 std::atomic<DelayFn> g_Delay{nullptr};
+std::atomic<int> g_WriteDelayMs{kDefaultWriteDelayMs};
+std::array<std::atomic<ReceiveSink>, kChannels> g_Sink{};
 
 std::int64_t DefaultPassWait(int channel, std::int64_t maxMicros) {
     const auto start = std::chrono::steady_clock::now();
@@ -96,22 +95,24 @@ int SERIAL_PORT_Stop(int channel) {
     return 1;
 }
 
-int SERIAL_PORT_Open(int channel) {
+int SERIAL_PORT_Open(int channel, SerialOpenFailure* failure) {
     if (!IsChannel(channel)) return 0;
-    if (g_nChannelBaud[channel] == 0) return 0;
+    if (g_nChannelBaud[channel] == 0) {
+        if (failure != nullptr) *failure = {SerialOpenStage::kSettings, 0, "no bit rate given"};
+        return 0;
+    }
     const int port = g_nComPort[channel];
     g_bPortGone[channel] = 0;
     bool open = false;
     {
         std::lock_guard lock(g_hPortMutex);
         if (!g_hSerialDevice.IsOpen(channel)) {
-            g_hSerialDevice.Set(channel,
-                                SERIAL_DEVICE_Open(channel, port, g_nChannelBaud[channel]));
+            g_hSerialDevice.Set(
+                channel, SERIAL_DEVICE_Open(channel, port, g_nChannelBaud[channel], failure));
         }
         open = g_hSerialDevice.IsOpen(channel);
     }
     if (open) return 1;
-    STATUS_Printf("SERIAL_DEVICE_Open(COM%d) Failed!", port);
     DBG_Trace("[Ch %d] g_hSerialDevice == NULL\n", channel);
     return 0;
 }
@@ -130,7 +131,7 @@ int SERIAL_PORT_Read(int channel, std::span<std::uint8_t> buffer, int offset, in
 
 int SERIAL_PORT_Write(int channel, std::span<const std::uint8_t> buffer, int offset, int length) {
     if (!IsChannel(channel)) return -1;
-    const int delay = g_nDelay.load(std::memory_order_relaxed);
+    const int delay = g_WriteDelayMs.load(std::memory_order_relaxed);
     DelayFn fn = g_Delay.load();
     (fn ? fn : DefaultDelay)(channel, delay);
     SerialHandle handle = g_hSerialDevice.Get(channel);
@@ -142,7 +143,10 @@ int SERIAL_PORT_DoReading(int channel) {
     if (!IsChannel(channel)) return -1;
     auto& area = g_ReadArea[channel];
     const int n = SERIAL_PORT_Read(channel, area, 0, kReadAreaSize);
-    if (n > 0) return FRAME_Assemble(channel, area, 0, n);
+    if (n > 0) {
+        const ReceiveSink sink = g_Sink[channel].load(std::memory_order_relaxed);
+        return sink ? sink(channel, std::span<const std::uint8_t>(area.data(), n)) : n;
+    }
     if (n == 0) return 0;
     DBG_Trace("[Ch %d] SERIAL_PORT_DoReading read_size < 0\n", channel);
     // Nothing more can arrive: the channel's waits end at their next pass.
@@ -163,6 +167,18 @@ void SERIAL_PORT_SetPassWait(PassWaitFn fn) {
 std::int64_t SERIAL_PORT_WaitPass(int channel, std::int64_t maxMicros) {
     PassWaitFn fn = g_PassWait.load();
     return (fn ? fn : DefaultPassWait)(channel, maxMicros);
+}
+
+void SERIAL_PORT_SetReceiveSink(int channel, ReceiveSink sink) {
+    if (IsChannel(channel)) g_Sink[channel] = sink;
+}
+
+void SERIAL_PORT_SetWriteDelay(int milliseconds) {
+    g_WriteDelayMs = milliseconds < 0 ? 0 : milliseconds;
+}
+
+int SERIAL_PORT_WriteDelay() {
+    return g_WriteDelayMs.load(std::memory_order_relaxed);
 }
 
 void SERIAL_PORT_SetDelay(DelayFn fn) {

@@ -1,8 +1,9 @@
 #pragma once
 // Port ownership and the receive pump: which port and bit rate each channel uses in a run, the
 // one mutex that guards opening and closing, the read and write wrappers of the link, and the
-// pump that feeds received bytes to the frame assembler. The pump has no thread of its own: it
-// runs on the channel's worker, from inside the link's waits.
+// pump that hands received bytes to the channel's receive sink (the link's frame assembler
+// registers itself there). The pump has no thread of its own: it runs on the channel's worker,
+// from inside the link's waits.
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -11,8 +12,17 @@
 
 #include "transport/channels.h"
 #include "transport/port_device.h"
+#include "transport/serial_device.h"
 
 inline constexpr int kReadAreaSize = 4096;
+inline constexpr int kDefaultWriteDelayMs = 2;
+
+// Where the pump hands what it read on a channel: bytes[0..size) in order. Returns the count
+// taken (all of them).
+using ReceiveSink = int (*)(int channel, std::span<const std::uint8_t> bytes);
+// Registered by the layer above for each channel before the channel's worker runs; without one
+// the bytes read are dropped.
+void SERIAL_PORT_SetReceiveSink(int channel, ReceiveSink sink);
 
 // Port number of each channel (0 = none, or the channel's job has finished) and its bit rate
 // (0 = never started). Set by SERIAL_PORT_Start; g_nComPort is cleared by the channel's worker
@@ -40,15 +50,15 @@ extern SerialDeviceTable g_hSerialDevice;
 
 int SERIAL_PORT_Start(int channel, int portNumber, int baudRate);
 int SERIAL_PORT_Stop(int channel);
-// 1 when the channel has an open port afterwards. On failure reports
-// "SERIAL_DEVICE_Open(COM%d) Failed!" on the station status line.
-int SERIAL_PORT_Open(int channel);
+// 1 when the channel has an open port afterwards; 0 on failure (the caller reports it), with
+// *failure (when given) saying where and why.
+int SERIAL_PORT_Open(int channel, SerialOpenFailure* failure = nullptr);
 int SERIAL_PORT_Close(int channel);
 int SERIAL_PORT_Read(int channel, std::span<std::uint8_t> buffer, int offset, int maxLength);
-// Pauses "DELAY" ms, then writes.
+// Pauses the write delay ("DELAY" ms), then writes.
 int SERIAL_PORT_Write(int channel, std::span<const std::uint8_t> buffer, int offset, int length);
-// Reads at most 4096 waiting bytes and feeds them to the frame assembler. Returns the count,
-// 0 when nothing was waiting; on a read failure closes the port and returns -1.
+// Reads at most 4096 waiting bytes and hands them to the channel's receive sink. Returns the
+// count, 0 when nothing was waiting; on a read failure closes the port and returns -1.
 int SERIAL_PORT_DoReading(int channel);
 // 1 once the pump closed the channel's port because a read failed (the device is gone):
 // nothing more can arrive, so the channel's waits end at once. Cleared by SERIAL_PORT_Open.
@@ -61,6 +71,10 @@ int SERIAL_PORT_IsGone(int channel);
 using PassWaitFn = std::int64_t (*)(int channel, std::int64_t maxMicros);
 void SERIAL_PORT_SetPassWait(PassWaitFn fn);  // nullptr restores the default
 std::int64_t SERIAL_PORT_WaitPass(int channel, std::int64_t maxMicros);
+
+// The pause before every write, in milliseconds ("DELAY"); given by the run (default 2).
+void SERIAL_PORT_SetWriteDelay(int milliseconds);
+int SERIAL_PORT_WriteDelay();
 
 // The "DELAY" pause before a write; tests inject one that does not sleep.
 using DelayFn = void (*)(int channel, int milliseconds);

@@ -7,6 +7,7 @@
 #include "config/settings.h"
 #include "dialog_template.h"
 #include "jobs/file_download.h"
+#include "jobs/port_assignment.h"
 #include "main_dlg.h"
 #include "transport/port_table.h"
 
@@ -102,15 +103,11 @@ void CMainDlg::ClearChannelPort(int channel, bool keepText) {
 void CMainDlg::OnSelchangePort(int channel) {
     if (!IsChannel(channel)) return;
     const int n = m_host.Selection(kPortSelectorIds[channel]);
-    bool taken = false;
-    for (int p : m_nPort) taken = taken || p == n;
-    if (taken) {
+    if (PORTS_Choose(m_nPort, channel, n) != n) {
         // A port already in use, this channel's own included: the channel has none.
-        m_nPort[channel] = 0;
         ShowPort(channel, 0);
         SetControlText(kChannelBarIds[channel], std::string());
     } else {
-        m_nPort[channel] = n;
         UpdatePortTip(channel);
     }
     EnableDownload(AnyPort());
@@ -152,23 +149,14 @@ void CMainDlg::OnDeviceArrival(int port) {
     // Armed, a device that arrives is assigned as when idle: its channel becomes a socket.
     if ((m_bRunning == 1 && !m_bArmed) || !IsChecked(IDC_AUTO)) return;
     // The first channel that already has the port keeps it; any later one loses it.
-    int target = -1;
+    const std::array<int, kChannels> before = m_nPort;  // an armed socket learns of a new port
+    std::array<bool, kChannels> cleared{};
+    const int target = PORTS_Arrive(m_nPort, port, &cleared);
     for (int ch = 0; ch < kChannels; ++ch) {
-        if (m_nPort[ch] != port) continue;
-        if (target < 0) {
-            target = ch;
-        } else {
-            ClearChannelPort(ch, false);
-        }
-    }
-    if (target < 0) {
-        for (int ch = 0; ch < kChannels && target < 0; ++ch) {
-            if (m_nPort[ch] == 0) target = ch;
-        }
+        if (cleared[ch]) ClearChannelPort(ch, false);
     }
     if (target < 0) return;  // all eight channels have a device
-    if (m_bArmed && m_nPort[target] != port) OnArmedPortChange(target, port);
-    m_nPort[target] = port;
+    if (m_bArmed && before[target] != port) OnArmedPortChange(target, port);
     SetControlText(IDC_STATUS_LINE, PortText("Detect COM%d Port", port));
     ShowPort(target, port);
     EnableControl(kPortSelectorIds[target], false);
@@ -179,10 +167,7 @@ void CMainDlg::OnDeviceArrival(int port) {
 void CMainDlg::OnDeviceRemoval(int port) {
     if (port <= 0) return;
     SetControlText(IDC_STATUS_LINE, PortText("Disconnect COM%d Port", port));
-    int channel = -1;
-    for (int ch = 0; ch < kChannels && channel < 0; ++ch) {
-        if (m_nPort[ch] == port) channel = ch;
-    }
+    const int channel = PORTS_ChannelOf(m_nPort, port);
     if (channel < 0) return;
     if (m_bArmed) {
         // The socket stays; a job on it stops at once, and its next handset starts afresh.

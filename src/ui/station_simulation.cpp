@@ -8,11 +8,11 @@
 #include <filesystem>
 
 #include "caption_progress_ctrl.h"
-#include "cli/demo_images.h"
 #include "config/settings.h"
 #include "dialog_template.h"
 #include "jobs/file_download.h"
 #include "qt_main_dlg.h"
+#include "resources/demo_images.h"
 #include "sim/sim_handset.h"
 #include "transport/port_table.h"
 

@@ -152,6 +152,13 @@ TEST_F(PelorCommand, AFailingChannelMakesTheRunFailWhileTheOtherFinishes) {
     EXPECT_TRUE(report["channels"][0]["ok"].get<bool>());
     EXPECT_FALSE(report["channels"][1]["ok"].get<bool>());
     EXPECT_EQ(report["channels"][1]["text"], "Downloader Version Incorrect");
+    // The report says where and why, from the job's own record rather than from the bar text.
+    EXPECT_EQ(report["channels"][0]["step"], "");
+    EXPECT_EQ(report["channels"][0]["reason"], "");
+    EXPECT_EQ(report["channels"][1]["step"], "version");
+    EXPECT_EQ(report["channels"][1]["reason"], "refused");
+    EXPECT_EQ(report["channels"][1]["detail"].get<std::string>().rfind("NAK 0x", 0), 0u)
+        << report["channels"][1]["detail"];
     EXPECT_TRUE(good.Started());
     EXPECT_FALSE(old.Started());
 }

@@ -131,6 +131,11 @@ TEST_F(PortTrouble, FlashReportAndTraceSayWhyAPortWouldNotOpen) {
     EXPECT_EQ(report["channels"][0]["why"], "busy: held by another program");
     EXPECT_EQ(report["channels"][1]["text"], "ERR: Open");
     EXPECT_EQ(report["channels"][1]["why"], "no such device");
+    for (const auto& channel : report["channels"]) {
+        EXPECT_EQ(channel["step"], "open");
+        EXPECT_EQ(channel["reason"], "port");
+        EXPECT_EQ(channel["detail"], channel["why"]);
+    }
 
     const std::string trace = Slurp(dir_ / "trace.txt");
     EXPECT_NE(trace.find("[Ch 0] open " + pty.slavePath() + ": busy: held by another program"),

@@ -69,7 +69,7 @@ void SetValues() {
 // Every value but the paths.
 void ExpectValues() {
     EXPECT_EQ(g_bAutoDetect, 0);
-    EXPECT_EQ(g_nChPort, (std::array<int, kChannels>{3, 4, 0, 12, 0, 0, 0, 30}));
+    EXPECT_EQ(g_nChPort, (std::array<int, kPortChannels>{3, 4, 0, 12, 0, 0, 0, 30}));
     EXPECT_EQ(g_nDelay, 5);
     EXPECT_EQ(g_dwBaudRate, 921600);
     EXPECT_EQ(g_bCodeCheck, 0);

@@ -120,7 +120,7 @@ TEST_F(SettingsTest, FirstStartInAnEmptyFolderGivesTheDefaults) {
 
 TEST_F(SettingsTest, SavedSettingsAndJobReadBackTheSame) {
     g_bAutoDetect = 0;
-    for (int ch = 0; ch < kChannels; ++ch) g_nChPort[static_cast<std::size_t>(ch)] = ch * 3 + 1;
+    for (int ch = 0; ch < kPortChannels; ++ch) g_nChPort[static_cast<std::size_t>(ch)] = ch * 3 + 1;
     g_nDelay = 5;
     g_dwBaudRate = 115200;
     const std::string job = dir_ / "bench A.plr";
@@ -137,7 +137,7 @@ TEST_F(SettingsTest, SavedSettingsAndJobReadBackTheSame) {
     ASSERT_EQ(SETTINGS_Load(nullptr), 1);
 
     EXPECT_EQ(g_bAutoDetect, 0);
-    for (int ch = 0; ch < kChannels; ++ch)
+    for (int ch = 0; ch < kPortChannels; ++ch)
         EXPECT_EQ(g_nChPort[static_cast<std::size_t>(ch)], ch * 3 + 1);
     EXPECT_EQ(g_nDelay, 5);
     EXPECT_EQ(g_dwBaudRate, 115200);

@@ -8,6 +8,7 @@
 #include "jobs/download_plan.h"
 #include "jobs/job_test_util.h"
 #include "link/flash_downloader.h"
+#include "link/outcome.h"
 
 namespace jobs_test {
 namespace {
@@ -104,6 +105,31 @@ TEST(FaultMatrix, EveryChannelEndsInItsOwnTextAndNoneWaitsOnAnother) {
         EXPECT_EQ(recorder.LastText(5), "ERR: Go");
         EXPECT_EQ(recorder.LastText(6), "ERR: [1,0]");
         EXPECT_TRUE(StartsWith(recorder.LastText(7), "Download Complete! ["));
+        // Each failure names its step and reason, recorded where it happened.
+        struct Expected {
+            JobStep step;
+            JobReason reason;
+            int slot;
+        };
+        const Expected expected[kChannels] = {
+            {JobStep::Unlock, JobReason::TimeOut, -1},
+            {JobStep::Version, JobReason::Refused, -1},
+            {JobStep::Selection, JobReason::Refused, 11},
+            {JobStep::None, JobReason::None, -1},
+            {JobStep::Block, JobReason::LinkError, 12},
+            {JobStep::Go, JobReason::Refused, -1},
+            {JobStep::Block, JobReason::PortGone, 12},
+            {JobStep::None, JobReason::None, -1},
+        };
+        for (int ch = 0; ch < kChannels; ++ch) {
+            const JobOutcome outcome = OUTCOME_Get(ch);
+            EXPECT_EQ(outcome.step, expected[ch].step) << "channel " << ch;
+            EXPECT_EQ(outcome.reason, expected[ch].reason)
+                << "channel " << ch << ": " << OUTCOME_Describe(outcome);
+            EXPECT_EQ(outcome.slot, expected[ch].slot) << "channel " << ch;
+            EXPECT_EQ(outcome.refusal >= 0, expected[ch].reason == JobReason::Refused)
+                << "channel " << ch;
+        }
         for (int ch = 0; ch < kChannels; ++ch) {
             const bool healthy = ch == 3 || ch == 7;
             ExpectChannelEnded(ch, healthy ? 1 : 0);

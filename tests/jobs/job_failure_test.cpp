@@ -3,8 +3,11 @@
 // marked failed. The handset is the simulated one, told which fault to commit.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "jobs/download_plan.h"
 #include "jobs/job_test_util.h"
+#include "link/outcome.h"
 #include "sim/sim_flash.h"
 
 using namespace jobs_test;
@@ -58,6 +61,11 @@ TEST(JobFailure, PortThatWillNotOpenEndsWithErrOpenAndNamesThePort) {
     EXPECT_EQ(rec.StationTexts(), (std::vector<std::string>{"SERIAL_DEVICE_Open(COM" +
                                                             std::to_string(port) + ") Failed!"}));
     ExpectChannelEnded(kCh, 0);
+    const JobOutcome outcome = OUTCOME_Get(kCh);
+    EXPECT_EQ(outcome.step, JobStep::Open);
+    EXPECT_EQ(outcome.reason, JobReason::Port);
+    EXPECT_EQ(outcome.detail, "no such device");
+    EXPECT_EQ(outcome.code, ENOENT);
 }
 
 TEST(JobFailure, SilentHandsetFailsTheUnlockAfterItsWaitsWithOneCloseAndNoGo) {
@@ -76,6 +84,8 @@ TEST(JobFailure, SilentHandsetFailsTheUnlockAfterItsWaitsWithOneCloseAndNoGo) {
     EXPECT_EQ(Sequence(SettledLog(*line)), "UNLOCK CLOSE");
     EXPECT_EQ(line->GoCount(), 0);
     ExpectChannelEnded(kCh, 0);
+    EXPECT_EQ(OUTCOME_Describe(OUTCOME_Get(kCh)),
+              "unlock: time-out (1 request not acknowledged in time)");
 }
 
 TEST(JobFailure, RefusedVersionShowsTheTextAndTheAlertAndSendsNoGo) {
@@ -111,6 +121,11 @@ TEST(JobFailure, RefusedSelectionStopsAtItsSlotAndStillClosesAndGoes) {
         "UNLOCK VERSION SECURITY_MODE INIT_PARTITION ERASE WRITE END_IMAGE INIT_PBL CLOSE*2 GO");
     EXPECT_EQ(rec.LastText(kCh), "Init PBL");
     EXPECT_TRUE(rec.Alerts(kCh).empty());
+    const JobOutcome outcome = OUTCOME_Get(kCh);
+    EXPECT_EQ(outcome.step, JobStep::Selection);
+    EXPECT_EQ(outcome.slot, 6);
+    EXPECT_EQ(outcome.reason, JobReason::Refused);
+    EXPECT_GE(outcome.refusal, 0);
     EXPECT_EQ(line->GoCount(), 1);
     // The refused request's number holds nothing back: no send waits out its window.
     EXPECT_LT(took, std::chrono::seconds(5));
@@ -155,6 +170,11 @@ TEST(JobFailure, PartitionNotTakenShowsThePartitionAlert) {
         EXPECT_EQ(Sequence(SettledLog(*line)), c.sequence);
         EXPECT_EQ(rec.LastText(kCh), c.text);
         EXPECT_EQ(rec.Alerts(kCh), (std::vector<std::string>{kPartitionAlert}));
+        const JobOutcome outcome = OUTCOME_Get(kCh);
+        EXPECT_EQ(outcome.step,
+                  std::string(c.text) == "ERR: End Image" ? JobStep::EndImage : JobStep::Erase);
+        EXPECT_EQ(outcome.slot, 5);
+        EXPECT_EQ(outcome.reason, JobReason::Refused);
         ExpectChannelEnded(kCh, 0);
     }
 }
@@ -176,6 +196,12 @@ TEST(JobFailure, MissingFileEndsWithErrNoFileAndSilencesThePartitionAlertForGood
                   "UNLOCK VERSION SECURITY_MODE INIT_PARTITION CLOSE GO");
         EXPECT_EQ(rec.LastText(kCh), "ERR: No File");
         EXPECT_TRUE(rec.Alerts(kCh).empty());
+        const JobOutcome outcome = OUTCOME_Get(kCh);
+        EXPECT_EQ(outcome.step, JobStep::Block);
+        EXPECT_EQ(outcome.reason, JobReason::File);
+        EXPECT_EQ(outcome.slot, 5);
+        EXPECT_EQ(outcome.code, ENOENT);
+        EXPECT_EQ(outcome.detail, "cannot open " + partition);
         EXPECT_EQ(g_bFileMissing.load(), 1);
         ExpectChannelEnded(kCh, 0);
     }
@@ -211,6 +237,7 @@ TEST(JobFailure, ResendAskedInTheMiddleOfTheAmssIsHonouredAndTheJobSucceeds) {
     EXPECT_TRUE(report.ok) << report.text;
     EXPECT_TRUE(line->Started());
     ExpectChannelEnded(kCh, 1);
+    EXPECT_FALSE(OUTCOME_Get(kCh).Failed());
 }
 
 TEST(JobFailure, CorruptedReplyFailsTheTransferOrTheExchangeItAnswers) {

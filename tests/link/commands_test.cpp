@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "config/settings.h"
 #include "link/flash_downloader.h"
+#include "link/status_reporter.h"
 #include "support/scripted_port.h"
 #include "transport/serial_port.h"
 
@@ -153,11 +153,11 @@ TEST(Exchanges, FileSystemPreparationFollowsTheFormatOption) {
     ScriptedChannel ch(kCh);
     ch.AckEverything();
     FLASH_DOWNLOADER_Reset(kCh);
-    g_bFormat = 1;
+    LINK_SetFormat(1);
     ASSERT_EQ(FLASH_DOWNLOADER_FsPrepare(kCh), 1);
-    g_bFormat = 0;
+    LINK_SetFormat(0);
     ASSERT_EQ(FLASH_DOWNLOADER_FsPrepare(kCh), 1);
-    g_bFormat = 1;
+    LINK_SetFormat(1);
     ASSERT_EQ(ch.port().frames.size(), 2u);
     EXPECT_EQ(ch.port().frames[0][1], 0xF0);
     EXPECT_EQ(ch.port().frames[1][1], 0xF1);

@@ -47,7 +47,7 @@ protected:
 };
 
 TEST_F(LoopbackTest, BytesTravelBothWaysUnaltered) {
-    SerialHandle port = SERIAL_DEVICE_OpenPath(0, "loop:bench", 1382400);
+    SerialHandle port = transport_test::OpenPath(0, "loop:bench", 1382400);
     ASSERT_TRUE(port);
     EXPECT_GE(port->PollFd(), 0);
     std::array<std::uint8_t, 16> area{};
@@ -68,7 +68,7 @@ TEST_F(LoopbackTest, BytesTravelBothWaysUnaltered) {
 }
 
 TEST_F(LoopbackTest, ReadTakesAtMostMaxLengthAndLeavesTheRestQueued) {
-    SerialHandle port = SERIAL_DEVICE_OpenPath(0, "loop:bench", 1382400);
+    SerialHandle port = transport_test::OpenPath(0, "loop:bench", 1382400);
     ASSERT_TRUE(port);
     const std::vector<std::uint8_t> bytes = AllByteValues(6000);
     ASSERT_EQ(::send(peer_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL), 6000);
@@ -84,7 +84,7 @@ TEST_F(LoopbackTest, ReadTakesAtMostMaxLengthAndLeavesTheRestQueued) {
 }
 
 TEST_F(LoopbackTest, UnplugFailsReadsAfterTheQueuedBytes) {
-    SerialHandle port = SERIAL_DEVICE_OpenPath(0, "loop:bench", 1382400);
+    SerialHandle port = transport_test::OpenPath(0, "loop:bench", 1382400);
     ASSERT_TRUE(port);
     const std::array<std::uint8_t, 5> last = {1, 2, 3, 4, 5};
     ASSERT_EQ(::send(peer_.get(), last.data(), last.size(), MSG_NOSIGNAL), 5);
@@ -108,8 +108,8 @@ TEST_F(LoopbackTest, EachOpenHasItsOwnEndAndRemovalStopsNewOpens) {
     first.reset();
 
     LOOPBACK_Remove("bench");
-    EXPECT_FALSE(SERIAL_DEVICE_OpenPath(3, "loop:bench", 1382400));
-    EXPECT_EQ(SERIAL_DEVICE_LastError(3), "no such device");
+    EXPECT_FALSE(transport_test::OpenPath(3, "loop:bench", 1382400));
+    EXPECT_EQ(transport_test::Why(3), "no such device");
 
     // The port still open works on after the name is gone.
     const std::array<std::uint8_t, 3> bytes = {0x7E, 0x11, 0x13};
@@ -119,7 +119,7 @@ TEST_F(LoopbackTest, EachOpenHasItsOwnEndAndRemovalStopsNewOpens) {
 
 TEST_F(LoopbackTest, WriteToAPeerThatDoesNotReadIsBounded) {
     SERIAL_DEVICE_SetTimeBounds(30, 0);
-    SerialHandle port = SERIAL_DEVICE_OpenPath(0, "loop:bench", 1382400);
+    SerialHandle port = transport_test::OpenPath(0, "loop:bench", 1382400);
     ASSERT_TRUE(port);
     const std::vector<std::uint8_t> bytes = AllByteValues(16 * 1024 * 1024);
     const auto start = std::chrono::steady_clock::now();
@@ -132,8 +132,8 @@ TEST_F(LoopbackTest, WriteToAPeerThatDoesNotReadIsBounded) {
 TEST(LoopbackNames, UnknownOrEmptyNamesFail) {
     EXPECT_EQ(LOOPBACK_Create(""), -1);
     EXPECT_FALSE(LOOPBACK_Open("nobody"));
-    EXPECT_FALSE(SERIAL_DEVICE_OpenPath(1, "loop:nobody", 1382400));
-    EXPECT_EQ(SERIAL_DEVICE_LastError(1), "no such device");
+    EXPECT_FALSE(transport_test::OpenPath(1, "loop:nobody", 1382400));
+    EXPECT_EQ(transport_test::Why(1), "no such device");
 }
 
 }  // namespace

@@ -89,13 +89,16 @@ TEST(PortOwnership, ADriversRoundedBitRateIsTakenWithinTwoAndAHalfPerCent) {
     SERIAL_POSIX_SetSpeedReadBack(&ReportedRate);
     // A USB adapter whose divisor gives 1.4 Mbaud for 1382400 (1.3% off): a UART takes it.
     g_reportedRate = 1400000;
-    SerialHandle port = SERIAL_DEVICE_OpenPath(0, pty.slavePath(), kBaud);
-    EXPECT_TRUE(port) << SERIAL_DEVICE_LastError(0);
+    SerialOpenFailure failure;
+    SerialHandle port = SERIAL_DEVICE_OpenPath(0, pty.slavePath(), kBaud, &failure);
+    EXPECT_TRUE(port) << failure.reason;
     SERIAL_DEVICE_Close(0, std::move(port));
     // A driver that fell back to 115200 is refused, naming both rates.
     g_reportedRate = 115200;
-    EXPECT_FALSE(SERIAL_DEVICE_OpenPath(0, pty.slavePath(), kBaud));
-    EXPECT_EQ(SERIAL_DEVICE_LastError(0), "bit rate 1382400 refused (driver set 115200)");
+    failure = {};
+    EXPECT_FALSE(SERIAL_DEVICE_OpenPath(0, pty.slavePath(), kBaud, &failure));
+    EXPECT_EQ(failure.reason, "bit rate 1382400 refused (driver set 115200)");
+    EXPECT_EQ(failure.stage, SerialOpenStage::kSettings);
     SERIAL_POSIX_SetSpeedReadBack(nullptr);
 
     EXPECT_TRUE(SERIAL_SpeedWithinTolerance(1382400, 1382400 + 34560));

@@ -33,7 +33,7 @@ protected:
     void TearDown() override { SERIAL_DEVICE_SetTimeBounds(0, 0); }
 
     SerialHandle OpenStation(int channel = 0) {
-        return SERIAL_DEVICE_OpenPath(channel, pty_.slavePath(), kBaud);
+        return transport_test::OpenPath(channel, pty_.slavePath(), kBaud);
     }
 
     PtyPair pty_;
@@ -52,8 +52,8 @@ bool WaitQueued(int fd, int n) {
 
 TEST_F(SerialDeviceTest, OpensAtTheExactNonStandardRateAsARawLine) {
     SerialHandle port = OpenStation();
-    ASSERT_TRUE(port) << SERIAL_DEVICE_LastError(0);
-    EXPECT_EQ(SERIAL_DEVICE_LastError(0), "");
+    ASSERT_TRUE(port) << transport_test::Why(0);
+    EXPECT_EQ(transport_test::Why(0), "");
     EXPECT_EQ(SERIAL_POSIX_GetSpeed(port->PollFd()), kBaud);
 
     termios tio{};
@@ -73,19 +73,19 @@ TEST_F(SerialDeviceTest, SecondOpenIsBusyUntilTheFirstCloses) {
     SerialHandle first = OpenStation(0);
     ASSERT_TRUE(first);
     EXPECT_FALSE(OpenStation(1));
-    EXPECT_EQ(SERIAL_DEVICE_LastError(1), "busy: held by another program");
+    EXPECT_EQ(transport_test::Why(1), "busy: held by another program");
 
     SERIAL_DEVICE_Close(0, std::move(first));
     SerialHandle again = OpenStation(1);
-    EXPECT_TRUE(again) << SERIAL_DEVICE_LastError(1);
-    EXPECT_EQ(SERIAL_DEVICE_LastError(1), "");
+    EXPECT_TRUE(again) << transport_test::Why(1);
+    EXPECT_EQ(transport_test::Why(1), "");
     SERIAL_DEVICE_Close(1, std::move(again));
 }
 
 TEST_F(SerialDeviceTest, OpenFromAnotherProcessIsBusyWhileHeld) {
     auto openInChild = [this]() {
         const pid_t pid = ::fork();
-        if (pid == 0) _exit(SERIAL_DEVICE_OpenPath(0, pty_.slavePath(), kBaud) ? 0 : 3);
+        if (pid == 0) _exit(transport_test::OpenPath(0, pty_.slavePath(), kBaud) ? 0 : 3);
         int status = -1;
         ::waitpid(pid, &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -98,34 +98,34 @@ TEST_F(SerialDeviceTest, OpenFromAnotherProcessIsBusyWhileHeld) {
 }
 
 TEST_F(SerialDeviceTest, OpenFailuresSayWhy) {
-    EXPECT_FALSE(SERIAL_DEVICE_OpenPath(2, "/dev/pelor-no-such-tty", kBaud));
-    EXPECT_EQ(SERIAL_DEVICE_LastError(2), "no such device");
+    EXPECT_FALSE(transport_test::OpenPath(2, "/dev/pelor-no-such-tty", kBaud));
+    EXPECT_EQ(transport_test::Why(2), "no such device");
 
     PORTTABLE_Set(kMaxPortNumber, "");
-    EXPECT_FALSE(SERIAL_DEVICE_Open(3, kMaxPortNumber, kBaud));
-    EXPECT_EQ(SERIAL_DEVICE_LastError(3), "no such device");
+    EXPECT_FALSE(transport_test::Open(3, kMaxPortNumber, kBaud));
+    EXPECT_EQ(transport_test::Why(3), "no such device");
 
     transport_test::TempDir dir;
     const std::string plainFile = dir.File("not-a-tty");
     std::ofstream(plainFile) << "x";
-    EXPECT_FALSE(SERIAL_DEVICE_OpenPath(4, plainFile, kBaud));
-    EXPECT_EQ(SERIAL_DEVICE_LastError(4), "not a serial port");
+    EXPECT_FALSE(transport_test::OpenPath(4, plainFile, kBaud));
+    EXPECT_EQ(transport_test::Why(4), "not a serial port");
 
-    EXPECT_FALSE(SERIAL_DEVICE_OpenPath(5, pty_.slavePath(), 0));
-    EXPECT_EQ(SERIAL_DEVICE_LastError(5), "bit rate 0 refused");
+    EXPECT_FALSE(transport_test::OpenPath(5, pty_.slavePath(), 0));
+    EXPECT_EQ(transport_test::Why(5), "bit rate 0 refused");
     // The refused open left the port free.
     SerialHandle port = OpenStation(5);
     EXPECT_TRUE(port);
-    EXPECT_EQ(SERIAL_DEVICE_LastError(5), "");
+    EXPECT_EQ(transport_test::Why(5), "");
     SERIAL_DEVICE_Close(5, std::move(port));
 
-    EXPECT_FALSE(SERIAL_DEVICE_OpenPath(8, pty_.slavePath(), kBaud));  // not a channel
+    EXPECT_FALSE(transport_test::OpenPath(8, pty_.slavePath(), kBaud));  // not a channel
 }
 
 TEST_F(SerialDeviceTest, OpenByPortNumberGoesThroughThePortTable) {
     PORTTABLE_Set(42, pty_.slavePath());
-    SerialHandle port = SERIAL_DEVICE_Open(6, 42, kBaud);
-    EXPECT_TRUE(port) << SERIAL_DEVICE_LastError(6);
+    SerialHandle port = transport_test::Open(6, 42, kBaud);
+    EXPECT_TRUE(port) << transport_test::Why(6);
     SERIAL_DEVICE_Close(6, std::move(port));
     PORTTABLE_Set(42, "");
 }
@@ -259,7 +259,7 @@ TEST_F(SerialDeviceTest, TraceLinesOfOpenReadWriteAndClose) {
     ASSERT_EQ(DBG_TraceOpen(log), 1);
 
     PORTTABLE_Set(7, pty_.slavePath());
-    SerialHandle port = SERIAL_DEVICE_Open(1, 7, kBaud);
+    SerialHandle port = transport_test::Open(1, 7, kBaud);
     ASSERT_TRUE(port);
     const std::vector<std::uint8_t> bytes = {0x7E, 0x01, 0x7E};
     SERIAL_DEVICE_Write(1, port.get(), bytes, 0, 3);
@@ -267,10 +267,10 @@ TEST_F(SerialDeviceTest, TraceLinesOfOpenReadWriteAndClose) {
     ReadFromStation(1, port.get(), 3);
     SERIAL_DEVICE_Close(1, std::move(port));
     SERIAL_DEVICE_Close(1, nullptr);
-    SERIAL_DEVICE_OpenPath(2, "/dev/pelor-no-such-tty", kBaud);
+    transport_test::OpenPath(2, "/dev/pelor-no-such-tty", kBaud);
     const std::string plainFile = dir.File("not-a-tty");
     std::ofstream(plainFile) << "x";
-    SERIAL_DEVICE_OpenPath(2, plainFile, kBaud);
+    transport_test::OpenPath(2, plainFile, kBaud);
     DBG_TraceClose();
     PORTTABLE_Set(7, "");
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/temp_dir.h"
+#include "transport/channels.h"
 #include "transport/serial_device.h"
 
 namespace transport_test {
@@ -41,6 +42,30 @@ inline std::vector<std::uint8_t> ReadFromStation(
         got.insert(got.end(), area.begin(), area.begin() + n);
     }
     return got;
+}
+
+// Opens as SERIAL_DEVICE_Open and SERIAL_DEVICE_OpenPath do, keeping why the channel's last open
+// through these failed ("" after a success) for Why.
+inline std::array<std::string, kChannels>& OpenReasons() {
+    static std::array<std::string, kChannels> reasons;
+    return reasons;
+}
+inline SerialHandle Kept(int channel, SerialHandle handle, const SerialOpenFailure& failure) {
+    if (IsChannel(channel)) OpenReasons()[channel] = handle ? std::string() : failure.reason;
+    return handle;
+}
+inline SerialHandle Open(int channel, int portNumber, int baudRate) {
+    SerialOpenFailure failure;
+    SerialHandle handle = SERIAL_DEVICE_Open(channel, portNumber, baudRate, &failure);
+    return Kept(channel, std::move(handle), failure);
+}
+inline SerialHandle OpenPath(int channel, const std::string& device, int baudRate) {
+    SerialOpenFailure failure;
+    SerialHandle handle = SERIAL_DEVICE_OpenPath(channel, device, baudRate, &failure);
+    return Kept(channel, std::move(handle), failure);
+}
+inline std::string Why(int channel) {
+    return IsChannel(channel) ? OpenReasons()[channel] : std::string();
 }
 
 }  // namespace transport_test

@@ -71,9 +71,9 @@ protected:
 };
 
 TEST_F(ComPort, OpensAtTheStationBitRateAndEchoesEveryByteValue) {
-    SerialHandle h = SERIAL_DEVICE_Open(0, port_, kBaud);  // wine reads 38400 back: no matter
-    ASSERT_NE(h, nullptr) << SERIAL_DEVICE_LastError(0);
-    EXPECT_EQ(SERIAL_DEVICE_LastError(0), "");
+    SerialHandle h = transport_test::Open(0, port_, kBaud);  // wine reads 38400 back: no matter
+    ASSERT_NE(h, nullptr) << transport_test::Why(0);
+    EXPECT_EQ(transport_test::Why(0), "");
     const std::vector<std::uint8_t> bytes = AllByteValues(4096);
     ASSERT_EQ(WriteAll(h.get(), bytes), bytes.size());
     EXPECT_EQ(ReadFromStation(0, h.get(), bytes.size()), bytes);
@@ -81,8 +81,8 @@ TEST_F(ComPort, OpensAtTheStationBitRateAndEchoesEveryByteValue) {
 }
 
 TEST_F(ComPort, ReadTakesNoMoreThanAskedAndNeverWaits) {
-    SerialHandle h = SERIAL_DEVICE_Open(0, port_, kBaud);
-    ASSERT_NE(h, nullptr) << SERIAL_DEVICE_LastError(0);
+    SerialHandle h = transport_test::Open(0, port_, kBaud);
+    ASSERT_NE(h, nullptr) << transport_test::Why(0);
     std::array<std::uint8_t, 64> area{};
 
     const auto start = Clock::now();
@@ -108,8 +108,8 @@ TEST_F(ComPort, ReadTakesNoMoreThanAskedAndNeverWaits) {
 }
 
 TEST_F(ComPort, BlocksOfAnImageGoOutWhileTheAnswersAreRead) {
-    SerialHandle h = SERIAL_DEVICE_Open(0, port_, kBaud);
-    ASSERT_NE(h, nullptr) << SERIAL_DEVICE_LastError(0);
+    SerialHandle h = transport_test::Open(0, port_, kBaud);
+    ASSERT_NE(h, nullptr) << transport_test::Why(0);
     const std::vector<std::uint8_t> image = AllByteValues(64 * 1024 + 7);
     std::vector<std::uint8_t> got;
     std::array<std::uint8_t, kSerialQueueSize> area{};
@@ -130,16 +130,16 @@ TEST_F(ComPort, BlocksOfAnImageGoOutWhileTheAnswersAreRead) {
 }
 
 TEST_F(ComPort, AClosedPortOpensAgainAndItsOldHandleIsDead) {
-    SerialHandle first = SERIAL_DEVICE_Open(1, port_, kBaud);
-    ASSERT_NE(first, nullptr) << SERIAL_DEVICE_LastError(1);
+    SerialHandle first = transport_test::Open(1, port_, kBaud);
+    ASSERT_NE(first, nullptr) << transport_test::Why(1);
     SERIAL_DEVICE_Close(1, first);  // CLRDTR/CLRRTS fail on a pseudo-terminal: not a failure
     std::array<std::uint8_t, 8> area{};
     EXPECT_EQ(SERIAL_DEVICE_Read(1, first.get(), area, 0, 8), -1);
     EXPECT_EQ(SERIAL_DEVICE_Write(1, first.get(), area, 0, 8), -1);
     first.reset();
 
-    SerialHandle again = SERIAL_DEVICE_Open(1, port_, kBaud);
-    ASSERT_NE(again, nullptr) << SERIAL_DEVICE_LastError(1);
+    SerialHandle again = transport_test::Open(1, port_, kBaud);
+    ASSERT_NE(again, nullptr) << transport_test::Why(1);
     const std::vector<std::uint8_t> bytes = AllByteValues(300);
     ASSERT_EQ(WriteAll(again.get(), bytes), bytes.size());
     EXPECT_EQ(ReadFromStation(1, again.get(), bytes.size()), bytes);
@@ -149,10 +149,10 @@ TEST_F(ComPort, AClosedPortOpensAgainAndItsOldHandleIsDead) {
 
 TEST_F(ComPort, APortHeldByAnotherOpenIsRefusedAsBusy) {
     if (UnderWine()) GTEST_SKIP() << "wine lets a second CreateFileA open a COM port";
-    SerialHandle held = SERIAL_DEVICE_Open(0, port_, kBaud);
-    ASSERT_NE(held, nullptr) << SERIAL_DEVICE_LastError(0);
-    EXPECT_EQ(SERIAL_DEVICE_Open(1, port_, kBaud), nullptr);
-    EXPECT_EQ(SERIAL_DEVICE_LastError(1), "busy: held by another program");
+    SerialHandle held = transport_test::Open(0, port_, kBaud);
+    ASSERT_NE(held, nullptr) << transport_test::Why(0);
+    EXPECT_EQ(transport_test::Open(1, port_, kBaud), nullptr);
+    EXPECT_EQ(transport_test::Why(1), "busy: held by another program");
     SERIAL_DEVICE_Close(0, held);
 }
 
@@ -164,11 +164,11 @@ TEST_F(ComPort, TheScanListsThePort) {
 
 TEST(ComPortAbsent, AnAbsentPortFailsAsNoSuchDevice) {
     const int absent = kMaxPortNumber;  // no COM port has this number here
-    EXPECT_EQ(SERIAL_DEVICE_Open(2, absent, kBaud), nullptr);
-    EXPECT_EQ(SERIAL_DEVICE_LastError(2), "no such device");
-    EXPECT_EQ(SERIAL_DEVICE_OpenPath(2, "\\\\.\\COMX", kBaud), nullptr);
+    EXPECT_EQ(transport_test::Open(2, absent, kBaud), nullptr);
+    EXPECT_EQ(transport_test::Why(2), "no such device");
+    EXPECT_EQ(transport_test::OpenPath(2, "\\\\.\\COMX", kBaud), nullptr);
     // The loopback ports are a POSIX facility.
-    EXPECT_EQ(SERIAL_DEVICE_OpenPath(2, "loop:nothing", kBaud), nullptr);
+    EXPECT_EQ(transport_test::OpenPath(2, "loop:nothing", kBaud), nullptr);
 }
 
 TEST(ChannelWake, ASignalEndsTheWaitAtOnceUntilCleared) {

@@ -1,4 +1,4 @@
-#include "demo_images.h"
+#include "resources/demo_images.h"
 
 #include <filesystem>
 #include <vector>
