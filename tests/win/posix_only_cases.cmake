@@ -24,7 +24,8 @@ set(posix_only_cases_config
     SettingsTest.AnEmptyJobFileKeyFallsBackToTheDefaultJob
     SettingsTest.AGivenJobFileIsLoadedAndRememberedAtTheNextSave
     SettingsTest.AnEmptyJobPathSkipsTheJobFile
-    SettingsTest.LongTextsAreCutToTheirCapacities
+    SettingsTest.LongTextsAreCutToTheirCapacitiesButPathsAreNever
+    SettingsTest.AJobPathTooLongForItsSettingLoadsNoJobAndIsNotRewrittenCut
     SettingsTest.InitDirectoryTakesTheCurrentFolder
     SettingsSplitCodePath.BaseNameIsTheSeparatorAndTheLastComponent
     IniWrite.CreatesFileSectionAndKey
