@@ -27,16 +27,7 @@ void CMainDlg::OnDownloadContinuous() {
         return;
     }
     if (m_bRunning == 1) return;
-    DownloadControls controls;
-    controls.codeChecked = IsChecked(IDC_CODE_CHECK);
-    controls.codeAddressText = ControlText(IDC_CODE_ADDRESS);
-    controls.resourceChecked = IsChecked(IDC_RESOURCE_CHECK);
-    controls.resourceAddressText = ControlText(IDC_RESOURCE_ADDRESS);
-    std::string message;
-    if (PELOR_FillImages(controls, &message) != DOWNLOAD_READY) {
-        m_host.Dialogs().Notice(message);
-        return;
-    }
+    if (!FillImagesFromControls()) return;
     ContinuousOptions options;
     for (int ch = 0; ch < kChannels; ++ch) {
         options.ports[ch] = m_nPort[ch];

@@ -9,24 +9,27 @@
 #include "main_dlg.h"
 #include "ui_dialogs.h"
 
-void CMainDlg::OnDownload() {
-    if (m_bContinuous) {
-        OnDownloadContinuous();
-        return;
-    }
-    if (m_bRunning == 1) return;
+bool CMainDlg::FillImagesFromControls() {
     DownloadControls controls;
     controls.codeChecked = IsChecked(IDC_CODE_CHECK);
     controls.codeAddressText = ControlText(IDC_CODE_ADDRESS);
     controls.resourceChecked = IsChecked(IDC_RESOURCE_CHECK);
     controls.resourceAddressText = ControlText(IDC_RESOURCE_ADDRESS);
     std::string message;
-    if (PELOR_FillImages(controls, &message) != DOWNLOAD_READY) {
-        // Also "ERR: No File": nothing was started, and the window stays open with the
-        // operator's choices as they are.
-        m_host.Dialogs().Notice(message);
+    if (PELOR_FillImages(controls, &message) == DOWNLOAD_READY) return true;
+    // Also "ERR: No File": nothing was started, and the window stays open with the operator's
+    // choices as they are.
+    m_host.Dialogs().Notice(message);
+    return false;
+}
+
+void CMainDlg::OnDownload() {
+    if (m_bContinuous) {
+        OnDownloadContinuous();
         return;
     }
+    if (m_bRunning == 1) return;
+    if (!FillImagesFromControls()) return;
     if (PELOR_Start(this, WM_DOWNLOAD_STATUS, m_nPort, g_dwBaudRate.load()) == 0) return;
     m_bRunning = 1;
     EnableControl(IDC_DOWNLOAD, false);
