@@ -48,7 +48,7 @@ void BM_FrameSend(benchmark::State& state) {
     auto block = RandomBlock(kBlock + 8);
     SERIAL_PORT_SetDelay(&NoDelay);
     {
-        std::lock_guard lock(g_hPortMutex);
+        std::lock_guard lock(SERIAL_PORT_Mutex());
         g_hSerialDevice.Set(0, std::make_shared<NullPort>());
     }
     FRAME_Reset(0);
@@ -57,7 +57,7 @@ void BM_FrameSend(benchmark::State& state) {
         FRAME_Send(0, block, 0, static_cast<int>(block.size()));
     }
     {
-        std::lock_guard lock(g_hPortMutex);
+        std::lock_guard lock(SERIAL_PORT_Mutex());
         g_hSerialDevice.Take(0);
     }
     SERIAL_PORT_SetDelay(nullptr);

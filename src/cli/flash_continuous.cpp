@@ -9,6 +9,7 @@
 #include <unistd.h>
 #endif
 
+#include "config/settings.h"
 #include "continuous_display.h"
 #include "jobs/continuous_runner.h"
 #include "transport/trace.h"
@@ -136,6 +137,7 @@ int CLI_RunFlashContinuous(const FlashOptions& given, std::FILE* out, std::FILE*
             display.Note("error: cannot append to the report " + o.report);
         }
     };
+    PELOR_SetRunOptions(g_nDelay.load(), g_bFormat.load());
     ContinuousRunner runner(std::move(options));
     display.Attach(&runner);
     display.Note(o.maxJobs > 0 ? "production mode: flashing each handset as it is plugged in, "

@@ -8,8 +8,8 @@
 #include "config/ini_file.h"
 #include "config/paths.h"
 #include "config/settings.h"
-#include "console_display.h"
 #include "config/version.h"
+#include "console_display.h"
 #include "flash_inputs.h"
 #include "jobs/download_plan.h"
 #include "jobs/file_download.h"
@@ -162,6 +162,7 @@ int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, Flas
 
     ConsoleDisplay display(out, o.live, names);
     FlashResults results(o.results, SETTINGS_FilePath());
+    PELOR_SetRunOptions(g_nDelay.load(), g_bFormat.load());
     PELOR_Start(&display, WM_DOWNLOAD_STATUS, ports, o.baud);
     results.RunStarted(names);
     PELOR_Run([&display, &watch, &results](std::chrono::milliseconds interval) {

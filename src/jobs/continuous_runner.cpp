@@ -15,11 +15,11 @@ void CONTINUOUS_ArmChannel(int channel, int port, int baudRate) {
     g_bChannelActive[channel] = 1;
     SERIAL_PORT_ClearWake(channel);
     {
-        std::lock_guard lock(g_hPortMutex);
+        std::lock_guard lock(SERIAL_PORT_Mutex());
         g_hSerialDevice.Take(channel);
     }
     // The frame layer takes the port's bytes again; the run (PELOR_Start) has given the link
-    // its reporter, format option and the write delay.
+    // its target; the station has its reporter, format option and write delay.
     FRAME_Reset(channel);
     FLASH_DOWNLOADER_LinkStart(channel);
     OUTCOME_Clear(channel);
@@ -68,9 +68,7 @@ void ContinuousRunner::StartJob(int channel) {
         s.view.text.clear();
     }
     ++started_;
-    try {
-        s.worker = std::thread(FileDownload, channel);
-    } catch (const std::system_error&) {
+    if (!STATION_Current().StartWorker(s.worker, channel, [channel] { FileDownload(channel); })) {
         // Never wait on a worker that does not exist.
         OUTCOME_Record(channel, JobStep::Start, JobReason::System, -1,
                        "the worker could not be started");

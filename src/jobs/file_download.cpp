@@ -11,9 +11,6 @@
 #include "transport/serial_port.h"
 #include "transport/trace.h"
 
-std::array<std::atomic<int>, kChannels> g_nChannelResult{};
-std::array<std::atomic<int>, kChannels> g_nGoAnswered{};
-
 namespace {
 
 struct SlotStep {
@@ -68,7 +65,7 @@ bool RunSlots(int channel) {
             ok = false;
         }
         if (!ok) {
-            if (IsPartitionSlot(slot) && g_bFileMissing.load() == 0) {
+            if (IsPartitionSlot(slot) && LINK_Station().fileMissing.load() == 0) {
                 STATUS_Alert(channel, "Partition is changed! Erase All NAND and download again!");
             }
             return false;

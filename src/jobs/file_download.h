@@ -4,16 +4,11 @@
 #include <array>
 #include <atomic>
 
+#include "jobs/station.h"
 #include "transport/channels.h"
 
-// Result of each channel's last job: 1 when every slot went through and the handset
-// acknowledged everything; 0 when it failed; -1 before the job has ended.
-extern std::array<std::atomic<int>, kChannels> g_nChannelResult;
-
-// Whether the handset answered the job's final GO: 1 answered, 0 no answer within the grace
-// (a handset may reset on GO before it answers; the job still succeeds), -1 when the job did
-// not get as far as a successful close.
-extern std::array<std::atomic<int>, kChannels> g_nGoAnswered;
+// The result of each channel's last job (g_nChannelResult) and whether its GO was answered
+// (g_nGoAnswered) are the station's: jobs/station.h.
 
 // Worker body; returns the same value it stores in g_nChannelResult.
 int FileDownload(int channel);

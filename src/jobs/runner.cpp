@@ -12,23 +12,12 @@
 #include "link/frame.h"
 #include "link/image_table.h"
 #include "link/outcome.h"
+#include "link/status_reporter.h"
 #include "transport/serial_port.h"
 
 static_assert(kPortChannels == kChannels, "a port setting for every channel");
 
 namespace {
-
-std::mutex g_StarterLock;
-WorkerStarter g_Starter;
-
-bool StartThread(std::thread& thread, int channel) {
-    try {
-        thread = std::thread(FileDownload, channel);
-        return true;
-    } catch (const std::system_error&) {
-        return false;
-    }
-}
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -41,18 +30,14 @@ int HexDigit(char c) {
 
 int PELOR_Start(NotifyTarget* target, unsigned message, const std::array<int, kChannels>& ports,
                 int baudRate) {
-    g_hNotifyWnd = target;
-    g_uNotifyMsg = message;
-    // What the lower layers take from the run: where they report, the write delay and the
-    // format option, fixed for the run.
-    LINK_SetReporter(&STATUS_Reporter());
-    LINK_SetFormat(g_bFormat.load());
-    SERIAL_PORT_SetWriteDelay(g_nDelay.load());
+    Station& station = STATION_Current();
+    station.notifyTarget = target;
+    station.notifyMessage = message;
     for (int ch = 0; ch < kChannels; ++ch) {
         g_bChannelActive[ch] = ports[ch] != 0 ? 1 : 0;
         SERIAL_PORT_ClearWake(ch);
         {
-            std::lock_guard lock(g_hPortMutex);
+            std::lock_guard lock(SERIAL_PORT_Mutex());
             g_hSerialDevice.Take(ch);
         }
         FRAME_Reset(ch);
@@ -64,6 +49,11 @@ int PELOR_Start(NotifyTarget* target, unsigned message, const std::array<int, kC
     return 1;
 }
 
+void PELOR_SetRunOptions(int delayMs, int format) {
+    SERIAL_PORT_SetWriteDelay(delayMs);
+    LINK_SetFormat(format);
+}
+
 int PELOR_Stop() {
     for (int ch = 0; ch < kChannels; ++ch) {
         if (g_bChannelActive[ch] == 1) {
@@ -72,14 +62,15 @@ int PELOR_Stop() {
             SERIAL_PORT_Stop(ch);
         }
     }
-    g_hNotifyWnd = nullptr;
-    g_uNotifyMsg = 0;
+    Station& station = STATION_Current();
+    station.notifyTarget = nullptr;
+    station.notifyMessage = 0;
     return 1;
 }
 
 void PELOR_ClearImages() {
-    for (auto& channel : g_ImageTable) {
-        for (IMAGE_ENTRY& e : channel) {
+    for (int ch = 0; ch < kChannels; ++ch) {
+        for (IMAGE_ENTRY& e : g_ImageTable[ch]) {
             e.nSlot = -1;
             e.szPath[0] = '\0';
             e.dwAddress = 0xFFFFFFFFu;
@@ -120,20 +111,15 @@ int PELOR_SetImage(int slot, const char* path, const char* addressText) {
 }
 
 void PELOR_SetWorkerStarter(WorkerStarter starter) {
-    std::lock_guard lock(g_StarterLock);
-    g_Starter = std::move(starter);
+    STATION_Current().SetWorkerStarter(std::move(starter));
 }
 
 int PELOR_Run(const RunPump& pump) {
-    WorkerStarter starter;
-    {
-        std::lock_guard lock(g_StarterLock);
-        starter = g_Starter;
-    }
+    Station& station = STATION_Current();
     std::array<std::thread, kChannels> workers;
     for (int ch = 0; ch < kChannels; ++ch) {
         if (g_nComPort[ch] == 0) continue;
-        const bool started = starter ? starter(workers[ch], ch) : StartThread(workers[ch], ch);
+        const bool started = station.StartWorker(workers[ch], ch, [ch] { FileDownload(ch); });
         if (!started) {
             // Never wait on a worker that does not exist.
             OUTCOME_Clear(ch);

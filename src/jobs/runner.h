@@ -7,16 +7,21 @@
 #include <string>
 #include <thread>
 
+#include "jobs/station.h"
 #include "jobs/status.h"
 #include "transport/channels.h"
 
 inline constexpr std::chrono::milliseconds kRunPollInterval{50};
 
-// Prepares all eight channels for a run: registers the notification target, marks the
-// channels with a port active, resets their framing and link state and records port and baud
-// rate (without opening the ports). Returns 1.
+// Prepares all eight channels of the calling thread's station for a run: registers the
+// notification target, marks the channels with a port active, resets their framing and link
+// state and records port and baud rate (without opening the ports). The write delay and the
+// format option are the station's (SERIAL_PORT_SetWriteDelay, LINK_SetFormat). Returns 1.
 int PELOR_Start(NotifyTarget* target, unsigned message, const std::array<int, kChannels>& ports,
                 int baudRate);
+// The options of the next run for the calling thread's station: the "DELAY" pause before every
+// write (ms) and the format option (1 FS_FORMAT, 0 FS_INIT). Front ends give their settings.
+void PELOR_SetRunOptions(int delayMs, int format);
 // Ends a run: stops the ports of the channels still active, clears the notification target.
 int PELOR_Stop();
 // Empties every channel's image table.
@@ -36,6 +41,5 @@ using RunPump = std::function<void(std::chrono::milliseconds)>;
 // ("ERR: Thread"). Returns 1.
 int PELOR_Run(const RunPump& pump = {});
 
-// How workers are started; tests replace it to make a start fail. Returns false on failure.
-using WorkerStarter = std::function<bool(std::thread&, int channel)>;
-void PELOR_SetWorkerStarter(WorkerStarter starter);  // empty restores std::thread
+// How the station starts its workers (see WorkerStarter); empty restores std::thread.
+void PELOR_SetWorkerStarter(WorkerStarter starter);

@@ -3,10 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "jobs/station.h"
 #include "link/image_table.h"
-
-std::atomic<NotifyTarget*> g_hNotifyWnd{nullptr};
-std::atomic<unsigned> g_uNotifyMsg{0};
 
 namespace {
 
@@ -19,8 +17,8 @@ public:
 };
 
 void Deliver(std::uintptr_t kind, const void* lParam) {
-    NotifyTarget* target = g_hNotifyWnd.load();
-    const unsigned message = g_uNotifyMsg.load();
+    NotifyTarget* target = STATION_Current().notifyTarget.load();
+    const unsigned message = STATION_Current().notifyMessage.load();
     if (target == nullptr) return;  // a message to no window is simply not delivered
     target->OnStatusMessage(message, kind, lParam);
 }
@@ -49,8 +47,8 @@ void STATUS_ChannelPrintf(int channel, const char* format, ...) {
 }
 
 long PELOR_SendMessage(std::uintptr_t wParam, const void* lParam) {
-    NotifyTarget* target = g_hNotifyWnd.load();
-    const unsigned message = g_uNotifyMsg.load();
+    NotifyTarget* target = STATION_Current().notifyTarget.load();
+    const unsigned message = STATION_Current().notifyMessage.load();
     if (target == nullptr || message == 0) {
         DBG_Trace("PELOR_SendMessage() Ignore!\n");
         return 0;
@@ -59,7 +57,7 @@ long PELOR_SendMessage(std::uintptr_t wParam, const void* lParam) {
 }
 
 void STATUS_Alert(int channel, const char* text) {
-    NotifyTarget* target = g_hNotifyWnd.load();
+    NotifyTarget* target = STATION_Current().notifyTarget.load();
     DBG_Trace("[Ch %d] %s\n", channel, text);
     if (target != nullptr) target->OnAlert(channel, text);
 }

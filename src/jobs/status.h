@@ -31,15 +31,14 @@ public:
     virtual void OnAlert(int channel, const char* text) = 0;
 };
 
-// The registered target and message number; set by PELOR_Start, cleared by PELOR_Stop.
-extern std::atomic<NotifyTarget*> g_hNotifyWnd;
-extern std::atomic<unsigned> g_uNotifyMsg;
+// The registered target and message number are the station's (Station::notifyTarget and
+// notifyMessage): set by PELOR_Start, cleared by PELOR_Stop.
 
 // Station status line text (cut at 4095 characters).
 void STATUS_Printf(const char* format, ...) PELOR_PRINTF(1, 2);
 // Channel text (cut at the record's text capacity).
 void STATUS_ChannelPrintf(int channel, const char* format, ...) PELOR_PRINTF(2, 3);
-// Sends g_uNotifyMsg to g_hNotifyWnd and returns the handler's result; with either unset,
+// Sends the station's message to its target and returns the handler's result; with either unset,
 // traces "PELOR_SendMessage() Ignore!\n" and returns 0.
 long PELOR_SendMessage(std::uintptr_t wParam, const void* lParam);
 // Operator alert; without a target it is only traced.

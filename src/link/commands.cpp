@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "link/flash_downloader.h"
+#include "link/station_links.h"
 #include "link/status_reporter.h"
 #include "transport/serial_port.h"
 

@@ -5,22 +5,11 @@
 #include "link/commands.h"
 #include "link/crc16.h"
 #include "link/frame.h"
+#include "link/station_links.h"
 #include "transport/serial_port.h"
 #include "transport/trace.h"
 
-std::array<FlashLink, kChannels> FN;
-
 namespace {
-
-// Per-channel link data beside FN; touched only by the channel's worker.
-struct LinkData {
-    int headerLength = 1;
-    std::uint8_t lastOtherReply = 0;
-    int bufferCounter = 0;
-    int current = 0;
-    std::array<TxBuffer, kTxBuffers> buffers;
-};
-std::array<LinkData, kChannels> g_Link;
 
 // The reply codes, loaded at link start before any worker runs.
 std::atomic<std::uint8_t> g_AckCode{0x02};
@@ -106,9 +95,9 @@ bool Active(int channel) {
 
 void FLASH_DOWNLOADER_LinkStart(int channel) {
     if (!IsChannel(channel)) return;
-    g_Link[channel].bufferCounter = 0;
-    g_Link[channel].current = 0;
-    g_Link[channel].headerLength = 0;
+    LINK_Channel(channel).link.bufferCounter = 0;
+    LINK_Channel(channel).link.current = 0;
+    LINK_Channel(channel).link.headerLength = 0;
     FLASH_DOWNLOADER_Init(channel);
 }
 
@@ -116,8 +105,8 @@ void FLASH_DOWNLOADER_Init(int channel) {
     if (!IsChannel(channel)) return;
     g_AckCode = FLASH_DOWNLOADER_GetCode(CMD_ACK);
     g_NakCode = FLASH_DOWNLOADER_GetCode(CMD_NAK);
-    g_Link[channel].headerLength = 1;
-    g_Link[channel].lastOtherReply = 0;
+    LINK_Channel(channel).link.headerLength = 1;
+    LINK_Channel(channel).link.lastOtherReply = 0;
     FLASH_DOWNLOADER_Reset(channel);
 }
 
@@ -140,19 +129,19 @@ void FLASH_DOWNLOADER_Reset(int channel) {
 }
 
 void FLASH_DOWNLOADER_NewBuffer(int channel) {
-    LinkData& link = g_Link[channel];
+    LinkData& link = LINK_Channel(channel).link;
     link.current = link.bufferCounter & 3;
     link.buffers[link.current].start = link.headerLength;
     ++link.bufferCounter;
 }
 
 TxBuffer& FLASH_DOWNLOADER_CurrentBuffer(int channel) {
-    LinkData& link = g_Link[channel];
+    LinkData& link = LINK_Channel(channel).link;
     return link.buffers[link.current];
 }
 
 int FLASH_DOWNLOADER_HeaderLength(int channel) {
-    return g_Link[channel].headerLength;
+    return LINK_Channel(channel).link.headerLength;
 }
 
 namespace {
@@ -230,7 +219,7 @@ bool FLASH_DOWNLOADER_WaitAllAcked(int channel, int passes) {
 void FLASH_DOWNLOADER_Resend(int channel) {
     if (!IsChannel(channel)) return;
     FlashLink& fn = FN[channel];
-    LinkData& link = g_Link[channel];
+    LinkData& link = LINK_Channel(channel).link;
     // Sending may read replies that ask for more frames again: go on until none is left, or a
     // send fails (then the exchange fails, and nothing pending is reported done).
     for (int asked = TakePending(fn); asked != -1; asked = TakePending(fn)) {
@@ -296,7 +285,7 @@ void FLASH_DOWNLOADER_Receive(int channel, std::span<const std::uint8_t> frame, 
         return;
     }
     frame = frame.subspan(start, length);
-    LinkData& link = g_Link[channel];
+    LinkData& link = LINK_Channel(channel).link;
     FlashLink& fn = FN[channel];
     if (length < link.headerLength + 2) return;
     const int n = fn.replyCount;

@@ -55,7 +55,6 @@ struct FlashLink {
     int badReply = -1;  // the code of the last reply of another code, or -1
     int spoilt = 0;     // replies that failed their checks, and frames asked for but not held
 };
-extern std::array<FlashLink, kChannels> FN;
 
 // One transmit buffer: data[0] sequence number, data[start] the code, then arguments up to
 // data[end - 1], then the CRC at data[end], data[end + 1].

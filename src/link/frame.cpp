@@ -4,19 +4,11 @@
 
 #include "link/flash_downloader.h"
 #include "link/frame_codec.h"
+#include "link/station_links.h"
 #include "transport/channels.h"
 #include "transport/serial_port.h"
 
 namespace {
-
-// Touched only by the channel's worker thread.
-struct Staging {
-    int count = 0;
-    std::array<std::uint8_t, kFrameAreaSize> area{};
-};
-
-std::array<Staging, kChannels> g_Staging;
-std::array<FrameAssembler, kChannels> g_Assembler;
 
 // The channel's receive sink: what the pump read goes through the assembler.
 int AssembleReceived(int channel, std::span<const std::uint8_t> bytes) {
@@ -27,20 +19,20 @@ int AssembleReceived(int channel, std::span<const std::uint8_t> bytes) {
 
 void FRAME_Reset(int channel) {
     if (!IsChannel(channel)) return;
-    g_Staging[channel].count = 0;
-    g_Assembler[channel].Reset();
+    LINK_Channel(channel).staging.count = 0;
+    LINK_Channel(channel).assembler.Reset();
     SERIAL_PORT_SetReceiveSink(channel, &AssembleReceived);
 }
 
 int FRAME_PutByte(int channel, std::uint8_t byte) {
-    Staging& s = g_Staging[channel];
+    Staging& s = LINK_Channel(channel).staging;
     s.area[s.count++] = byte;
     if (s.count >= kStagingFlushSize) return FRAME_Flush(channel);
     return 0;
 }
 
 int FRAME_Flush(int channel) {
-    Staging& s = g_Staging[channel];
+    Staging& s = LINK_Channel(channel).staging;
     int result = 0;
     if (s.count > 0) {
         result = SERIAL_PORT_Write(channel, std::span<const std::uint8_t>(s.area.data(), s.count),
@@ -59,8 +51,27 @@ void FRAME_PutEscaped(int channel, std::uint8_t byte) {
     }
 }
 
+namespace {
+
+// The escaping of FRAME_PutEscaped into one staging area, looked up once per frame.
+void PutEscapedTo(int channel, Staging& s, std::uint8_t byte) {
+    const auto put = [&](std::uint8_t b) {
+        s.area[s.count++] = b;
+        if (s.count >= kStagingFlushSize) FRAME_Flush(channel);
+    };
+    if (byte == kFrameEscape || byte == kFrameFlag) {
+        put(kFrameEscape);
+        put(static_cast<std::uint8_t>(byte ^ 0x20));
+    } else {
+        put(byte);
+    }
+}
+
+}  // namespace
+
 void FRAME_PutBytes(int channel, std::span<const std::uint8_t> buffer, int from, int to) {
-    for (int i = from; i < to; ++i) FRAME_PutEscaped(channel, buffer[i]);
+    Staging& s = LINK_Channel(channel).staging;
+    for (int i = from; i < to; ++i) PutEscapedTo(channel, s, buffer[i]);
 }
 
 void FRAME_Send(int channel, std::span<const std::uint8_t> buffer, int start, int end) {
@@ -76,7 +87,7 @@ int FRAME_Assemble(int channel, std::span<const std::uint8_t> bytes, int start, 
         static_cast<std::size_t>(end) > bytes.size()) {
         return end;
     }
-    g_Assembler[channel].Feed(
+    LINK_Channel(channel).assembler.Feed(
         bytes.subspan(start, end - start), [channel](std::span<const std::uint8_t> frame) {
             FLASH_DOWNLOADER_Receive(channel, frame, 0, static_cast<int>(frame.size()));
         });
@@ -84,8 +95,8 @@ int FRAME_Assemble(int channel, std::span<const std::uint8_t> bytes, int start, 
 }
 
 int FRAME_AssemblerState(int channel) {
-    return g_Assembler[channel].State();
+    return LINK_Channel(channel).assembler.State();
 }
 int FRAME_AssemblerLength(int channel) {
-    return g_Assembler[channel].Length();
+    return LINK_Channel(channel).assembler.Length();
 }

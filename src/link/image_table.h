@@ -1,6 +1,7 @@
 #pragma once
-// The image table: what each channel writes, slot by slot. Filled before the workers start;
-// afterwards each worker touches only its own channel's entries.
+// The image table: what each channel writes, slot by slot. Each channel of a station holds its
+// own (link/station_links.h); filled before the workers start, afterwards each worker touches
+// only its own channel's entries.
 #include <array>
 #include <cstdint>
 
@@ -18,5 +19,3 @@ struct IMAGE_ENTRY {
     std::int32_t nSize = 0;                 // bytes to send
     std::int32_t nSent = 0;                 // bytes sent so far
 };
-
-extern std::array<std::array<IMAGE_ENTRY, kSlots>, kChannels> g_ImageTable;

@@ -9,15 +9,11 @@
 #include "link/flash_downloader.h"
 #include "link/image_table.h"
 #include "link/outcome.h"
+#include "link/station_links.h"
 #include "link/status_reporter.h"
 #include "transport/serial_port.h"
 
-std::array<std::array<std::uint8_t, kBlockSize>, kChannels> g_BlockBuffer{};
-std::atomic<int> g_bFileMissing{0};
-
 namespace {
-
-std::atomic<TickFn> g_Tick{nullptr};
 
 std::uint32_t SteadyTick() {
     return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -26,7 +22,7 @@ std::uint32_t SteadyTick() {
 }
 
 std::uint32_t Tick() {
-    TickFn fn = g_Tick.load();
+    TickFn fn = LINK_Station().tick.load(std::memory_order_relaxed);
     return fn ? fn() : SteadyTick();
 }
 
@@ -47,7 +43,7 @@ long long FileLength(std::FILE* f) {
 }  // namespace
 
 void FLASH_DOWNLOADER_SetTickSource(TickFn fn) {
-    g_Tick = fn;
+    LINK_Station().tick = fn;
 }
 
 int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
@@ -60,7 +56,7 @@ int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
     if (!file) {
         OUTCOME_Record(channel, JobStep::Block, JobReason::File, slot,
                        std::string("cannot open ") + e.szPath, errno);
-        g_bFileMissing = 1;
+        LINK_Station().fileMissing = 1;
         LINK_ChannelPrintf(channel, "ERR: No File");
         return 0;
     }
@@ -99,7 +95,7 @@ int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
         return 0;
     }
 
-    auto& block = g_BlockBuffer[channel];
+    auto& block = LINK_Channel(channel).block;
     const bool fsWrite = (slot == kResourceSlot);
     std::uint32_t address = e.dwAddress;
     int blocks = 0;

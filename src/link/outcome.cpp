@@ -5,14 +5,10 @@
 #include <mutex>
 
 #include "link/flash_downloader.h"
+#include "link/station_links.h"
 #include "transport/serial_port.h"
 
 namespace {
-
-// Each entry is written by one worker at a time; the lock keeps a reader from another thread
-// from seeing a half-written detail.
-std::mutex g_OutcomeLock;
-std::array<JobOutcome, kChannels> g_Outcome;
 
 std::string Hex(int byte) {
     char text[8];
@@ -89,15 +85,17 @@ std::string OUTCOME_Describe(const JobOutcome& outcome) {
 
 void OUTCOME_Clear(int channel) {
     if (!IsChannel(channel)) return;
-    std::lock_guard lock(g_OutcomeLock);
-    g_Outcome[channel] = JobOutcome{};
+    LinkChannel& link = LINK_Channel(channel);
+    std::lock_guard lock(link.outcomeLock);
+    link.outcome = JobOutcome{};
 }
 
 void OUTCOME_Record(int channel, const JobOutcome& outcome) {
     if (!IsChannel(channel) || !outcome.Failed()) return;
-    std::lock_guard lock(g_OutcomeLock);
-    if (g_Outcome[channel].Failed()) return;
-    g_Outcome[channel] = outcome;
+    LinkChannel& link = LINK_Channel(channel);
+    std::lock_guard lock(link.outcomeLock);
+    if (link.outcome.Failed()) return;
+    link.outcome = outcome;
 }
 
 void OUTCOME_Record(int channel, JobStep step, JobReason reason, int slot, std::string detail,
@@ -155,6 +153,7 @@ void OUTCOME_RecordOpen(int channel, const SerialOpenFailure& failure) {
 
 JobOutcome OUTCOME_Get(int channel) {
     if (!IsChannel(channel)) return {};
-    std::lock_guard lock(g_OutcomeLock);
-    return g_Outcome[channel];
+    const LinkChannel& link = LINK_Channel(channel);
+    std::lock_guard lock(link.outcomeLock);
+    return link.outcome;
 }

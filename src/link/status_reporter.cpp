@@ -4,19 +4,14 @@
 #include <cstdarg>
 #include <cstdio>
 
-namespace {
-
-std::atomic<StatusReporter*> g_Reporter{nullptr};
-std::atomic<int> g_Format{1};
-
-}  // namespace
+#include "link/station_links.h"
 
 void LINK_SetReporter(StatusReporter* reporter) {
-    g_Reporter = reporter;
+    LINK_Station().reporter = reporter;
 }
 
 void LINK_ChannelPrintf(int channel, const char* format, ...) {
-    StatusReporter* reporter = g_Reporter.load();
+    StatusReporter* reporter = LINK_Station().reporter.load();
     if (reporter == nullptr) return;
     char text[kImagePathSize];
     va_list args;
@@ -27,14 +22,14 @@ void LINK_ChannelPrintf(int channel, const char* format, ...) {
 }
 
 void LINK_Progress(const IMAGE_ENTRY& entry) {
-    StatusReporter* reporter = g_Reporter.load();
+    StatusReporter* reporter = LINK_Station().reporter.load();
     if (reporter != nullptr) reporter->Progress(entry);
 }
 
 void LINK_SetFormat(int format) {
-    g_Format = format == 1 ? 1 : 0;
+    LINK_Station().format = format == 1 ? 1 : 0;
 }
 
 int LINK_Format() {
-    return g_Format.load(std::memory_order_relaxed);
+    return LINK_Station().format.load(std::memory_order_relaxed);
 }

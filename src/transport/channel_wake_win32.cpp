@@ -1,5 +1,5 @@
-// The per-channel wake signal on Windows: one manual-reset event per channel. A COM port's
-// readiness cannot be waited on together with it, so the caller waits in short passes.
+// The wake signal on Windows: a manual-reset event. A COM port's readiness cannot be waited on
+// together with it, so the caller waits in short passes.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -8,56 +8,35 @@
 #endif
 #include <windows.h>
 
-#include <array>
-
 #include "transport/channel_wake.h"
-#include "transport/channels.h"
 
-namespace {
-
-// One event per channel, made once and kept for the life of the process.
-struct WakeEvents {
-    std::array<HANDLE, kChannels> events{};
-    WakeEvents() {
-        // Manual-reset, not signalled, unnamed: a signal stays until it is cleared.
-        for (HANDLE& e : events) e = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    }
-    ~WakeEvents() {
-        for (HANDLE e : events)
-            if (e != nullptr) CloseHandle(e);
-    }
-    WakeEvents(const WakeEvents&) = delete;
-    WakeEvents& operator=(const WakeEvents&) = delete;
-};
-
-HANDLE EventOf(int channel) {
-    static WakeEvents wake;
-    return wake.events[static_cast<std::size_t>(channel)];
+ChannelWake::ChannelWake() {
+    // Manual-reset, not signalled, unnamed: a signal stays until it is cleared.
+    event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
 
-}  // namespace
+ChannelWake::~ChannelWake() {
+    if (event_ != nullptr) CloseHandle(static_cast<HANDLE>(event_));
+}
 
 // fd has no meaning here (ports have no descriptor on Windows): the wait ends on the signal or
 // when the time is up.
-void CHANNEL_WAKE_Wait(int channel, int /*fd*/, std::int64_t maxMicros) {
-    if (!IsChannel(channel) || maxMicros <= 0) return;
+void ChannelWake::Wait(int /*fd*/, std::int64_t maxMicros) {
+    if (maxMicros <= 0) return;
     const std::int64_t ms = (maxMicros + 999) / 1000;
     const DWORD timeoutMs =
         ms >= static_cast<std::int64_t>(INFINITE) ? INFINITE - 1 : static_cast<DWORD>(ms);
-    const HANDLE e = EventOf(channel);
-    if (e == nullptr) {
+    if (event_ == nullptr) {
         Sleep(timeoutMs);
         return;
     }
-    WaitForSingleObject(e, timeoutMs);
+    WaitForSingleObject(static_cast<HANDLE>(event_), timeoutMs);
 }
 
-void CHANNEL_WAKE_Signal(int channel) {
-    if (!IsChannel(channel)) return;
-    if (const HANDLE e = EventOf(channel)) SetEvent(e);
+void ChannelWake::Signal() {
+    if (event_ != nullptr) SetEvent(static_cast<HANDLE>(event_));
 }
 
-void CHANNEL_WAKE_Clear(int channel) {
-    if (!IsChannel(channel)) return;
-    if (const HANDLE e = EventOf(channel)) ResetEvent(e);
+void ChannelWake::Clear() {
+    if (event_ != nullptr) ResetEvent(static_cast<HANDLE>(event_));
 }

@@ -3,9 +3,10 @@
 #include <cstring>
 #include <string>
 
-#include "display_check.h"
-#include "station_app.h"
 #include "config/version.h"
+#include "display_check.h"
+#include "jobs/station.h"
+#include "station_app.h"
 
 // Exit status when no display can be had (1 is the window closing, 2 a usage error).
 constexpr int kExitNoDisplay = 3;
@@ -28,6 +29,9 @@ int main(int argc, char** argv) {
         std::fputs(STATION_NoDisplayText(why).c_str(), stderr);
         return kExitNoDisplay;
     }
+    // The station the window drives.
+    Station station;
+    station.MakeDefault();
     CStationApp app(argc, argv);
     return app.InitInstance();
 }

@@ -26,7 +26,7 @@ CMainDlg::CMainDlg(WindowHost& host) : m_host(host), m_exit(EndProcess) {}
 CMainDlg::~CMainDlg() {
     // Nothing may reach the window from a worker once it is gone.
     NotifyTarget* self = this;
-    g_hNotifyWnd.compare_exchange_strong(self, nullptr);
+    STATION_Current().notifyTarget.compare_exchange_strong(self, nullptr);
 }
 
 void CMainDlg::SetChannelPort(int channel, int port) {

@@ -36,6 +36,7 @@ void CMainDlg::OnDownloadContinuous() {
     options.baud = static_cast<int>(g_dwBaudRate.load());
     options.target = this;
     options.onJobEnd = [this](const ContinuousJob& job) { ShowJobResult(job); };
+    PELOR_SetRunOptions(g_nDelay.load(), g_bFormat.load());
     ContinuousRunner runner(std::move(options));
 
     const std::string caption = ControlText(IDC_DOWNLOAD);

@@ -30,6 +30,7 @@ void CMainDlg::OnDownload() {
     }
     if (m_bRunning == 1) return;
     if (!FillImagesFromControls()) return;
+    PELOR_SetRunOptions(g_nDelay.load(), g_bFormat.load());
     if (PELOR_Start(this, WM_DOWNLOAD_STATUS, m_nPort, g_dwBaudRate.load()) == 0) return;
     m_bRunning = 1;
     EnableControl(IDC_DOWNLOAD, false);

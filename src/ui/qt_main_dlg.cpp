@@ -20,6 +20,7 @@
 #include "address_edits.h"
 #include "caption_progress_ctrl.h"
 #include "device_watcher.h"
+#include "jobs/station.h"
 #include "qt_ui_dialogs.h"
 #include "station_icon.h"
 
@@ -133,7 +134,7 @@ QtMainDlg::QtMainDlg(UiDialogs* dialogs, QWidget* parent)
 QtMainDlg::~QtMainDlg() {
     // The controls go before the dialog; nothing may reach them from a worker by then.
     NotifyTarget* self = static_cast<CMainDlg*>(this);
-    g_hNotifyWnd.compare_exchange_strong(self, nullptr);
+    STATION_Current().notifyTarget.compare_exchange_strong(self, nullptr);
     m_controls.clear();
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "jobs/file_download.h"
+#include "jobs/station.h"
 #include "jobs/status.h"
 
 namespace {
@@ -29,8 +30,8 @@ protected:
         for (int ch = 0; ch < 3; ++ch) g_nChannelResult[ch] = -1;  // as a run starts
     }
     void TearDown() override {
-        g_hNotifyWnd = nullptr;
-        g_uNotifyMsg = 0;
+        STATION_Current().notifyTarget = nullptr;
+        STATION_Current().notifyMessage = 0;
         for (int ch = 0; ch < kChannels; ++ch) g_nChannelResult[ch] = saved_[ch];
         if (out_ != nullptr) std::fclose(out_);
         std::remove(path_.c_str());
@@ -57,8 +58,8 @@ protected:
 
 TEST_F(LiveDisplay, TheStationLineCountsStartedDoneAndFailedHandsets) {
     ConsoleDisplay display(out_, true, {"/dev/pts/1", "/dev/pts/2", "/dev/pts/3"});
-    g_hNotifyWnd = &display;
-    g_uNotifyMsg = WM_DOWNLOAD_STATUS;
+    STATION_Current().notifyTarget = &display;
+    STATION_Current().notifyMessage = WM_DOWNLOAD_STATUS;
 
     display.Refresh();
     EXPECT_EQ(LastStationLine(), "station 0 of 3 started, 0 done, 0 failed");
@@ -80,8 +81,8 @@ TEST_F(LiveDisplay, TheStationLineCountsStartedDoneAndFailedHandsets) {
 
 TEST_F(LiveDisplay, PlainLinesKeepTheStationsOwnText) {
     ConsoleDisplay display(out_, false, {"/dev/pts/1"});
-    g_hNotifyWnd = &display;
-    g_uNotifyMsg = WM_DOWNLOAD_STATUS;
+    STATION_Current().notifyTarget = &display;
+    STATION_Current().notifyMessage = WM_DOWNLOAD_STATUS;
     STATUS_Printf("SERIAL_DEVICE_Open(COM1) Failed!");
     display.Finish();
     EXPECT_EQ(LastStationLine(), "station SERIAL_DEVICE_Open(COM1) Failed!");

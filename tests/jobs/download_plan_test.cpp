@@ -29,8 +29,8 @@ std::set<int> FilledSlots(int channel) {
 }
 
 bool AllCleared() {
-    for (const auto& channel : g_ImageTable) {
-        for (const IMAGE_ENTRY& e : channel) {
+    for (int ch = 0; ch < kChannels; ++ch) {
+        for (const IMAGE_ENTRY& e : g_ImageTable[ch]) {
             if (e.nSlot != -1 || e.szPath[0] != '\0') return false;
         }
     }

@@ -179,8 +179,8 @@ TEST(JobFailure, PartitionNotTakenShowsThePartitionAlert) {
     }
 }
 
-// g_bFileMissing is process-wide and sticky: once a file was missing, no later run shows the
-// partition alert either.
+// The missing-file flag is the station's and sticky: once a file was missing, no later run of
+// that station shows the partition alert either.
 TEST(JobFailure, MissingFileEndsWithErrNoFileAndSilencesThePartitionAlertForGood) {
     JobGuard guard;
     TempDir dir;
@@ -202,7 +202,7 @@ TEST(JobFailure, MissingFileEndsWithErrNoFileAndSilencesThePartitionAlertForGood
         EXPECT_EQ(outcome.slot, 5);
         EXPECT_EQ(outcome.code, ENOENT);
         EXPECT_EQ(outcome.detail, "cannot open " + partition);
-        EXPECT_EQ(g_bFileMissing.load(), 1);
+        EXPECT_EQ(guard.station().links().fileMissing.load(), 1);
         ExpectChannelEnded(kCh, 0);
     }
     std::filesystem::rename(saved, partition);

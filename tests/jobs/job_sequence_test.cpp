@@ -185,7 +185,7 @@ TEST(JobSequence, ResourceWithFormatOffInitialisesAndKeepsTheFileSystem) {
     TempDir dir;
     ASSERT_TRUE(WriteBytes(dir.File("rsc.bin"), Pattern(kBlockSize, 8)));
     SETTINGS_CopyText(g_szEtc2File, dir.File("rsc.bin"));
-    g_bFormat = 0;
+    PELOR_SetRunOptions(0, 0);
     DownloadControls c;
     c.resourceChecked = true;
     c.resourceAddressText = "4000";

@@ -1,8 +1,7 @@
 #pragma once
 // Helpers for the jobs tests: a notification target that records what the workers report,
 // simulated handsets on loopback or pseudo-terminal lines, image files in a private folder, the
-// request log in a form a test can compare, and a guard that puts every global and injected
-// hook back at the end of a test.
+// request log in a form a test can compare, and a station of the test's own.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -23,6 +22,7 @@
 #include "config/settings.h"
 #include "jobs/file_download.h"
 #include "jobs/runner.h"
+#include "jobs/station.h"
 #include "jobs/status.h"
 #include "link/image_table.h"
 #include "link/image_transfer.h"
@@ -144,36 +144,35 @@ inline std::uint32_t FixedTick() {
     return 123456u;
 }
 
-// Puts the settings globals to their start values (write pause 0), clears the image tables and
-// the sticky missing-file flag; at the end undoes every injected hook and stops any run.
+// A station of the test's own, bound to the test's thread: its ports, links, results and
+// workers are its own and go with it at the end of the test. No write pause, a fixed tick; the
+// settings are put to their start values.
+inline Environment TestEnvironment() {
+    Environment env;
+    env.delayMs = 0;
+    env.tick = &FixedTick;
+    return env;
+}
+
 class JobGuard {
 public:
-    JobGuard() {
+    explicit JobGuard(Environment env = TestEnvironment())
+        : station_(std::move(env)), scope_(station_) {
         SETTINGS_ResetGlobals();
         g_nDelay = 0;
-        g_bFileMissing = 0;
         g_instantPasses = 0;
-        FLASH_DOWNLOADER_SetTickSource(&FixedTick);
-        PELOR_ClearImages();
     }
     ~JobGuard() {
         PELOR_Stop();
-        SERIAL_PORT_SetPassWait(nullptr);
-        SERIAL_PORT_SetDelay(nullptr);
-        PELOR_SetWorkerStarter({});
-        FLASH_DOWNLOADER_SetTickSource(nullptr);
-        PELOR_ClearImages();
         SETTINGS_ResetGlobals();
-        g_bFileMissing = 0;
-        for (int ch = 0; ch < kChannels; ++ch) {
-            SERIAL_PORT_Close(ch);
-            SERIAL_PORT_ClearWake(ch);
-            g_nComPort[ch] = 0;
-            g_nChannelBaud[ch] = 0;
-        }
     }
     JobGuard(const JobGuard&) = delete;
     JobGuard& operator=(const JobGuard&) = delete;
+    Station& station() { return station_; }
+
+private:
+    Station station_;
+    StationScope scope_;
 };
 
 // --- Files ---------------------------------------------------------------------------------

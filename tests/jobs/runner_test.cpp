@@ -70,9 +70,9 @@ TEST(Runner, WorkerThatCannotStartIsReportedAndTheRunStillEnds) {
     JobGuard guard;
     TempDir dir;
     FillSmallCode(dir);
-    PELOR_SetWorkerStarter([](std::thread& thread, int ch) {
+    PELOR_SetWorkerStarter([](std::thread& thread, int ch, const std::function<void()>& job) {
         if (ch == 1) return false;
-        thread = std::thread(FileDownload, ch);
+        thread = std::thread(job);
         return true;
     });
     Line running = LoopLine();
@@ -95,7 +95,7 @@ TEST(Runner, StopWithoutStartIsHarmlessAndAStoppedRunReportsNothing) {
     JobGuard guard;
     EXPECT_EQ(PELOR_Stop(), 1);
     EXPECT_EQ(PELOR_Stop(), 1);
-    EXPECT_EQ(g_hNotifyWnd.load(), nullptr);
+    EXPECT_EQ(guard.station().notifyTarget.load(), nullptr);
 
     Recorder rec;
     Ports ports{};
@@ -105,8 +105,8 @@ TEST(Runner, StopWithoutStartIsHarmlessAndAStoppedRunReportsNothing) {
     EXPECT_EQ(g_bChannelActive[3].load(), 0);
     EXPECT_EQ(PELOR_Stop(), 1);
     EXPECT_EQ(g_bChannelActive[2].load(), 0);
-    EXPECT_EQ(g_hNotifyWnd.load(), nullptr);
-    EXPECT_EQ(g_uNotifyMsg.load(), 0u);
+    EXPECT_EQ(guard.station().notifyTarget.load(), nullptr);
+    EXPECT_EQ(guard.station().notifyMessage.load(), 0u);
     STATUS_ChannelPrintf(2, "after the stop");
     EXPECT_TRUE(rec.Texts(2).empty());
 }
@@ -116,11 +116,12 @@ TEST(Runner, SetImageOutsideTheSlotsWritesNothingAndInsideWritesEveryChannel) {
     PELOR_ClearImages();
     EXPECT_EQ(PELOR_SetImage(14, "x.mbn", "10"), -1);
     EXPECT_EQ(PELOR_SetImage(-1, "x.mbn", "10"), -1);
-    for (const auto& channel : g_ImageTable) {
-        for (const IMAGE_ENTRY& e : channel) EXPECT_TRUE(Cleared(e));
+    for (int ch = 0; ch < kChannels; ++ch) {
+        for (const IMAGE_ENTRY& e : g_ImageTable[ch]) EXPECT_TRUE(Cleared(e));
     }
     EXPECT_EQ(PELOR_SetImage(13, "rsc.bin", "1400000"), 13);
-    for (const auto& channel : g_ImageTable) {
+    for (int ch = 0; ch < kChannels; ++ch) {
+        const auto& channel = g_ImageTable[ch];
         EXPECT_EQ(channel[13].nSlot, 13);
         EXPECT_STREQ(channel[13].szPath, "rsc.bin");
         EXPECT_EQ(channel[13].dwAddress, 0x1400000u);

@@ -59,14 +59,16 @@ std::vector<std::uint8_t> WireOf(std::vector<std::uint8_t> content) {
 }
 
 ScriptedChannel::ScriptedChannel(int channel)
-    : channel_(channel), port_(std::make_shared<ScriptedPort>()) {
+    : ports_(PortEnvironment{&CountingPass, &NoDelay, 0}),
+      previousPorts_(SERIAL_PORT_Bind(&ports_)),
+      previousLinks_(LINK_Bind(&links_)),
+      channel_(channel),
+      port_(std::make_shared<ScriptedPort>()) {
     g_passes = 0;
-    SERIAL_PORT_SetPassWait(&CountingPass);
-    SERIAL_PORT_SetDelay(&NoDelay);
     g_bChannelActive[channel] = 1;
     SERIAL_PORT_Start(channel, 1, 1382400);
     {
-        std::lock_guard lock(g_hPortMutex);
+        std::lock_guard lock(SERIAL_PORT_Mutex());
         g_hSerialDevice.Set(channel, port_);
     }
     FRAME_Reset(channel);
@@ -74,15 +76,8 @@ ScriptedChannel::ScriptedChannel(int channel)
 }
 
 ScriptedChannel::~ScriptedChannel() {
-    {
-        std::lock_guard lock(g_hPortMutex);
-        g_hSerialDevice.Take(channel_);
-    }
-    g_bChannelActive[channel_] = 0;
-    g_nComPort[channel_] = 0;
-    g_nChannelBaud[channel_] = 0;
-    SERIAL_PORT_SetPassWait(nullptr);
-    SERIAL_PORT_SetDelay(nullptr);
+    LINK_Bind(previousLinks_);
+    SERIAL_PORT_Bind(previousPorts_);
 }
 
 long long ScriptedChannel::Passes() {

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "link/frame_codec.h"
+#include "link/station_links.h"
 #include "transport/port_device.h"
+#include "transport/station_ports.h"
 
 class ScriptedPort : public PortDevice {
 public:
@@ -40,8 +42,9 @@ private:
     FrameAssembler assembler_;
 };
 
-// Installs a scripted port as the channel's open port and prepares the channel's link:
-// active flag set, no "DELAY" pause, passes that return at once and are counted.
+// A link of the test's own (ports and link parts, bound to the test's thread) with a scripted
+// port installed as the channel's open port: active flag set, no "DELAY" pause, passes that
+// return at once and are counted.
 class ScriptedChannel {
 public:
     explicit ScriptedChannel(int channel);
@@ -49,11 +52,16 @@ public:
     ScriptedPort& port() { return *port_; }
     std::shared_ptr<ScriptedPort> shared() { return port_; }
     int channel() const { return channel_; }
+    StationLinks& links() { return links_; }
     static long long Passes();  // passes waited since construction
     // Answers every request frame with an ACK under its sequence number.
     void AckEverything();
 
 private:
+    StationPorts ports_;
+    StationLinks links_;
+    StationPorts* previousPorts_;
+    StationLinks* previousLinks_;
     int channel_;
     std::shared_ptr<ScriptedPort> port_;
 };

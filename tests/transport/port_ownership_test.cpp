@@ -54,7 +54,7 @@ private:
 TEST(PortOwnership, AClosingPortWaitingOnItsDrainDoesNotHoldUpAnotherChannelsOpen) {
     auto held = std::make_shared<HeldDrainPort>();
     {
-        std::lock_guard lock(g_hPortMutex);
+        std::lock_guard lock(SERIAL_PORT_Mutex());
         g_hSerialDevice.Set(1, held);
     }
     std::thread closer([] { SERIAL_PORT_Close(1); });

@@ -35,7 +35,7 @@ protected:
         ASSERT_TRUE(peer_);
         SerialHandle port = SERIAL_DEVICE_OpenPath(kCh, "loop:pump", 1382400);
         ASSERT_TRUE(port);
-        std::lock_guard lock(g_hPortMutex);
+        std::lock_guard lock(SERIAL_PORT_Mutex());
         g_hSerialDevice.Set(kCh, std::move(port));
         g_received.clear();
         g_pauses.clear();

@@ -20,6 +20,7 @@
 #include "config/settings.h"
 #include "dialog_template.h"
 #include "jobs/runner.h"
+#include "jobs/station.h"
 #include "jobs/status.h"
 #include "link/image_table.h"
 #include "qt_main_dlg.h"
@@ -207,7 +208,7 @@ TEST_F(MainDlgTest, ClosingDuringARunStopsTheChannelsExitsWithOneAndSavesNothing
     dlg->SetChannelPort(1, 2);
     // Workers that keep reporting until their channel is stopped.
     std::atomic<int> running{0};
-    PELOR_SetWorkerStarter([&](std::thread& thread, int channel) {
+    PELOR_SetWorkerStarter([&](std::thread& thread, int channel, const std::function<void()>&) {
         thread = std::thread([channel, &running] {
             ++running;
             while (g_bChannelActive[channel].load() == 1) {
@@ -231,7 +232,7 @@ TEST_F(MainDlgTest, ClosingDuringARunStopsTheChannelsExitsWithOneAndSavesNothing
     EXPECT_EQ(running.load(), 2);
     EXPECT_EQ(exitCodes_, std::vector<int>{1});
     EXPECT_EQ(dlg->Running(), 0);
-    EXPECT_EQ(g_hNotifyWnd.load(), nullptr);
+    EXPECT_EQ(STATION_Current().notifyTarget.load(), nullptr);
     EXPECT_FALSE(Exists(Settings()));
     EXPECT_FALSE(Exists(Job()));
     EXPECT_EQ(dlg->ChannelBar(0)->GetWindowText(), QStringLiteral("Init AMSS"));

@@ -80,7 +80,7 @@ protected:
         std::vector<int> started;
         std::atomic<bool> finish{false};
         std::atomic<int> reported{0};
-        PELOR_SetWorkerStarter([&](std::thread& thread, int channel) {
+        PELOR_SetWorkerStarter([&](std::thread& thread, int channel, const std::function<void()>&) {
             {
                 std::lock_guard lock(mu);
                 started.push_back(channel);

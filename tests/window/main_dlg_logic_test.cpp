@@ -10,6 +10,7 @@
 #include "config/settings.h"
 #include "dialog_template.h"
 #include "jobs/runner.h"
+#include "jobs/station.h"
 #include "jobs/status.h"
 #include "window_fixture.h"
 
@@ -275,7 +276,7 @@ TEST_F(WindowLogicTest, DownloadWithNothingCheckedSaysSelectImage) {
     EXPECT_EQ(dialogs_.notices, std::vector<std::string>{"Select Image !"});
     EXPECT_EQ(dlg->Running(), 0);
     EXPECT_TRUE(dlg->Control(IDC_DOWNLOAD)->isEnabled());
-    EXPECT_EQ(g_hNotifyWnd.load(), nullptr);
+    EXPECT_EQ(STATION_Current().notifyTarget.load(), nullptr);
 }
 
 TEST_F(WindowLogicTest, DownloadWithAnEmptyCodeAddressIsRefused) {
@@ -291,7 +292,7 @@ TEST_F(WindowLogicTest, MissingImageSaysNoFileStartsNothingAndKeepsTheWindow) {
     WriteAll(Settings(), "[PELOR]\nAUTODETECT=0\nCH0_PORT=1\n");
     WriteAll(Job(), "[PELOR]\nCODEFILE=" + (folder_ / "nowhere") + "\n");
     std::atomic<int> started{0};
-    PELOR_SetWorkerStarter([&](std::thread&, int) {
+    PELOR_SetWorkerStarter([&](std::thread&, int, const std::function<void()>&) {
         ++started;
         return false;
     });

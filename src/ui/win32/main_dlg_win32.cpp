@@ -29,7 +29,7 @@ Win32MainDlg::Win32MainDlg(UiDialogs* dialogs) : CMainDlg(static_cast<WindowHost
 
 Win32MainDlg::~Win32MainDlg() {
     NotifyTarget* self = static_cast<CMainDlg*>(this);
-    g_hNotifyWnd.compare_exchange_strong(self, nullptr);
+    STATION_Current().notifyTarget.compare_exchange_strong(self, nullptr);
     Close();
     if (icon_ != nullptr) DestroyIcon(icon_);
     if (smallIcon_ != nullptr) DestroyIcon(smallIcon_);

@@ -6,8 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "main_dlg_win32.h"
 #include "config/version.h"
+#include "jobs/station.h"
+#include "main_dlg_win32.h"
 
 namespace {
 
@@ -49,6 +50,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     const ComSession com;
+    // The station the window drives.
+    Station station;
+    station.MakeDefault();
     Win32MainDlg dlg;
     if (!dlg.Create(GetModuleHandleA(nullptr))) {
         MessageBoxA(nullptr, "The window could not be created.", kWin32AppName,

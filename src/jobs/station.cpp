@@ -1,0 +1,90 @@
+#include "jobs/station.h"
+
+#include <system_error>
+#include <utility>
+
+namespace {
+
+thread_local Station* t_Bound = nullptr;
+std::atomic<Station*> g_Default{nullptr};
+
+}  // namespace
+
+Station::Station(Environment env)
+    : ownPorts_(std::make_unique<StationPorts>(
+          PortEnvironment{env.passWait, env.delay, env.delayMs < 0 ? 0 : env.delayMs})),
+      ownLinks_(std::make_unique<StationLinks>(LinkEnvironment{
+          env.reporter != nullptr ? env.reporter : &STATUS_Reporter(), env.format, env.tick})),
+      ports_(*ownPorts_),
+      links_(*ownLinks_),
+      starter_(std::move(env.workers)) {}
+
+Station::Station(BuiltInTag) : ports_(SERIAL_PORT_BuiltIn()), links_(LINK_BuiltIn()) {
+    links_.reporter = &STATUS_Reporter();
+}
+
+Station::~Station() {
+    // Nothing may go on reporting to, or looking up, a station that is gone.
+    for (int ch = 0; ch < kChannels; ++ch) {
+        ports_.channel(ch).active = 0;
+        ports_.channel(ch).wake.Signal();
+    }
+    Station* self = this;
+    if (g_Default.compare_exchange_strong(self, nullptr)) {
+        SERIAL_PORT_SetDefault(nullptr);
+        LINK_SetDefault(nullptr);
+    }
+}
+
+Station::Channel Station::channel(int index) {
+    return Channel{ports_.channel(index), links_.channel(index),
+                   jobs_[static_cast<std::size_t>(index)]};
+}
+
+void Station::MakeDefault() {
+    SERIAL_PORT_SetDefault(&ports_);
+    LINK_SetDefault(&links_);
+    g_Default.store(this, std::memory_order_release);
+}
+
+void Station::SetWorkerStarter(WorkerStarter starter) {
+    std::lock_guard lock(starterLock_);
+    starter_ = std::move(starter);
+}
+
+bool Station::StartWorker(std::thread& thread, int channel, std::function<void()> body) {
+    WorkerStarter starter;
+    {
+        std::lock_guard lock(starterLock_);
+        starter = starter_;
+    }
+    std::function<void()> bound = [this, body = std::move(body)] {
+        StationScope scope(*this);
+        body();
+    };
+    if (starter) return starter(thread, channel, bound);
+    try {
+        thread = std::thread(std::move(bound));
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
+
+Station& STATION_Current() {
+    if (t_Bound != nullptr) return *t_Bound;
+    if (Station* station = g_Default.load(std::memory_order_acquire)) return *station;
+    static Station builtIn{Station::BuiltInTag{}};
+    return builtIn;
+}
+
+StationScope::StationScope(Station& station)
+    : previous_(std::exchange(t_Bound, &station)),
+      previousPorts_(SERIAL_PORT_Bind(&station.ports())),
+      previousLinks_(LINK_Bind(&station.links())) {}
+
+StationScope::~StationScope() {
+    LINK_Bind(previousLinks_);
+    SERIAL_PORT_Bind(previousPorts_);
+    t_Bound = previous_;
+}

@@ -1,0 +1,88 @@
+#include "transport/station_ports.h"
+
+#include <utility>
+
+namespace {
+
+thread_local StationPorts* t_Bound = nullptr;
+std::atomic<StationPorts*> g_Default{nullptr};
+
+}  // namespace
+
+StationPorts& SERIAL_PORT_BuiltIn() {
+    static StationPorts ports;
+    return ports;
+}
+
+SerialHandle PortChannel::Handle() const {
+    std::lock_guard lock(handleLock_);
+    return handle_;
+}
+
+void PortChannel::SetHandle(SerialHandle handle) {
+    std::lock_guard lock(handleLock_);
+    handle_ = std::move(handle);
+}
+
+SerialHandle PortChannel::TakeHandle() {
+    std::lock_guard lock(handleLock_);
+    return std::exchange(handle_, nullptr);
+}
+
+StationPorts::StationPorts(PortEnvironment env)
+    : passWait(env.passWait), delay(env.delay), writeDelayMs(env.writeDelayMs) {}
+
+StationPorts::~StationPorts() {
+    for (int ch = 0; ch < kChannels; ++ch) {
+        SerialHandle handle;
+        {
+            std::lock_guard lock(portMutex_);
+            handle = channel(ch).TakeHandle();
+        }
+        if (handle) SERIAL_DEVICE_Close(ch, std::move(handle));
+    }
+}
+
+StationPorts& SERIAL_PORT_Station() {
+    if (t_Bound != nullptr) return *t_Bound;
+    if (StationPorts* ports = g_Default.load(std::memory_order_acquire)) return *ports;
+    return SERIAL_PORT_BuiltIn();
+}
+
+StationPorts* SERIAL_PORT_Bind(StationPorts* ports) {
+    return std::exchange(t_Bound, ports);
+}
+
+void SERIAL_PORT_SetDefault(StationPorts* ports) {
+    g_Default.store(ports, std::memory_order_release);
+}
+
+std::mutex& SERIAL_PORT_Mutex() {
+    return SERIAL_PORT_Station().portMutex();
+}
+
+SerialHandle SerialDeviceView::Get(int channel) const {
+    if (!IsChannel(channel)) return nullptr;
+    return SERIAL_PORT_Station().channel(channel).Handle();
+}
+
+void SerialDeviceView::Set(int channel, SerialHandle handle) const {
+    if (IsChannel(channel)) SERIAL_PORT_Station().channel(channel).SetHandle(std::move(handle));
+}
+
+SerialHandle SerialDeviceView::Take(int channel) const {
+    if (!IsChannel(channel)) return nullptr;
+    return SERIAL_PORT_Station().channel(channel).TakeHandle();
+}
+
+void CHANNEL_WAKE_Wait(int channel, int fd, std::int64_t maxMicros) {
+    if (IsChannel(channel)) SERIAL_PORT_Station().channel(channel).wake.Wait(fd, maxMicros);
+}
+
+void CHANNEL_WAKE_Signal(int channel) {
+    if (IsChannel(channel)) SERIAL_PORT_Station().channel(channel).wake.Signal();
+}
+
+void CHANNEL_WAKE_Clear(int channel) {
+    if (IsChannel(channel)) SERIAL_PORT_Station().channel(channel).wake.Clear();
+}
