@@ -31,6 +31,7 @@ void RecordPause(int, int milliseconds) {
 class ReceivePump : public ::testing::Test {
 protected:
     void SetUp() override {
+        previous_ = SERIAL_PORT_Bind(&ports_);
         peer_.reset(LOOPBACK_Create("pump"));
         ASSERT_TRUE(peer_);
         SerialHandle port = SERIAL_DEVICE_OpenPath(kCh, "loop:pump", 1382400);
@@ -41,12 +42,12 @@ protected:
         g_pauses.clear();
     }
     void TearDown() override {
-        SERIAL_PORT_SetReceiveSink(kCh, nullptr);
-        SERIAL_PORT_SetDelay(nullptr);
-        SERIAL_PORT_SetWriteDelay(kDefaultWriteDelayMs);
         SERIAL_PORT_Close(kCh);
         LOOPBACK_Remove("pump");
+        SERIAL_PORT_Bind(previous_);
     }
+    StationPorts ports_;  // the test's own ports, bound to its thread
+    StationPorts* previous_ = nullptr;
     void Send(std::vector<std::uint8_t> bytes) {
         ASSERT_EQ(::send(peer_.get(), bytes.data(), bytes.size(), 0),
                   static_cast<ssize_t>(bytes.size()));

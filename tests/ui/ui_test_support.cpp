@@ -29,11 +29,10 @@ StationFolder::StationFolder() {
     SETTINGS_ResetGlobals();
     REG_SetConfigRootForTesting(path_ + "/config");
     PORTTABLE_Clear();
-    PELOR_SetWorkerStarter({});
+    station_.MakeDefault();
 }
 
 StationFolder::~StationFolder() {
-    PELOR_SetWorkerStarter({});
     PORTTABLE_Clear();
     REG_SetConfigRootForTesting("");
     SETTINGS_ResetGlobals();

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "jobs/station.h"
 #include "scripted_dialogs.h"
 
 namespace ui_test {
@@ -29,6 +30,7 @@ public:
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
 private:
+    Station station_;  // the window's station for this test, the process's default
     std::string path_;
     std::string previous_;
 };

@@ -19,11 +19,10 @@ StationFolder::StationFolder() {
     SETTINGS_ResetGlobals();
     REG_SetConfigRootForTesting((std::filesystem::path(dir_.path()) / "config").string());
     PORTTABLE_Clear();
-    PELOR_SetWorkerStarter({});
+    station_.MakeDefault();
 }
 
 StationFolder::~StationFolder() {
-    PELOR_SetWorkerStarter({});
     PORTTABLE_Clear();
     REG_SetConfigRootForTesting("");
     SETTINGS_ResetGlobals();

@@ -5,6 +5,7 @@
 // and writes.
 #include <string>
 
+#include "jobs/station.h"
 #include "support/temp_dir.h"
 
 namespace window_test {
@@ -22,6 +23,7 @@ public:
     std::string operator/(const std::string& name) const;
 
 private:
+    Station station_;  // the window's station for this test, the process's default
     TempDir dir_;
     std::string path_;
     std::string previous_;

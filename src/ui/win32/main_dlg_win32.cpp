@@ -9,6 +9,7 @@
 #include "caption_bar_win32.h"
 #include "dialog_template.h"
 #include "dialog_template_win32.h"
+#include "jobs/station.h"
 #include "station_resources.h"
 
 namespace {
