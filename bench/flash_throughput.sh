@@ -19,6 +19,7 @@ $pelor demo --channels 1 --amss-mib "$amss_mib" --no-uart --keep "$work/images" 
 
 run() {  # $1 = uart baud (0 = none)
   local baud="$1"
+  : >"$work/ports"  # made before the wait below reads it, not by the background job
   $pelor simulate --count "$channels" --uart-baud "$baud" >"$work/ports" &
   sim_pid=$!
   while [ "$(wc -l <"$work/ports")" -lt "$channels" ]; do sleep 0.05; done
