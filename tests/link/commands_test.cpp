@@ -157,7 +157,6 @@ TEST(Exchanges, FileSystemPreparationFollowsTheFormatOption) {
     ASSERT_EQ(FLASH_DOWNLOADER_FsPrepare(kCh), 1);
     LINK_SetFormat(0);
     ASSERT_EQ(FLASH_DOWNLOADER_FsPrepare(kCh), 1);
-    LINK_SetFormat(1);
     ASSERT_EQ(ch.port().frames.size(), 2u);
     EXPECT_EQ(ch.port().frames[0][1], 0xF0);
     EXPECT_EQ(ch.port().frames[1][1], 0xF1);

@@ -104,7 +104,6 @@ protected:
             finish = true;
         });
         dlg.Button(IDC_DOWNLOAD)->click();  // returns when the run is over
-        PELOR_SetWorkerStarter({});
         return started;
     }
 
