@@ -3,12 +3,9 @@
 #include <system_error>
 #include <utility>
 
-namespace {
+#include "transport/thread_binding.h"
 
-thread_local Station* t_Bound = nullptr;
-std::atomic<Station*> g_Default{nullptr};
-
-}  // namespace
+using StationBinding = ThreadBinding<Station>;
 
 Station::Station(Environment env)
     : ownPorts_(std::make_unique<StationPorts>(
@@ -29,8 +26,7 @@ Station::~Station() {
         ports_.channel(ch).active = 0;
         ports_.channel(ch).wake.Signal();
     }
-    Station* self = this;
-    if (g_Default.compare_exchange_strong(self, nullptr)) {
+    if (StationBinding::ClearDefault(this)) {
         SERIAL_PORT_SetDefault(nullptr);
         LINK_SetDefault(nullptr);
     }
@@ -44,7 +40,7 @@ Station::Channel Station::channel(int index) {
 void Station::MakeDefault() {
     SERIAL_PORT_SetDefault(&ports_);
     LINK_SetDefault(&links_);
-    g_Default.store(this, std::memory_order_release);
+    StationBinding::SetDefault(this);
 }
 
 void Station::SetWorkerStarter(WorkerStarter starter) {
@@ -72,19 +68,18 @@ bool Station::StartWorker(std::thread& thread, int channel, std::function<void()
 }
 
 Station& STATION_Current() {
-    if (t_Bound != nullptr) return *t_Bound;
-    if (Station* station = g_Default.load(std::memory_order_acquire)) return *station;
+    if (Station* station = StationBinding::Get()) return *station;
     static Station builtIn{Station::BuiltInTag{}};
     return builtIn;
 }
 
 StationScope::StationScope(Station& station)
-    : previous_(std::exchange(t_Bound, &station)),
+    : previous_(StationBinding::Bind(&station)),
       previousPorts_(SERIAL_PORT_Bind(&station.ports())),
       previousLinks_(LINK_Bind(&station.links())) {}
 
 StationScope::~StationScope() {
     LINK_Bind(previousLinks_);
     SERIAL_PORT_Bind(previousPorts_);
-    t_Bound = previous_;
+    StationBinding::Bind(previous_);
 }

@@ -2,12 +2,9 @@
 
 #include <utility>
 
-namespace {
+#include "transport/thread_binding.h"
 
-thread_local StationLinks* t_Bound = nullptr;
-std::atomic<StationLinks*> g_Default{nullptr};
-
-}  // namespace
+using LinksBinding = ThreadBinding<StationLinks>;
 
 StationLinks& LINK_BuiltIn() {
     static StationLinks links;
@@ -18,15 +15,14 @@ StationLinks::StationLinks(LinkEnvironment env)
     : reporter(env.reporter), format(env.format == 1 ? 1 : 0), tick(env.tick) {}
 
 StationLinks& LINK_Station() {
-    if (t_Bound != nullptr) return *t_Bound;
-    if (StationLinks* links = g_Default.load(std::memory_order_acquire)) return *links;
+    if (StationLinks* links = LinksBinding::Get()) return *links;
     return LINK_BuiltIn();
 }
 
 StationLinks* LINK_Bind(StationLinks* links) {
-    return std::exchange(t_Bound, links);
+    return LinksBinding::Bind(links);
 }
 
 void LINK_SetDefault(StationLinks* links) {
-    g_Default.store(links, std::memory_order_release);
+    LinksBinding::SetDefault(links);
 }

@@ -2,12 +2,9 @@
 
 #include <utility>
 
-namespace {
+#include "transport/thread_binding.h"
 
-thread_local StationPorts* t_Bound = nullptr;
-std::atomic<StationPorts*> g_Default{nullptr};
-
-}  // namespace
+using PortsBinding = ThreadBinding<StationPorts>;
 
 StationPorts& SERIAL_PORT_BuiltIn() {
     static StationPorts ports;
@@ -44,17 +41,16 @@ StationPorts::~StationPorts() {
 }
 
 StationPorts& SERIAL_PORT_Station() {
-    if (t_Bound != nullptr) return *t_Bound;
-    if (StationPorts* ports = g_Default.load(std::memory_order_acquire)) return *ports;
+    if (StationPorts* ports = PortsBinding::Get()) return *ports;
     return SERIAL_PORT_BuiltIn();
 }
 
 StationPorts* SERIAL_PORT_Bind(StationPorts* ports) {
-    return std::exchange(t_Bound, ports);
+    return PortsBinding::Bind(ports);
 }
 
 void SERIAL_PORT_SetDefault(StationPorts* ports) {
-    g_Default.store(ports, std::memory_order_release);
+    PortsBinding::SetDefault(ports);
 }
 
 std::mutex& SERIAL_PORT_Mutex() {

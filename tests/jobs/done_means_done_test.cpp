@@ -25,14 +25,7 @@ void FillResource(const TempDir& dir) {
 // The code folder without the boot chain: WRITE 1 is the partition table, 2 the AMSS header,
 // 3 onwards the AMSS.
 void FillCode(const TempDir& dir) {
-    CodeSizes sizes;
-    sizes.amss = 0x70000 + 8 * kBlockSize;
-    MakeCodeFolder(dir, "WZRTAll", sizes);
-    SETTINGS_CopyText(g_szCodeAddress, "70000");
-    DownloadControls c;
-    c.codeChecked = true;
-    c.codeAddressText = "70000";
-    ASSERT_EQ(PELOR_FillImages(c, nullptr), DOWNLOAD_READY);
+    FillSmallCode(dir, 8);
 }
 
 struct Outcome {

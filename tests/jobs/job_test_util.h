@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "jobs/download_plan.h"
 #include "jobs/file_download.h"
 #include "jobs/runner.h"
 #include "jobs/station.h"
@@ -223,6 +224,19 @@ inline std::string MakeCodeFolder(const TempDir& dir, const std::string& name,
     SETTINGS_CopyText(g_szCodeFile, folder);
     SETTINGS_SplitCodePath();
     return folder;
+}
+
+// A small code image set without the boot chain (the AMSS amssBlocks blocks past its header) in
+// dir/WZRTAll, at address 0x70000, filled into the current station's image tables.
+inline void FillSmallCode(const TempDir& dir, int amssBlocks = 3) {
+    CodeSizes sizes;
+    sizes.amss = 0x70000 + static_cast<std::size_t>(amssBlocks) * kBlockSize;
+    MakeCodeFolder(dir, "WZRTAll", sizes);
+    SETTINGS_CopyText(g_szCodeAddress, "70000");
+    DownloadControls c;
+    c.codeChecked = true;
+    c.codeAddressText = "70000";
+    ASSERT_EQ(PELOR_FillImages(c, nullptr), DOWNLOAD_READY);
 }
 
 // --- Simulated handsets ---------------------------------------------------------------------

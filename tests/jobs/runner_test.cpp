@@ -12,17 +12,6 @@ using namespace jobs_test;
 
 namespace {
 
-void FillSmallCode(const TempDir& dir) {
-    CodeSizes sizes;
-    sizes.amss = 0x70000 + 3 * kBlockSize;
-    MakeCodeFolder(dir, "WZRTAll", sizes);
-    SETTINGS_CopyText(g_szCodeAddress, "70000");
-    DownloadControls c;
-    c.codeChecked = true;
-    c.codeAddressText = "70000";
-    ASSERT_EQ(PELOR_FillImages(c, nullptr), DOWNLOAD_READY);
-}
-
 bool Cleared(const IMAGE_ENTRY& e) {
     return e.nSlot == -1 && e.szPath[0] == '\0' && e.dwAddress == 0xFFFFFFFFu;
 }

@@ -10,20 +10,6 @@
 
 using namespace jobs_test;
 
-namespace {
-
-void FillSmallCode(const TempDir& dir) {
-    CodeSizes sizes;
-    sizes.amss = 0x70000 + 2 * kBlockSize;
-    MakeCodeFolder(dir, "WZRTAll", sizes);
-    DownloadControls c;
-    c.codeChecked = true;
-    c.codeAddressText = "70000";
-    ASSERT_EQ(PELOR_FillImages(c, nullptr), DOWNLOAD_READY);
-}
-
-}  // namespace
-
 // The same channel of two stations flashes two handsets at once: one succeeds, the other's
 // handset refuses a block; neither sees the other's texts, result, outcome or frames.
 TEST(Station, TwoStationsSideBySideRunTheSameChannelWithoutTouchingEachOther) {
