@@ -36,12 +36,18 @@ ResultsRecorder::ResultsRecorder(ResultsConfig config) : config_(std::move(confi
         config_.databasePath.empty() ? RESULTS_DefaultDatabasePath() : config_.databasePath;
     std::string error;
     if (databasePath_.empty()) {
+#ifdef _WIN32
+        Say("results: not kept on this station: no folder for them (set LOCALAPPDATA)");
+#else
         Say("results: not kept on this station: no folder for them (set XDG_DATA_HOME or HOME)");
+#endif
     } else {
         local_ = RESULTS_OpenLocalStore(databasePath_, &error);
         if (!local_) {
             Say("results: not kept on this station: " + error);
             databasePath_.clear();
+        } else if (!local_->Note().empty()) {
+            Say("results: " + local_->Note());
         }
     }
     if (config_.serverUrl.empty()) return;

@@ -33,6 +33,8 @@ public:
     // Up to limit records not yet uploaded, oldest first.
     virtual bool Pending(int limit, std::vector<JobRecord>* records, std::string* error) = 0;
     virtual bool MarkUploaded(const std::vector<std::string>& jobIds, std::string* error) = 0;
+    // What the station should hear once about how rows are kept; empty when all is as usual.
+    virtual std::string Note() const { return ""; }
 };
 
 // Rows held in memory only: what a station records while its file cannot be written, so that
