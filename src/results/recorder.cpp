@@ -57,6 +57,11 @@ ResultsRecorder::ResultsRecorder(ResultsConfig config) : config_(std::move(confi
             "server");
         return;
     }
+    if (const std::string why = RESULTS_NoServerReason(); !why.empty()) {
+        // No server will ever take them: no rows said to wait for one.
+        Say("results: " + why + (local_ ? "; jobs are kept on this station only" : ""));
+        return;
+    }
     if (local_) {
         std::vector<JobRecord> pending;
         if (local_->Pending(1 << 30, &pending, &error)) {

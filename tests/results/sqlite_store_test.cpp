@@ -272,3 +272,23 @@ TEST(ResultsSqlite, WhileNoServerAnswersRowsFromManyThreadsWaitAndOneLineIsSaid)
     EXPECT_EQ(LoadAll(dir / "results.db").size(), 40u);
 }
 #endif
+
+#if defined(PELOR_HAVE_SQLITE) && !defined(PELOR_HAVE_LIBPQ)
+// Builds without libpq (Windows): a server URL is one line, and the jobs stay on the station
+// without being said to wait for a server that this build will never reach.
+TEST(ResultsSqlite, ABuildThatCannotReachAServerSaysSoOnceAndKeepsTheJobsHere) {
+    TempDir dir;
+    ResultsConfig c = LocalOnly(dir / "results.db");
+    c.serverUrl = "postgresql://line@db.example/results";
+    ResultsRecorder recorder(c);
+    recorder.Record(Job(0, true));
+    recorder.Record(Job(1, false));
+    EXPECT_EQ(recorder.Waiting(), 0);
+    EXPECT_TRUE(recorder.Flush(std::chrono::milliseconds(1)));
+    const std::vector<std::string> lines = recorder.TakeMessages();
+    ASSERT_EQ(lines.size(), 1u) << ::testing::PrintToString(lines);
+    EXPECT_NE(lines[0].find("without libpq"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("kept on this station only"), std::string::npos) << lines[0];
+    EXPECT_EQ(LoadAll(dir / "results.db").size(), 2u);
+}
+#endif
