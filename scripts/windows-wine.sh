@@ -69,3 +69,12 @@ wine_path() {
   path=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
   printf 'Z:%s' "${path//\//\\}"
 }
+
+# The folder of this machine behind %LOCALAPPDATA% of wine's user (where pelor keeps its
+# results file); empty when wine names none.
+wine_local_appdata() {
+  local folder
+  folder=$("$WINE64" cmd /c 'echo %LOCALAPPDATA%' </dev/null 2>/dev/null | tr -d '\r')
+  [ -n "$folder" ] && "$WINE64" winepath -u "$folder" </dev/null 2>/dev/null
+  return 0
+}

@@ -3,6 +3,11 @@
 #include <cstdio>
 #include <memory>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include "cli_commands.h"
 #include "flash_run.h"
 #include "results/results_store.h"
@@ -72,7 +77,16 @@ int CLI_RunResults(const std::string& server, const std::string& database,
     }
     const ResultsSummary summary = RESULTS_Summarise(records);
     if (csv) {
+#ifdef _WIN32
+        // The CSV ends its lines in CRLF itself: no text-mode translation (CR CR LF) on the way.
+        std::fflush(out);
+        const int mode = _setmode(_fileno(out), _O_BINARY);
         std::fputs(RESULTS_RecordsCsv(records).c_str(), out);
+        std::fflush(out);
+        if (mode != -1) _setmode(_fileno(out), mode);
+#else
+        std::fputs(RESULTS_RecordsCsv(records).c_str(), out);
+#endif
     } else if (json) {
         std::fputs(RESULTS_SummaryJson(summary).c_str(), out);
     } else if (plot.empty()) {
@@ -99,9 +113,14 @@ void CLI_AddResultsCommand(CLI::App& app, int& exitCode) {
     cmd->add_option("--results", o->server,
                     "Read a line's server instead: postgresql://[USER@]HOST/DATABASE")
         ->type_name("URL");
+#ifdef _WIN32
+    const char* defaultFile = "%LOCALAPPDATA%\\pelor\\results.db";
+#else
+    const char* defaultFile = "$XDG_DATA_HOME/pelor/results.db";
+#endif
     cmd->add_option("--db", o->database,
-                    "Read this results file instead of the station's own "
-                    "(default: $XDG_DATA_HOME/pelor/results.db)")
+                    std::string("Read this results file instead of the station's own (default: ") +
+                        defaultFile + ")")
         ->type_name("FILE");
     cmd->add_option("--since", o->since,
                     "Only jobs started at or after this: YYYY-MM-DD, a UTC time "

@@ -188,3 +188,7 @@ bool PgResultsStore::Load(const ResultsFilter& filter, std::vector<JobRecord>* r
 std::unique_ptr<ResultsStore> RESULTS_OpenServerStore(const std::string& url, std::string* error) {
     return PgResultsStore::Open(url, error);
 }
+
+std::string RESULTS_NoServerReason() {
+    return "";
+}

@@ -36,12 +36,18 @@ ResultsRecorder::ResultsRecorder(ResultsConfig config) : config_(std::move(confi
         config_.databasePath.empty() ? RESULTS_DefaultDatabasePath() : config_.databasePath;
     std::string error;
     if (databasePath_.empty()) {
+#ifdef _WIN32
+        Say("results: not kept on this station: no folder for them (set LOCALAPPDATA)");
+#else
         Say("results: not kept on this station: no folder for them (set XDG_DATA_HOME or HOME)");
+#endif
     } else {
         local_ = RESULTS_OpenLocalStore(databasePath_, &error);
         if (!local_) {
             Say("results: not kept on this station: " + error);
             databasePath_.clear();
+        } else if (!local_->Note().empty()) {
+            Say("results: " + local_->Note());
         }
     }
     if (config_.serverUrl.empty()) return;
@@ -49,6 +55,11 @@ ResultsRecorder::ResultsRecorder(ResultsConfig config) : config_(std::move(confi
         Say("results: \"" + RESULTS_HidePassword(config_.serverUrl) +
             "\" is not a results server URL (postgresql://HOST/DATABASE); nothing goes to a "
             "server");
+        return;
+    }
+    if (const std::string why = RESULTS_NoServerReason(); !why.empty()) {
+        // No server will ever take them: no rows said to wait for one.
+        Say("results: " + why + (local_ ? "; jobs are kept on this station only" : ""));
         return;
     }
     if (local_) {

@@ -33,6 +33,8 @@ public:
     // Up to limit records not yet uploaded, oldest first.
     virtual bool Pending(int limit, std::vector<JobRecord>* records, std::string* error) = 0;
     virtual bool MarkUploaded(const std::vector<std::string>& jobIds, std::string* error) = 0;
+    // What the station should hear once about how rows are kept; empty when all is as usual.
+    virtual std::string Note() const { return ""; }
 };
 
 // Rows held in memory only: what a station records while its file cannot be written, so that
@@ -67,6 +69,8 @@ std::unique_ptr<LocalResultsStore> RESULTS_OpenLocalStore(const std::string& pat
 // Connects to a line's server ("postgresql://..."); null with *error set (one line) when the
 // URL is wrong, the server cannot be reached or refuses the login.
 std::unique_ptr<ResultsStore> RESULTS_OpenServerStore(const std::string& url, std::string* error);
+// Empty when this build can reach a line's server; else why not (one line).
+std::string RESULTS_NoServerReason();
 // The URL with its password replaced by "***", for messages.
 std::string RESULTS_HidePassword(const std::string& url);
 // True for a text that names a server store.

@@ -75,7 +75,9 @@ std::vector<RecordedImage> RESULTS_DescribeImages(const std::vector<std::string>
 
 std::string RESULTS_StableDeviceName(const std::string& port) {
 #ifdef _WIN32
-    return port;
+    // The COM port's name as Windows lists it, without the device path's "\\.\" before it.
+    const std::string devicePrefix = "\\\\.\\";
+    return port.rfind(devicePrefix, 0) == 0 ? port.substr(devicePrefix.size()) : port;
 #else
     namespace fs = std::filesystem;
     std::error_code ec;

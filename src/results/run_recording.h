@@ -56,5 +56,5 @@ std::vector<std::string> RESULTS_FilesOfRun();
 // Each file's name, size and digest (a digest is read once per file, size and change time).
 std::vector<RecordedImage> RESULTS_DescribeImages(const std::vector<std::string>& paths);
 // A port's stable name: the /dev/serial/by-path link that leads to it where there is one,
-// else the name as given.
+// else the name as given; on Windows the COM port's name (COM5 for \\.\COM5).
 std::string RESULTS_StableDeviceName(const std::string& port);

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "config/text_encoding.h"
+
 namespace {
 
 // The schema's steps: step n takes a file from version n - 1 to version n.
@@ -76,18 +78,25 @@ private:
 }  // namespace
 
 std::unique_ptr<SqliteResultsStore> SqliteResultsStore::Open(const std::string& path,
-                                                             std::string* error,
-                                                             int targetVersion) {
+                                                             std::string* error, int targetVersion,
+                                                             const char* vfs) {
+    // The station's paths are narrow text: the system code page on Windows, where SQLite takes
+    // UTF-8 and the folder is made from the path's UTF-16 form.
+#ifdef _WIN32
+    const std::filesystem::path file(TEXT_NarrowToUtf16(path));
+#else
+    const std::filesystem::path file(path);
+#endif
     std::error_code ec;
-    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    const std::filesystem::path folder = file.parent_path();
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
     if (ec) {
         *error = "cannot create the folder " + folder.string() + ": " + ec.message();
         return nullptr;
     }
     sqlite3* db = nullptr;
-    const int rc =
-        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int rc = sqlite3_open_v2(TEXT_NarrowToUtf8(path).c_str(), &db,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, vfs);
     if (rc != SQLITE_OK) {
         *error = db != nullptr ? Message(db, "cannot open " + path) : "cannot open " + path;
         sqlite3_close(db);
@@ -96,14 +105,35 @@ std::unique_ptr<SqliteResultsStore> SqliteResultsStore::Open(const std::string& 
     std::unique_ptr<SqliteResultsStore> store(new SqliteResultsStore(db));
     sqlite3_busy_timeout(db, 5000);
     std::string why;
-    // WAL: a reader (`pelor results`) never blocks the station's writes; synchronous=FULL makes
-    // each committed row survive a power cut.
-    if (!store->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", &why) ||
+    // synchronous=FULL makes each committed row survive a power cut.
+    if (!store->UseWal(&why) || !store->Exec("PRAGMA synchronous=FULL", &why) ||
         !store->Migrate(targetVersion, &why)) {
         *error = path + ": " + why;
         return nullptr;
     }
     return store;
+}
+
+bool SqliteResultsStore::UseWal(std::string* error) {
+    // WAL: a reader (`pelor results`) never blocks the station's writes. It needs memory shared
+    // beside the file; where the file system has none (some network folders) the rollback
+    // journal keeps every committed row just as safe, and readers wait for a write to end.
+    std::string why;
+    if (Exec("PRAGMA journal_mode=WAL", &why) && JournalMode() == "wal") return true;
+    if (!Exec("PRAGMA journal_mode=DELETE", error)) {
+        if (!why.empty()) *error = why;
+        return false;
+    }
+    note_ = "the results file keeps a rollback journal instead of a write-ahead log" +
+            (why.empty() ? std::string() : " (" + why + ")") +
+            "; readers wait while a job is recorded";
+    return true;
+}
+
+std::string SqliteResultsStore::JournalMode() const {
+    Statement s(db_, "PRAGMA journal_mode");
+    if (s.get() == nullptr || sqlite3_step(s.get()) != SQLITE_ROW) return "";
+    return s.ColumnText(0);
 }
 
 SqliteResultsStore::~SqliteResultsStore() {

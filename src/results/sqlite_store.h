@@ -1,5 +1,6 @@
 #pragma once
-// The station's own store: one SQLite file in WAL mode, a row committed as each job ends.
+// The station's own store: one SQLite file in WAL mode (a rollback journal where WAL cannot be
+// had), a row committed as each job ends.
 // The schema carries a version (table schema_version) and is migrated forward on open.
 #include <memory>
 #include <string>
@@ -13,9 +14,11 @@ inline constexpr int kResultsSchemaVersion = 2;
 class SqliteResultsStore : public LocalResultsStore {
 public:
     // Opens or creates path (and its folder) and migrates it to targetVersion (tests pass an
-    // older version to make an old file). Null with *error set on failure.
+    // older version to make an old file, or another of SQLite's file layers as vfs). Null with
+    // *error set on failure.
     static std::unique_ptr<SqliteResultsStore> Open(const std::string& path, std::string* error,
-                                                    int targetVersion = kResultsSchemaVersion);
+                                                    int targetVersion = kResultsSchemaVersion,
+                                                    const char* vfs = nullptr);
     ~SqliteResultsStore() override;
     SqliteResultsStore(const SqliteResultsStore&) = delete;
     SqliteResultsStore& operator=(const SqliteResultsStore&) = delete;
@@ -26,14 +29,19 @@ public:
     bool Pending(int limit, std::vector<JobRecord>* records, std::string* error) override;
     bool MarkUploaded(const std::vector<std::string>& jobIds, std::string* error) override;
 
+    std::string Note() const override { return note_; }
     int SchemaVersion() const;
+    // "wal" normally; "delete" where the folder cannot hold a write-ahead log.
+    std::string JournalMode() const;
     // Runs one SQL text (tests: to look at or damage a file). False with *error set on failure.
     bool Exec(const std::string& sql, std::string* error);
 
 private:
     explicit SqliteResultsStore(sqlite3* db) : db_(db) {}
+    bool UseWal(std::string* error);
     bool Migrate(int targetVersion, std::string* error);
     bool Select(const std::string& where, const std::vector<std::string>& args, int limit,
                 std::vector<JobRecord>* records, std::string* error);
     sqlite3* db_;
+    std::string note_;
 };

@@ -8,6 +8,7 @@
 #include "results/job_record.h"
 #include "results/results_settings.h"
 #include "results/results_store.h"
+#include "results/run_recording.h"
 #include "support/temp_dir.h"
 
 TEST(ResultsRecord, UtcTextsRoundTripAndMalformedOnesAreRefused) {
@@ -92,5 +93,12 @@ TEST(ResultsRecord, ABuildWithoutAStoreSaysSoAndStillCounts) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("without SQLite"), std::string::npos) << lines[0];
     EXPECT_TRUE(recorder.DatabasePath().empty());
+}
+#endif
+
+#ifdef _WIN32
+TEST(ResultsRecord, TheDeviceOfAComPortIsTheNameWindowsListsItBy) {
+    EXPECT_EQ(RESULTS_StableDeviceName("\\\\.\\COM12"), "COM12");
+    EXPECT_EQ(RESULTS_StableDeviceName("COM3"), "COM3");
 }
 #endif

@@ -3,41 +3,20 @@
 #include <gtest/gtest.h>
 
 #ifdef PELOR_HAVE_SQLITE
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
+#include "config/text_encoding.h"
 #include "results/recorder.h"
 #include "results/sqlite_store.h"
 #include "results_fixtures.h"
+#include "sqlite_fixtures.h"
 #include "support/temp_dir.h"
 
 using results_test::Job;
-
-namespace {
-
-std::vector<JobRecord> LoadAll(const std::string& path) {
-    std::string error;
-    auto store = SqliteResultsStore::Open(path, &error);
-    EXPECT_TRUE(store) << error;
-    std::vector<JobRecord> rows;
-    if (store) {
-        EXPECT_TRUE(store->Load({}, &rows, &error)) << error;
-    }
-    return rows;
-}
-
-ResultsConfig LocalOnly(const std::string& path) {
-    ResultsConfig c;
-    c.databasePath = path;
-    c.station = "bench-3";
-    return c;
-}
-
-}  // namespace
+using results_test::LoadAll;
+using results_test::LocalOnly;
 
 TEST(ResultsSqlite, ABatchOfEightWithMixedResultsIsOnRecordAsRecorded) {
     TempDir dir;
@@ -76,27 +55,6 @@ TEST(ResultsSqlite, ABatchOfEightWithMixedResultsIsOnRecordAsRecorded) {
     EXPECT_TRUE(rows.empty());
     ASSERT_TRUE(store->Load({}, &rows, &error));
     EXPECT_EQ(rows.size(), 8u);
-}
-
-TEST(ResultsSqlite, ACrashBetweenTwoJobsKeepsTheFirst) {
-    TempDir dir;
-    const std::string path = dir / "results.db";
-    const JobRecord first = Job(0, true);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ResultsRecorder recorder(LocalOnly(path));
-        recorder.Record(first);
-        // The station dies before the second job ends: no destructor, no clean close.
-        ::kill(::getpid(), SIGKILL);
-        ::_exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status));
-    const std::vector<JobRecord> rows = LoadAll(path);
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0], first);
 }
 
 TEST(ResultsSqlite, AnOlderFileIsMigratedForwardWithItsRows) {
@@ -209,6 +167,62 @@ TEST(ResultsSqlite, RecordingOffKeepsNoFileButCounts) {
     EXPECT_FALSE(std::ifstream(dir / "results.db").good());
 }
 
+TEST(ResultsSqlite, WhereNoWriteAheadLogCanBeKeptTheRollbackJournalKeepsTheRowsAndSaysSo) {
+    TempDir dir;
+    std::string error;
+    // A file layer without memory shared between connections, as some network folders give.
+    auto store =
+        SqliteResultsStore::Open(dir / "results.db", &error, kResultsSchemaVersion, "unix-dotfile");
+    ASSERT_TRUE(store) << error;
+    EXPECT_EQ(store->JournalMode(), "delete");
+    EXPECT_NE(store->Note().find("rollback journal"), std::string::npos) << store->Note();
+    const JobRecord job = Job(4, true);
+    ASSERT_TRUE(store->Add(job, &error)) << error;
+    std::vector<JobRecord> rows;
+    ASSERT_TRUE(store->Load({}, &rows, &error)) << error;
+    EXPECT_EQ(rows, std::vector<JobRecord>{job});
+    // With WAL there is nothing to say.
+    auto wal = SqliteResultsStore::Open(dir / "wal.db", &error);
+    ASSERT_TRUE(wal) << error;
+    EXPECT_EQ(wal->JournalMode(), "wal");
+    EXPECT_EQ(wal->Note(), "");
+}
+
+#ifdef _WIN32
+TEST(ResultsSqlite, DefaultFileIsUnderLocalAppData) {
+    const char* saved = std::getenv("LOCALAPPDATA");
+    const std::string localAppData = saved != nullptr ? saved : "";
+    ::setenv("LOCALAPPDATA", "C:\\Users\\op\\AppData\\Local", 1);
+    EXPECT_EQ(RESULTS_DefaultDatabasePath(), "C:\\Users\\op\\AppData\\Local\\pelor\\results.db");
+    ::unsetenv("LOCALAPPDATA");
+    EXPECT_EQ(RESULTS_DefaultDatabasePath(), "");
+    ResultsRecorder recorder(ResultsConfig{});
+    const std::vector<std::string> lines = recorder.TakeMessages();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("set LOCALAPPDATA"), std::string::npos) << lines[0];
+    if (saved != nullptr) ::setenv("LOCALAPPDATA", localAppData.c_str(), 1);
+}
+
+TEST(ResultsSqlite, AFolderNameOutsideAsciiIsTheFolderMadeAndTheFileOpened) {
+    // Paths are in the system code page; the file must land under the same name that Windows
+    // shows, not under its bytes taken as UTF-8.
+    const std::u16string name = u"J\u00fcrgen";
+    const std::string narrow = TEXT_Utf16ToNarrow(name);
+    if (TEXT_NarrowToUtf16(narrow) != name) GTEST_SKIP() << "the code page has no u-umlaut";
+    TempDir dir;
+    const std::string path = dir.path() + "\\" + narrow + "\\pelor\\results.db";
+    std::string error;
+    {
+        auto store = SqliteResultsStore::Open(path, &error);
+        ASSERT_TRUE(store) << error;
+        ASSERT_TRUE(store->Add(Job(0, true), &error)) << error;
+    }
+    const std::filesystem::path wide(TEXT_NarrowToUtf16(dir.path()) + u"\\" + name +
+                                     u"\\pelor\\results.db");
+    EXPECT_TRUE(std::filesystem::is_regular_file(wide));
+    EXPECT_EQ(LoadAll(path).size(), 1u);
+}
+#else
 TEST(ResultsSqlite, DefaultFileFollowsXdgDataHomeThenHome) {
     const char* savedXdg = std::getenv("XDG_DATA_HOME");
     const std::string xdg = savedXdg != nullptr ? savedXdg : "";
@@ -225,6 +239,7 @@ TEST(ResultsSqlite, DefaultFileFollowsXdgDataHomeThenHome) {
         ::unsetenv("XDG_DATA_HOME");
     }
 }
+#endif
 #endif  // PELOR_HAVE_SQLITE
 
 #if defined(PELOR_HAVE_SQLITE) && defined(PELOR_HAVE_LIBPQ)
@@ -255,5 +270,25 @@ TEST(ResultsSqlite, WhileNoServerAnswersRowsFromManyThreadsWaitAndOneLineIsSaid)
     EXPECT_NE(said[0].find("rows wait on this station"), std::string::npos);
     EXPECT_FALSE(recorder.Flush(std::chrono::seconds(5)));  // gives up at once: it is down
     EXPECT_EQ(LoadAll(dir / "results.db").size(), 40u);
+}
+#endif
+
+#if defined(PELOR_HAVE_SQLITE) && !defined(PELOR_HAVE_LIBPQ)
+// Builds without libpq (Windows): a server URL is one line, and the jobs stay on the station
+// without being said to wait for a server that this build will never reach.
+TEST(ResultsSqlite, ABuildThatCannotReachAServerSaysSoOnceAndKeepsTheJobsHere) {
+    TempDir dir;
+    ResultsConfig c = LocalOnly(dir / "results.db");
+    c.serverUrl = "postgresql://line@db.example/results";
+    ResultsRecorder recorder(c);
+    recorder.Record(Job(0, true));
+    recorder.Record(Job(1, false));
+    EXPECT_EQ(recorder.Waiting(), 0);
+    EXPECT_TRUE(recorder.Flush(std::chrono::milliseconds(1)));
+    const std::vector<std::string> lines = recorder.TakeMessages();
+    ASSERT_EQ(lines.size(), 1u) << ::testing::PrintToString(lines);
+    EXPECT_NE(lines[0].find("without libpq"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("kept on this station only"), std::string::npos) << lines[0];
+    EXPECT_EQ(LoadAll(dir / "results.db").size(), 2u);
 }
 #endif
