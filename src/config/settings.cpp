@@ -63,7 +63,6 @@ namespace {
 
 // Read capacities of the files' text keys (characters + 1). Paths are read whole, up to
 // kPathProbeCapacity, so that one too long for its setting is seen as such and never cut.
-constexpr std::size_t kJobFileReadCapacity = 1024;
 constexpr std::size_t kAddressReadCapacity = 32;
 constexpr std::size_t kPathProbeCapacity = 32768;
 
