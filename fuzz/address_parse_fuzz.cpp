@@ -9,13 +9,15 @@
 #include "jobs/download_plan.h"
 #include "jobs/runner.h"
 #include "link/image_table.h"
+#include "link/station_links.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     const std::uint32_t address = PELOR_ParseAddress(text.c_str());
     // PELOR_SetImage stores the same value in every channel.
     if (PELOR_SetImage(4, text.c_str(), text.c_str()) != 4) std::abort();
-    for (const auto& channel : g_ImageTable) {
+    for (int ch = 0; ch < kChannels; ++ch) {
+        const auto& channel = g_ImageTable[ch];
         if (channel[4].dwAddress != address) std::abort();
         if (std::strlen(channel[4].szPath) >= sizeof channel[4].szPath) std::abort();
     }

@@ -7,6 +7,7 @@
 #include "link/commands.h"
 #include "link/flash_downloader.h"
 #include "link/frame.h"
+#include "link/station_links.h"
 
 namespace {
 

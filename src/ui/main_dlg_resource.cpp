@@ -17,7 +17,8 @@ void CMainDlg::OnCreateResourceBinary() {
     std::string error;
     const int built = RESOURCE_BuildBinary(
         folder, std::string(),
-        [this, bar](int k, int n) { ShowBar(bar, RESOURCE_ProgressText(k, n), 0, n, k); }, &error);
+        [this](int k, int n) { ShowBar(kChannelBarIds[0], RESOURCE_ProgressText(k, n), 0, n, k); },
+        &error);
     if (built) {
         m_host.Dialogs().Notice(kResourceDoneText);
     } else {
