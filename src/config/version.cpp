@@ -1,17 +1,11 @@
 #include "config/version.h"
 
-#include "pelor_version.h"
-
-const char* PELOR_VersionNumber() {
-    return PELOR_VERSION;
-}
-
-const char* PELOR_SourceRevision() {
-    return PELOR_REVISION;
-}
+// PELOR_VersionNumber() and PELOR_SourceRevision() are written at build time
+// (cmake/write_version.cmake).
 
 std::string PELOR_VersionText() {
-    std::string text = PELOR_VERSION;
-    if (PELOR_REVISION[0] != '\0') text += std::string(" (") + PELOR_REVISION + ")";
+    std::string text = PELOR_VersionNumber();
+    const char* revision = PELOR_SourceRevision();
+    if (revision[0] != '\0') text += std::string(" (") + revision + ")";
     return text;
 }
