@@ -17,25 +17,13 @@
 #include <thread>
 #include <vector>
 
+#include "cli/pelor_command.h"
 #include "sim/sim_fault.h"
 #include "sim/sim_handset.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct CommandRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 class PelorCommand : public ::testing::Test {
 protected:
@@ -51,18 +39,7 @@ protected:
     }
 
     // Runs pelor with args (each quoted) in the test's folder; stdout is not a terminal.
-    CommandRun Pelor(const std::vector<std::string>& args) {
-        std::string cmd = "cd '" + dir_.string() + "' && '" PELOR_EXE "'";
-        for (const auto& a : args) cmd += " '" + a + "'";
-        cmd += " >'" + (dir_ / "out.txt").string() + "' 2>'" + (dir_ / "err.txt").string() +
-               "' </dev/null";
-        CommandRun r;
-        const int raw = std::system(cmd.c_str());
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = Slurp(dir_ / "out.txt");
-        r.err = Slurp(dir_ / "err.txt");
-        return r;
-    }
+    PelorRun Pelor(const std::vector<std::string>& args) { return RunPelor(dir_, args); }
 
     void WriteFile(const fs::path& p, std::size_t size, unsigned seed) {
         fs::create_directories(p.parent_path());
@@ -113,9 +90,9 @@ TEST_F(PelorCommand, FlashesTwoHandsetsAndReportsEveryChannel) {
     WriteFile(dir_ / "res.bin", 30000, 9);
     SimHandset& a = StartHandset();
     SimHandset& b = StartHandset();
-    const CommandRun r = Pelor({"flash", "-p", a.DevicePath(), "-p", b.DevicePath(), "--code",
-                                code.string(), "--resource", (dir_ / "res.bin").string(), "--delay",
-                                "0", "--report", (dir_ / "report.json").string()});
+    const PelorRun r = Pelor({"flash", "-p", a.DevicePath(), "-p", b.DevicePath(), "--code",
+                              code.string(), "--resource", (dir_ / "res.bin").string(), "--delay",
+                              "0", "--report", (dir_ / "report.json").string()});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(HasLine(r.out, "ch0 Download Start"));
     EXPECT_TRUE(HasLine(r.out, "ch1 Init AMSS"));
@@ -141,7 +118,7 @@ TEST_F(PelorCommand, AFailingChannelMakesTheRunFailWhileTheOtherFinishes) {
     const fs::path code = MakeCodeFolder();
     SimHandset& good = StartHandset();
     SimHandset& old = StartHandset("refuse:VERSION");
-    const CommandRun r =
+    const PelorRun r =
         Pelor({"flash", "-p", good.DevicePath(), "-p", old.DevicePath(), "--code", code.string(),
                "--delay", "0", "--report", (dir_ / "report.json").string()});
     EXPECT_EQ(r.status, 1) << r.out << r.err;
@@ -167,7 +144,7 @@ TEST_F(PelorCommand, AMissingImageSendsNothingAndExitsTwo) {
     const fs::path code = MakeCodeFolder();
     fs::remove(code / "fw.mbn");
     SimHandset& h = StartHandset();
-    CommandRun r = Pelor({"flash", "-p", h.DevicePath(), "--code", code.string()});
+    PelorRun r = Pelor({"flash", "-p", h.DevicePath(), "--code", code.string()});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("ERR: No File"), std::string::npos) << r.err;
 
@@ -201,7 +178,7 @@ TEST_F(PelorCommand, UsageErrorsExitTwoAndSayWhy) {
         {{"nonsense"}, "nonsense"},
     };
     for (const Case& c : cases) {
-        const CommandRun r = Pelor(c.args);
+        const PelorRun r = Pelor(c.args);
         EXPECT_EQ(r.status, 2) << c.args[0] << " " << c.says << "\n" << r.err;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     }
@@ -216,7 +193,7 @@ TEST_F(PelorCommand, AJobFileSuppliesTheChoicesAndTheCommandLineWins) {
             << "\nETC2CHECK=1\nETC2FILE=" << (dir_ / "missing.bin").string() << "\nETC2ADDRESS=\n";
     }
     SimHandset& h = StartHandset();
-    CommandRun r = Pelor(
+    PelorRun r = Pelor(
         {"flash", "-p", h.DevicePath(), "--job", (dir_ / "bench.plr").string(), "--delay", "0"});
     EXPECT_EQ(r.status, 2) << "the job's resource image is missing";
     r = Pelor({"flash", "-p", h.DevicePath(), "--job", (dir_ / "bench.plr").string(), "--resource",
@@ -227,7 +204,7 @@ TEST_F(PelorCommand, AJobFileSuppliesTheChoicesAndTheCommandLineWins) {
 }
 
 TEST_F(PelorCommand, HelpIsCompleteForEveryCommand) {
-    CommandRun r = Pelor({"--help"});
+    PelorRun r = Pelor({"--help"});
     EXPECT_EQ(r.status, 0);
     for (const char* cmd : {"flash", "demo", "simulate", "ports", "build-rsc"})
         EXPECT_NE(r.out.find(cmd), std::string::npos) << cmd;
@@ -242,7 +219,7 @@ TEST_F(PelorCommand, HelpIsCompleteForEveryCommand) {
 TEST_F(PelorCommand, SimulateRefusesAFaultForAHandsetItDoesNotHave) {
     for (const char* fault :
          {"2=silent", "99999999999999999999=silent", "x=silent", "=silent", "nonsense"}) {
-        CommandRun r = Pelor({"simulate", "--count", "2", "--fault", fault});
+        PelorRun r = Pelor({"simulate", "--count", "2", "--fault", fault});
         EXPECT_EQ(r.status, 2) << fault << ": " << r.err;
         EXPECT_EQ(r.err.rfind("error: ", 0), 0u) << fault << ": " << r.err;
     }
@@ -288,9 +265,9 @@ TEST_F(PelorCommand, AHandsetThatRefusesGoIsNotDoneAndOneThatNeverAnswersItIsRep
     SimHandset& healthy = StartHandset();
     SimHandset& refusing = StartHandset("refuse:GO");
     SimHandset& silent = StartHandset("drop:GO");
-    const CommandRun r = Pelor({"flash", "-p", healthy.DevicePath(), "-p", refusing.DevicePath(),
-                                "-p", silent.DevicePath(), "--code", code.string(), "--delay", "0",
-                                "--report", (dir_ / "report.json").string()});
+    const PelorRun r = Pelor({"flash", "-p", healthy.DevicePath(), "-p", refusing.DevicePath(),
+                              "-p", silent.DevicePath(), "--code", code.string(), "--delay", "0",
+                              "--report", (dir_ / "report.json").string()});
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_TRUE(HasLine(r.out, "ch1 ERR: Go")) << r.out;
     const auto report = nlohmann::json::parse(Slurp(dir_ / "report.json"));
@@ -314,7 +291,7 @@ TEST_F(PelorCommand, ADeviceRemovedDuringTheRunStopsOnlyItsChannel) {
     const fs::path link = dev / "ttyUSB3";
     fs::create_symlink(pulled.DevicePath(), link);
 
-    CommandRun r;
+    PelorRun r;
     const auto start = std::chrono::steady_clock::now();
     std::thread run([&] {
         r = Pelor({"flash", "-p", link.string(), "-p", stays.DevicePath(), "--code", code.string(),

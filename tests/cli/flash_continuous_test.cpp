@@ -16,19 +16,13 @@
 #include <thread>
 #include <vector>
 
+#include "cli/pelor_command.h"
 #include "sim/sim_handset.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::vector<nlohmann::json> ReportLines(const fs::path& p) {
     std::vector<nlohmann::json> lines;

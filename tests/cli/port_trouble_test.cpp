@@ -17,24 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "cli/pelor_command.h"
 #include "support/pty_pair.h"
 #include "transport/unique_fd.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct PelorRun {
-    int status = -1;
-    std::string out;
-};
-
-std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 class PortTrouble : public ::testing::Test {
 protected:
@@ -51,14 +40,7 @@ protected:
     }
 
     PelorRun Pelor(const std::vector<std::string>& args) {
-        std::string cmd = "cd '" + dir_.string() + "' && '" PELOR_EXE "'";
-        for (const auto& a : args) cmd += " '" + a + "'";
-        cmd += " >'" + (dir_ / "out.txt").string() + "' 2>&1 </dev/null";
-        PelorRun r;
-        const int raw = std::system(cmd.c_str());
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = Slurp(dir_ / "out.txt");
-        return r;
+        return RunPelor(dir_, args, "", /*errIntoOut=*/true);
     }
 
     // A code folder without the boot chain: enough for flash to get as far as the ports.

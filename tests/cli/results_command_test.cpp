@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "cli/pelor_command.h"
 #include "config/version.h"
 #include "results/sha256.h"
 #include "results/sqlite_store.h"
@@ -20,19 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct PelorRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class ResultsCommand : public ::testing::Test {
 protected:
     void TearDown() override {
@@ -41,16 +29,8 @@ protected:
 
     // Runs pelor in the test's folder with its data folder given (default: the test's own).
     PelorRun Pelor(const std::vector<std::string>& args, const std::string& dataHome = "") {
-        std::string cmd = "cd '" + dir_.path() + "' && XDG_DATA_HOME='" +
-                          (dataHome.empty() ? Data() : dataHome) + "' '" PELOR_EXE "'";
-        for (const auto& a : args) cmd += " '" + a + "'";
-        cmd += " >'" + dir_ / "out.txt" + "' 2>'" + dir_ / "err.txt" + "' </dev/null";
-        PelorRun r;
-        const int raw = std::system(cmd.c_str());
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = Slurp(dir_ / "out.txt");
-        r.err = Slurp(dir_ / "err.txt");
-        return r;
+        return RunPelor(dir_.path(), args,
+                        "XDG_DATA_HOME='" + (dataHome.empty() ? Data() : dataHome) + "'");
     }
 
     std::string Data() const { return dir_ / "data"; }
