@@ -1,5 +1,6 @@
 #include "results/server_target.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string_view>
 #include <vector>
@@ -45,34 +46,53 @@ bool IsSecretKeyword(std::string_view keyword) {
 
 std::string Mask(const std::string& target, std::vector<std::string>* secrets);
 
-// The query of a URL, "key=value&key=value": a part without "=" is the tail of the value before
-// it (a password with an unencoded "&" is masked whole).
-std::string MaskQuery(std::string_view query, std::vector<std::string>* secrets) {
-    std::vector<std::string_view> parts;
+// What follows a URL's credentials: hosts and database, then "?key=value&key=value". Split at
+// every "?" and "&" (a password's value may hold one, and a "?" may stand where it should not):
+// a part without "=" is the tail of the value before it, so a password with an unencoded "&" is
+// masked whole.
+std::string MaskParameters(std::string_view text, std::vector<std::string>* secrets) {
+    struct Part {
+        char separator;  // before the part; 0 for the first
+        std::string_view text;
+    };
+    std::vector<Part> parts;
+    char separator = 0;
     for (std::size_t start = 0;;) {
-        const std::size_t amp = query.find('&', start);
-        const std::string_view part = query.substr(start, amp == npos ? npos : amp - start);
+        const std::size_t next = text.find_first_of("?&", start);
+        const std::string_view part = text.substr(start, next == npos ? npos : next - start);
         if (!parts.empty() && part.find('=') == npos) {
-            const char* first = parts.back().data();
-            parts.back() = std::string_view(first, part.data() + part.size() - first);
+            const char* first = parts.back().text.data();
+            parts.back().text = std::string_view(first, part.data() + part.size() - first);
         } else {
-            parts.push_back(part);
+            parts.push_back({separator, part});
         }
-        if (amp == npos) break;
-        start = amp + 1;
+        if (next == npos) break;
+        separator = text[next];
+        start = next + 1;
     }
     std::string out;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (i > 0) out += '&';
-        const std::size_t eq = parts[i].find('=');
-        if (eq != npos && IsSecretKeyword(parts[i].substr(0, eq))) {
-            secrets->emplace_back(parts[i].substr(eq + 1));
-            out.append(parts[i].substr(0, eq + 1)).append(kMask);
+    for (const Part& part : parts) {
+        if (part.separator != 0) out += part.separator;
+        const std::size_t eq = part.text.find('=');
+        if (eq != npos && IsSecretKeyword(part.text.substr(0, eq))) {
+            secrets->emplace_back(part.text.substr(eq + 1));
+            out.append(part.text.substr(0, eq + 1)).append(kMask);
         } else {
-            out.append(parts[i]);
+            out.append(part.text);
         }
     }
     return out;
+}
+
+std::size_t LastAt(std::string_view text) {
+    return text.rfind('@');
+}
+
+// The further of two positions, either of which may be npos (none).
+std::size_t Further(std::size_t a, std::size_t b) {
+    if (a == npos) return b;
+    if (b == npos) return a;
+    return std::max(a, b);
 }
 
 // scheme://[user[:password]@][hosts][/dbname][?query]
@@ -80,27 +100,30 @@ std::string MaskUrl(const std::string& url, std::size_t schemeEnd,
                     std::vector<std::string>* secrets) {
     std::string out = url.substr(0, schemeEnd);
     const std::string_view rest = std::string_view(url).substr(schemeEnd);
-    // The client library takes the credentials up to the first "@" before the first "/"; a
-    // password with an unencoded "@" would leave its tail in the host, so everything up to the
-    // last "@" before the first "/" counts as credentials here.
-    const std::size_t slash = rest.find('/');
-    const std::size_t at = rest.substr(0, slash).rfind('@');
+    // The client library takes the credentials up to the first "@" before the first "/". A
+    // password with an unencoded "@" would leave its tail in the host, one with a "/" would be
+    // read as a host and port. So the credentials end at the further of the last "@" before the
+    // first "/" and the last "@" before the first "?".
+    const std::size_t at =
+        Further(LastAt(rest.substr(0, rest.find('/'))), LastAt(rest.substr(0, rest.find('?'))));
+    std::string masked;
     std::size_t after = 0;
     if (at != npos) {
         const std::string_view credentials = rest.substr(0, at);
         const std::size_t colon = credentials.find(':');
         if (colon != npos) {
             secrets->emplace_back(credentials.substr(colon + 1));
-            out.append(credentials.substr(0, colon + 1)).append(kMask);
+            masked.append(credentials.substr(0, colon + 1)).append(kMask);
         } else {
-            out.append(credentials);
+            masked.append(credentials);
         }
-        out += '@';
+        masked += '@';
         after = at + 1;
     }
-    const std::size_t question = rest.find('?', after);
-    out.append(rest.substr(after, question == npos ? npos : question - after));
-    if (question != npos) out += "?" + MaskQuery(rest.substr(question + 1), secrets);
+    masked.append(rest.substr(after));
+    // The parameters over everything, credentials included: where an "@" in a query was taken
+    // for the end of the credentials, a password before it is still masked.
+    out += MaskParameters(masked, secrets);
     return out;
 }
 
@@ -131,7 +154,17 @@ std::string MaskKeywordValue(const std::string& text, std::vector<std::string>* 
             continue;
         }
         out += text[i++];
+        const std::size_t beforeSpaces = i;
         copySpaces();
+        if (!secret && i > beforeSpaces && i < n && text[i] != '\'') {
+            // "host= password=...": the client library would take "password=..." as the
+            // value; shown, the next word followed by "=" is a keyword of its own. (After a
+            // secret's "=" whatever comes is masked.)
+            std::size_t j = i;
+            while (j < n && !IsSpace(text[j]) && text[j] != '=') ++j;
+            while (j < n && IsSpace(text[j])) ++j;
+            if (j < n && text[j] == '=') continue;
+        }
         const std::size_t valueStart = i;
         const bool quoted = i < n && text[i] == '\'';
         std::string value;  // without quotes and escapes
@@ -145,6 +178,21 @@ std::string MaskKeywordValue(const std::string& text, std::vector<std::string>* 
                 break;
             } else {
                 value += text[i++];
+            }
+        }
+        if (secret && !quoted) {
+            // A password typed with spaces and no quotes: the words up to the next keyword
+            // ("word=") are masked with it.
+            for (;;) {
+                std::size_t j = i;
+                while (j < n && IsSpace(text[j])) ++j;
+                std::size_t end = j;
+                while (end < n && !IsSpace(text[end]) && text[end] != '=') ++end;
+                std::size_t k = end;
+                while (k < n && IsSpace(text[k])) ++k;
+                if (j == n || (k < n && text[k] == '=')) break;
+                value += text.substr(i, end - i);
+                i = end;
             }
         }
         const std::string raw = text.substr(valueStart, i - valueStart);
@@ -211,14 +259,34 @@ std::string RESULTS_MaskedMessage(const std::string& message, const std::string&
         out += '"';
         i = close + 1;
     }
-    // And a secret anywhere else, where it is long enough not to be part of ordinary words.
+    // And any piece of a secret anywhere else (a quote in the target can break the pairs):
+    // four characters of one, or the whole of a shorter one.
+    std::vector<std::string> forms;
     for (const std::string& secret : secrets) {
-        for (const std::string& form : {secret, PercentDecoded(secret)}) {
-            if (form.size() < 4) continue;
-            for (std::size_t at = out.find(form); at != npos; at = out.find(form, at + 3)) {
-                out.replace(at, form.size(), kMask);
-            }
+        if (!secret.empty()) forms.push_back(secret);
+        if (const std::string decoded = PercentDecoded(secret); decoded != secret) {
+            forms.push_back(decoded);
         }
     }
-    return out;
+    std::string scrubbed;
+    for (std::size_t i = 0; i < out.size();) {
+        std::size_t cut = 0;
+        for (const std::string& form : forms) {
+            for (std::size_t j = 0; j < form.size(); ++j) {
+                std::size_t same = 0;
+                while (i + same < out.size() && j + same < form.size() &&
+                       out[i + same] == form[j + same]) {
+                    ++same;
+                }
+                if (same >= 4 || (same >= 2 && same == form.size())) cut = std::max(cut, same);
+            }
+        }
+        if (cut > 0) {
+            scrubbed += kMask;
+            i += cut;
+        } else {
+            scrubbed += out[i++];
+        }
+    }
+    return scrubbed;
 }
