@@ -16,7 +16,8 @@
 
 namespace {
 constexpr int kUploadBatch = 50;
-}
+constexpr std::chrono::milliseconds kStopAtLeast{100};
+}  // namespace
 
 std::string RESULTS_HostName() {
 #ifdef _WIN32
@@ -226,10 +227,13 @@ void ResultsRecorder::Close(std::chrono::milliseconds bound) {
         s.stop = true;
     }
     s.wake.notify_all();
+    // A stop is given a moment even when the bound is spent: the uploader notices it within
+    // one pass of its waits.
+    const auto stopBy = std::max(end, std::chrono::steady_clock::now() + kStopAtLeast);
     bool ended = false;
     {
         std::unique_lock lock(s.wakeMu);
-        ended = s.wake.wait_until(lock, end, [&s] { return s.ended; });
+        ended = s.wake.wait_until(lock, stopBy, [&s] { return s.ended; });
     }
     if (ended) {
         uploader_.join();
