@@ -61,16 +61,16 @@ TEST(ResultsServerTls, AskingForTlsIsRefusedInOneLineAndNothingGoesOutWithoutIt)
         const char* query;
         const char* environment;  // PGSSLMODE
     };
-    for (const Case& c : {Case{"?sslmode=require", ""}, Case{"?sslmode=verify-full", ""},
-                          Case{"", "verify-ca"}}) {
+    for (const Case& c :
+         {Case{"?sslmode=require", ""}, Case{"?sslmode=verify-full", ""}, Case{"", "verify-ca"}}) {
         SCOPED_TRACE(std::string(c.query) + " PGSSLMODE=" + c.environment);
         _putenv_s("PGSSLMODE", c.environment);
         Listener server;
         TempDir dir;
         ResultsConfig config;
         config.databasePath = dir / "results.db";
-        config.serverUrl = "postgresql://pelor@127.0.0.1:" + std::to_string(server.Port()) +
-                           "/pelor" + c.query;
+        config.serverUrl =
+            "postgresql://pelor@127.0.0.1:" + std::to_string(server.Port()) + "/pelor" + c.query;
         config.station = "tls-test";
         config.retryInterval = std::chrono::milliseconds(20);
         std::vector<std::string> said;
@@ -88,6 +88,7 @@ TEST(ResultsServerTls, AskingForTlsIsRefusedInOneLineAndNothingGoesOutWithoutIt)
         _putenv_s("PGSSLMODE", "");
         ASSERT_EQ(said.size(), 1u) << ::testing::PrintToString(said);
         EXPECT_NE(said[0].find("sslmode"), std::string::npos) << said[0];
+        EXPECT_NE(said[0].find("without TLS"), std::string::npos) << said[0];
         EXPECT_FALSE(server.Connected()) << "a connection was opened without TLS";
     }
 }
