@@ -88,8 +88,17 @@ std::unique_ptr<PgSession> PgSession::Connect(const std::string& target, const S
         *error = "cannot reach the results server " + shown + ": " + why;
         return nullptr;
     };
-    if (PQstatus(conn) == CONNECTION_BAD)
-        return fail(session->Masked(FirstLine(PQerrorMessage(conn))));
+    if (PQstatus(conn) == CONNECTION_BAD) {
+        std::string why = session->Masked(FirstLine(PQerrorMessage(conn)));
+        // A client library without TLS (the Windows builds) refuses a target that asks for it.
+        if (PQsslAttribute(nullptr, "library") == nullptr &&
+            why.find("sslmode") != std::string::npos) {
+            why +=
+                ": this build of pelor speaks to servers without TLS (use a trusted network "
+                "or a local tunnel instead)";
+        }
+        return fail(why);
+    }
     const auto deadline = Clock::now() + limits.connect;
     PostgresPollingStatusType state = PGRES_POLLING_WRITING;
     while (state != PGRES_POLLING_OK) {
