@@ -145,14 +145,23 @@ int FileDownload(int channel) {
         STATUS_ChannelPrintf(channel, "ERR: Go");
         return Finish(channel, 0);
     }
-    // Both went out without waiting; a handset that refuses either has not taken the images.
+    // Both went out without waiting. Done needs CLOSE acknowledged (after as many resends as the
+    // handset asks for within the grace); a handset that refuses either has not taken the
+    // images; GO may go unanswered (a handset may restart at once, and so may vanish from its
+    // port once CLOSE is acknowledged).
     const FinalAnswers answers = FLASH_DOWNLOADER_WaitFinalAnswers(channel, kWaitShort);
-    g_nGoAnswered[channel] = answers.go == FinalAnswer::None ? 0 : 1;
     if (answers.close == FinalAnswer::Refused) {
         RecordRefused(channel, JobStep::Close);
         STATUS_ChannelPrintf(channel, "ERR: Close");
         return Finish(channel, 0);
     }
+    if (answers.close != FinalAnswer::Acknowledged) {
+        // Unanswered, stopped, unplugged, or a reply that was not CLOSE's own.
+        OUTCOME_RecordLink(channel, JobStep::Close, -1, "CLOSE not acknowledged");
+        STATUS_ChannelPrintf(channel, "ERR: Close");
+        return Finish(channel, 0);
+    }
+    g_nGoAnswered[channel] = answers.go == FinalAnswer::None ? 0 : 1;
     if (answers.go == FinalAnswer::Refused) {
         RecordRefused(channel, JobStep::Go);
         STATUS_ChannelPrintf(channel, "ERR: Go");

@@ -14,8 +14,14 @@ std::span<std::uint8_t> Data(int channel) {
     return FLASH_DOWNLOADER_CurrentBuffer(channel).data;
 }
 
-// Takes the next buffer and puts the code at its start; returns the end index.
+// Takes the next buffer and puts the code at its start; returns the end index. A new request
+// never overtakes a frame the handset asked for again: those go out first, from their own
+// buffers, while the link is sound.
 int Begin(int channel, int commandIndex) {
+    const FlashLink& fn = FN[channel];
+    if (fn.pendingCount > 0 && fn.errorCount == 0 && fn.sendFailed == 0) {
+        FLASH_DOWNLOADER_Resend(channel);
+    }
     FLASH_DOWNLOADER_NewBuffer(channel);
     TxBuffer& b = FLASH_DOWNLOADER_CurrentBuffer(channel);
     b.end = b.start;
@@ -219,13 +225,19 @@ FinalAnswers FLASH_DOWNLOADER_WaitFinalAnswers(int channel, int passes) {
     std::int64_t budget = static_cast<std::int64_t>(passes) * 1000;
     for (;;) {
         SERIAL_PORT_DoReading(channel);
-        // A line glitch on CLOSE or GO is mended as on any other request.
-        if (fn.pendingCount > 0 && fn.sendFailed == 0) FLASH_DOWNLOADER_Resend(channel);
+        // A line glitch on CLOSE or GO is mended as on any other request, as often as the
+        // handset asks (up to the resend limit) within the grace.
+        if (fn.pendingCount > 0 && fn.sendFailed == 0 && fn.errorCount == 0) {
+            FLASH_DOWNLOADER_Resend(channel);
+        }
         answers.close = Final(channel, fn.closeSentAs);
         answers.go = Final(channel, fn.goSentAs);
         const bool closeDone = answers.close != FinalAnswer::None;
         const bool goDone = answers.go != FinalAnswer::None;
         if ((closeDone && goDone) || budget <= 0) break;
+        // A link error (a reply out of order, a spoilt one, the resend limit): no answer that
+        // arrives later can be trusted to be the one it would be counted for.
+        if (fn.errorCount > 0) break;
         if (g_bChannelActive[channel].load(std::memory_order_relaxed) == 0) break;
         if (SERIAL_PORT_IsGone(channel)) break;
         budget -= SERIAL_PORT_WaitPass(channel, budget);

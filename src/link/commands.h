@@ -93,5 +93,7 @@ struct FinalAnswers {
     FinalAnswer go = FinalAnswer::None;
 };
 // After the final CLOSE and GO went out (both sent without waiting): reads their answers for at
-// most passes, ending as soon as both have arrived, so a healthy handset adds milliseconds.
+// most passes, sending either again as often as the handset asks, and ends as soon as both
+// have arrived (so a healthy handset adds milliseconds), on a link error, or when the channel
+// is stopped or its port gone.
 FinalAnswers FLASH_DOWNLOADER_WaitFinalAnswers(int channel, int passes);
