@@ -1,5 +1,7 @@
 #include "sim/sim_agent.h"
 
+#include <algorithm>
+
 #include "link/commands.h"
 #include "link/crc16.h"
 
@@ -27,6 +29,12 @@ bool IsAreaRequest(std::uint8_t code) {
     return (code >= Code(CMD_INIT_PARTITION) && code <= Code(CMD_INIT_AMSS)) ||
            code == Code(CMD_ERASE_ALL_NAND) || code == Code(CMD_ERASE_NAND_EXCEPT_BACKUP) ||
            code == Code(CMD_SECURITY_MODE);
+}
+
+std::uint32_t Fnv1a(std::span<const std::uint8_t> bytes) {
+    std::uint32_t h = 2166136261u;
+    for (std::uint8_t b : bytes) h = (h ^ b) * 16777619u;
+    return h;
 }
 
 // Where the data of WRITE (after the repeated code byte) and FS_WRITE begins in the body.
@@ -81,6 +89,7 @@ SimOutput SimAgent::OnFrame(std::span<const std::uint8_t> frame) {
             record.reply = SimReply::Silent;
         } else {
             record.reply = SimReply::NakResend;
+            record.replySeq = seq;
             out.delay = options_.replyLatency;
             AppendReply(seq, false, kReasonResend, false, out.bytes);
         }
@@ -91,11 +100,13 @@ SimOutput SimAgent::OnFrame(std::span<const std::uint8_t> frame) {
     const std::span<const std::uint8_t> body = frame.subspan(1, frame.size() - 3);
     const std::uint8_t code = body[0];
     record.code = code;
+    record.bodyHash = Fnv1a(body);
     const int codeOrdinal = ++codeCount_[code];
     const int anyOrdinal = ++anyCount_;
 
     bool refuse = false, resend = false, corrupt = false, drop = false;
-    bool goSilent = false, unplug = false, hold = false;
+    bool goSilent = false, unplug = false, hold = false, wrongSeq = false;
+    int resendTimes = 0;
     int garbage = 0;
     std::chrono::microseconds delay = options_.replyLatency;
     for (const SimFault& f : options_.faults) {
@@ -106,6 +117,7 @@ SimOutput SimAgent::OnFrame(std::span<const std::uint8_t> frame) {
                 break;
             case SimFaultKind::NakResend:
                 resend = true;
+                resendTimes = std::max(resendTimes, f.times);
                 break;
             case SimFaultKind::CorruptCrc:
                 corrupt = true;
@@ -128,8 +140,19 @@ SimOutput SimAgent::OnFrame(std::span<const std::uint8_t> frame) {
             case SimFaultKind::Hold:
                 hold = true;
                 break;
+            case SimFaultKind::WrongSeq:
+                wrongSeq = true;
+                break;
         }
     }
+    // A request asked for again n times in a row: its repeats are asked for again too.
+    for (auto it = repeats_.begin(); it != repeats_.end(); ++it) {
+        if (!std::equal(it->body.begin(), it->body.end(), body.begin(), body.end())) continue;
+        resend = true;
+        if (--it->remaining == 0) repeats_.erase(it);
+        break;
+    }
+    if (resendTimes > 1) repeats_.push_back({{body.begin(), body.end()}, resendTimes - 1});
 
     // Decoded for the log also when a fault keeps the request from being carried out.
     const bool wellFormed = Decode(body, record);
@@ -156,14 +179,17 @@ SimOutput SimAgent::OnFrame(std::span<const std::uint8_t> frame) {
         record.reply = SimReply::Dropped;
     } else {
         record.reply = corrupt                   ? SimReply::CorruptCrc
+                       : wrongSeq                ? SimReply::WrongSeq
                        : reason == 0             ? SimReply::Ack
                        : reason == kReasonResend ? SimReply::NakResend
                                                  : SimReply::NakRefused;
+        record.replySeq = wrongSeq ? static_cast<std::uint8_t>((seq + 1) & 3) : seq;
         out.delay = work + delay;
         out.bytes = std::move(held_);
         held_.clear();
         AppendGarbage(garbage, out.bytes);
-        AppendReply(seq, reason == 0, static_cast<std::uint8_t>(reason), corrupt, out.bytes);
+        AppendReply(record.replySeq, reason == 0, static_cast<std::uint8_t>(reason), corrupt,
+                    out.bytes);
         if (hold) {
             // Written together with the next reply.
             held_ = std::move(out.bytes);
