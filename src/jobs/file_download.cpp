@@ -58,6 +58,16 @@ bool RunSlots(int channel) {
         }
         if (!kSlotSteps[slot].transfer) continue;
         bool ok = FLASH_DOWNLOADER_DownloadImage(channel, slot) != 0;
+        // Every block of the image confirmed (and those asked for again sent again) before
+        // END_IMAGE closes it or the next selection moves the handset elsewhere: a block sent
+        // again after that would be written into the next image. The resource image, the last,
+        // is confirmed by the close procedure.
+        if (ok && slot != kResourceSlot && !FLASH_DOWNLOADER_Settle(channel)) {
+            OUTCOME_RecordLink(channel, JobStep::Block, slot);
+            STATUS_ChannelPrintf(channel, "ERR: [%d,%d]", FN[channel].sendFailed,
+                                 FN[channel].errorCount);
+            ok = false;
+        }
         if (ok && kSlotSteps[slot].endImage && !FLASH_DOWNLOADER_EndImage(channel)) {
             // The handset has not confirmed the image: it is not done.
             OUTCOME_RecordLink(channel, JobStep::EndImage, slot);
@@ -164,6 +174,12 @@ int FileDownload(int channel) {
     g_nGoAnswered[channel] = answers.go == FinalAnswer::None ? 0 : 1;
     if (answers.go == FinalAnswer::Refused) {
         RecordRefused(channel, JobStep::Go);
+        STATUS_ChannelPrintf(channel, "ERR: Go");
+        return Finish(channel, 0);
+    }
+    if (answers.go == FinalAnswer::AskedAgain) {
+        // The handset answered GO, again and again, without taking it: it has not started.
+        OUTCOME_RecordLink(channel, JobStep::Go);
         STATUS_ChannelPrintf(channel, "ERR: Go");
         return Finish(channel, 0);
     }

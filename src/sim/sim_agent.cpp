@@ -1,6 +1,7 @@
 #include "sim/sim_agent.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "link/commands.h"
 #include "link/crc16.h"
@@ -31,18 +32,32 @@ bool IsAreaRequest(std::uint8_t code) {
            code == Code(CMD_SECURITY_MODE);
 }
 
-std::uint32_t Fnv1a(std::span<const std::uint8_t> bytes) {
-    std::uint32_t h = 2166136261u;
-    for (std::uint8_t b : bytes) h = (h ^ b) * 16777619u;
-    return h;
-}
-
 // Where the data of WRITE (after the repeated code byte) and FS_WRITE begins in the body.
 std::size_t DataOffset(std::uint8_t code) {
     return code == Code(CMD_WRITE) ? 8 : 7;
 }
 
 }  // namespace
+
+std::uint64_t SIM_BodyHash(std::span<const std::uint8_t> body) {
+    // Eight bytes at a time, mixed as splitmix64 mixes: cheap for 16 KiB blocks.
+    std::uint64_t h = 0x9E3779B97F4A7C15u ^ body.size();
+    std::size_t i = 0;
+    const auto mix = [&h](std::uint64_t word) {
+        h ^= word;
+        h *= 0xBF58476D1CE4E5B9u;
+        h ^= h >> 29;
+    };
+    for (; i + 8 <= body.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, body.data() + i, 8);
+        mix(word);
+    }
+    std::uint64_t tail = 0;
+    for (std::size_t k = 0; i + k < body.size(); ++k) tail |= std::uint64_t{body[i + k]} << (8 * k);
+    mix(tail);
+    return h ^ (h >> 31);
+}
 
 SimAgent::SimAgent(SimOptions options)
     : options_(std::move(options)),
@@ -100,7 +115,7 @@ SimOutput SimAgent::OnFrame(std::span<const std::uint8_t> frame) {
     const std::span<const std::uint8_t> body = frame.subspan(1, frame.size() - 3);
     const std::uint8_t code = body[0];
     record.code = code;
-    record.bodyHash = Fnv1a(body);
+    record.bodyHash = SIM_BodyHash(body);
     const int codeOrdinal = ++codeCount_[code];
     const int anyOrdinal = ++anyCount_;
 

@@ -71,11 +71,15 @@ struct SimRequest {
     std::uint32_t length = 0;    // ERASE length, the length field of WRITE/FS_WRITE/area requests
     std::uint32_t version = 0;   // VERSION
     std::size_t dataSize = 0;    // data bytes carried by WRITE/FS_WRITE
-    std::uint32_t bodyHash = 0;  // FNV-1a of the code and arguments: a request sent again has
-                                 // the same
+    std::uint64_t bodyHash = 0;  // SIM_BodyHash of the code and arguments: a request sent
+                                 // again has the same
     SimReply reply = SimReply::Ack;
     std::uint8_t replySeq = 0;  // the sequence byte the reply carried (when one was sent)
 };
+
+// A hash of a request's code and arguments (a frame's content without its sequence byte and
+// CRC), to tell requests apart in the log.
+std::uint64_t SIM_BodyHash(std::span<const std::uint8_t> body);
 
 // One reply (or the absence of one) in the order the line should carry it.
 struct SimOutput {
