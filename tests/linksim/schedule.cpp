@@ -243,6 +243,11 @@ Schedule Draw(std::uint64_t seed) {
     for (const auto& [code, times] : askedAgain)
         if (times > kResendLimit) s.recoverable = false;
     if (f.Chance(3)) {
+        s.line.failWrite = static_cast<int>(f.Between(0, 2 * counts.total));
+        s.line.cutShort = f.Chance(50);
+        s.recoverable = false;
+    }
+    if (f.Chance(3)) {
         s.stopAtUs = f.Between(0, 50000 + 8000 * static_cast<std::int64_t>(counts.total));
         s.recoverable = false;
     }
@@ -274,6 +279,10 @@ std::string Describe(const Schedule& s) {
     for (std::size_t i = 0; i < s.faults.size(); ++i) {
         if (i > 0) out += ',';
         out += SIM_FaultText(s.faults[i]);
+    }
+    if (s.line.failWrite >= 0) {
+        out += std::string(" write#") + std::to_string(s.line.failWrite) +
+               (s.line.cutShort ? "=short" : "=refused");
     }
     if (s.stopAtUs >= 0) out += " stop@" + std::to_string(s.stopAtUs) + "us";
     out += s.recoverable ? " (recoverable)" : " (not recoverable)";

@@ -58,6 +58,10 @@ struct Line {
     std::int64_t eraseUs = 0;       // the handset's time to erase a block
     ReadCut stationReads = ReadCut::All;
     ReadCut handsetReads = ReadCut::All;
+    // The station's write of this index (0 the first) fails, or takes only half the bytes when
+    // cutShort; -1 none.
+    int failWrite = -1;
+    bool cutShort = false;
 };
 
 struct Schedule {

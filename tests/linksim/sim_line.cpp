@@ -116,6 +116,14 @@ int SimLine::StationWrite(std::span<const std::uint8_t> bytes) {
         errno = EIO;
         return -1;
     }
+    if (writes_++ == schedule_.line.failWrite) {
+        logAtWriteFault_ = static_cast<int>(agent_.Requests().size());
+        if (!schedule_.line.cutShort) {
+            errno = EIO;
+            return -1;
+        }
+        bytes = bytes.first(bytes.size() / 2);
+    }
     const std::int64_t now = clock_.NowMicros();
     lastActivity_ = std::max(lastActivity_, now);
     // The bytes reach the handset once the line has carried them.

@@ -33,6 +33,9 @@ public:
     // line died (-1 while it lives).
     std::int64_t LastActivityUs() const { return lastActivity_; }
     std::int64_t DiedAtUs() const { return diedAt_; }
+    // How many requests the handset had logged when the station's write failed, or -1: what
+    // follows on the line is no longer what the station sent.
+    int LogSizeAtWriteFault() const { return logAtWriteFault_; }
 
     // Something that happens at a time besides the handset (the operator stops the channel).
     void At(std::int64_t at, std::function<void()> action) {
@@ -74,6 +77,8 @@ private:
     std::int64_t diedAt_ = -1;
     bool dead_ = false;
     bool closed_ = false;
+    int writes_ = 0;
+    int logAtWriteFault_ = -1;
     std::int64_t actionAt_ = -1;
     std::function<void()> action_;
 };

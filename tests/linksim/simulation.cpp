@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -196,8 +197,20 @@ public:
 };
 
 // Whether the handset took the whole job, from its own log and flash.
-bool Accepted(const std::vector<SimRequest>& log, bool flashOk) {
+bool Accepted(const std::vector<SimRequest>& log, bool flashOk, const RequestCounts& job) {
     if (!flashOk) return false;
+    // Every request of the job acknowledged, and GO delivered.
+    int acknowledged[256] = {};
+    bool goDelivered = false;
+    for (const SimRequest& r : log) {
+        if (!r.crcOk) continue;
+        if (r.reply == SimReply::Ack) ++acknowledged[r.code];
+        goDelivered = goDelivered || r.code == Code(CMD_GO);
+    }
+    if (!goDelivered) return false;
+    for (int c = 0; c < 256; ++c) {
+        if (c != Code(CMD_GO) && acknowledged[c] < job.byCode[c]) return false;
+    }
     int lastClose = -1;
     for (std::size_t i = 0; i < log.size(); ++i)
         if (log[i].crcOk && log[i].code == Code(CMD_CLOSE)) lastClose = static_cast<int>(i);
@@ -279,9 +292,13 @@ std::string Check(const Schedule& s, const Verdict& v, const std::vector<SimRequ
                   const Frames& frames, const SimLine& line, std::int64_t started,
                   std::int64_t ended, int goAnswered, int unconfirmed) {
     char text[256];
-    // The handset got exactly the frames the station wrote, in order.
-    if (log.size() > frames.sent.size()) return "the handset got frames the station never sent";
-    for (std::size_t k = 0; k < log.size(); ++k) {
+    // The handset got exactly the frames the station wrote, in order (up to a write the port
+    // did not take whole).
+    const std::size_t whole = line.LogSizeAtWriteFault() >= 0
+                                  ? static_cast<std::size_t>(line.LogSizeAtWriteFault())
+                                  : log.size();
+    if (whole > frames.sent.size()) return "the handset got frames the station never sent";
+    for (std::size_t k = 0; k < whole; ++k) {
         const SimRequest& r = log[k];
         const auto& f = frames.sent[k];
         if (!r.crcOk || r.seq != f.seq || r.bodyHash != f.hash) {
@@ -296,6 +313,8 @@ std::string Check(const Schedule& s, const Verdict& v, const std::vector<SimRequ
     for (const auto& [count, answer] : frames.answers) {
         const int k = frames.IndexOf(count);
         if (answer == FrameAnswer::Bad || answer == FrameAnswer::None) continue;
+        // Past a frame not written whole the line no longer carries what the station sent.
+        if (line.LogSizeAtWriteFault() >= 0 && (k < 0 || k >= static_cast<int>(whole))) continue;
         const bool ownSeq = k >= 0 && k < static_cast<int>(log.size()) &&
                             log[k].replySeq == (frames.sent[k].seq & 3);
         SimReply expected = SimReply::Ack;
@@ -316,12 +335,21 @@ std::string Check(const Schedule& s, const Verdict& v, const std::vector<SimRequ
         return "the handset took the whole job, but the station failed it: " +
                OUTCOME_Describe(v.outcome);
     }
+    // A frame the port did not take whole fails the job, at the write, with the system's word.
+    if (line.LogSizeAtWriteFault() >= 0) {
+        if (v.done) return "done although a frame was not written whole";
+        if (s.faults.empty() && s.stopAtUs < 0 &&
+            (v.outcome.step != JobStep::Write || v.outcome.reason != JobReason::WriteFailed ||
+             v.outcome.code != (s.line.cutShort ? 0 : EIO))) {
+            return "a frame not written whole, but the outcome says " + OUTCOME_Describe(v.outcome);
+        }
+    }
     if (s.recoverable && !v.done) {
         return "only recoverable faults, but not done: " + OUTCOME_Describe(v.outcome);
     }
     if (v.done && unconfirmed != 0) return "done with requests unconfirmed";
     // A healthy line carries the job's requests, each once.
-    if (s.faults.empty() && s.stopAtUs < 0) {
+    if (s.faults.empty() && s.stopAtUs < 0 && s.line.failWrite < 0) {
         const int expected = ExpectedRequests(s.images).total;
         if (static_cast<int>(log.size()) != expected ||
             static_cast<int>(frames.sent.size()) != expected) {
@@ -419,7 +447,7 @@ Verdict Run(const Schedule& s, const std::string& workDir, bool detailed) {
     const bool expectedKnown = SIM_ExpectedImages(ch, images, &error) != 0;
     const bool flashOk = expectedKnown && line.Agent().Flash().Verify(images).ok;
     const std::vector<SimRequest>& log = line.Agent().Requests();
-    v.accepted = Accepted(log, flashOk);
+    v.accepted = Accepted(log, flashOk, ExpectedRequests(s.images));
     PELOR_Stop();
 
     v.failure = expectedKnown
