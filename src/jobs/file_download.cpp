@@ -177,8 +177,9 @@ int FileDownload(int channel) {
         STATUS_ChannelPrintf(channel, "ERR: Go");
         return Finish(channel, 0);
     }
-    if (answers.go == FinalAnswer::AskedAgain) {
-        // The handset answered GO, again and again, without taking it: it has not started.
+    if (answers.go == FinalAnswer::AskedAgain || answers.go == FinalAnswer::NotSent) {
+        // The handset answered GO, again and again, without taking it, or asked for it again
+        // and it could not be sent: it has not started.
         OUTCOME_RecordLink(channel, JobStep::Go);
         STATUS_ChannelPrintf(channel, "ERR: Go");
         return Finish(channel, 0);

@@ -61,6 +61,8 @@ FinalState Final(int channel, int sentAs) {
         case FrameAnswer::Resend:
             if (FN[channel].fault == LinkFault::ResendLimit) return {FinalAnswer::AskedAgain, true};
             return {};
+        case FrameAnswer::Unsent:  // asked for again, and the resend could not go out
+            return {FinalAnswer::NotSent, true};
         case FrameAnswer::Bad:  // spoilt on the line: says nothing about the request
             return {FinalAnswer::None, true};
         case FrameAnswer::None:

@@ -234,11 +234,13 @@ int SendNumbered(int channel, std::span<std::uint8_t> data, int start, int end, 
     CRC16_Append(data, start, end - start);
     if (!FLASH_DOWNLOADER_WaitWindow(channel, kWindowPasses)) {
         fn.sendFailed = 1;
+        fn.answer[Slot(count)] = FrameAnswer::Unsent;
         return 0;
     }
     if (!FRAME_Send(channel, data, 0, end + 2)) {
         // The port did not take the frame whole: the handset never got it.
         fn.sendFailed = 1;
+        fn.answer[Slot(count)] = FrameAnswer::Unsent;
         if (!fn.writeFailed) {
             fn.writeFailed = true;
             fn.writeError = FRAME_SendError(channel);

@@ -24,6 +24,7 @@ enum class FrameAnswer : std::uint8_t {
     Resend,   // "send that again"
     Refused,  // negative acknowledge for good
     Bad,      // a reply of another code, or one that failed its checks
+    Unsent,   // the frame never went out whole (no window space, or the port refused it)
 };
 
 // What the first link error since the last reset was.

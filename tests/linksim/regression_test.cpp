@@ -101,7 +101,10 @@ INSTANTIATE_TEST_SUITE_P(
         Found{1241, "GO asked for again past the limit", false},
         // CLOSE asked for again, GO's answer spoilt on the line: the grace ended at the spoilt
         // answer before the acknowledge of the CLOSE sent again; a healthy handset was failed.
-        Found{4177, "the grace ended at a spoilt answer to GO", true}),
+        Found{4177, "the grace ended at a spoilt answer to GO", true},
+        // GO asked for again, and the port refused the resend: reported done, with the
+        // handset never started.
+        Found{36362, "GO asked for again could not be sent", false}),
     [](const auto& info) { return "Seed" + std::to_string(info.param.seed); });
 
 }  // namespace

@@ -81,6 +81,8 @@ const char* AnswerName(FrameAnswer answer) {
             return "refused";
         case FrameAnswer::Bad:
             return "bad";
+        case FrameAnswer::Unsent:
+            return "unsent";
     }
     return "?";
 }
@@ -312,7 +314,10 @@ std::string Check(const Schedule& s, const Verdict& v, const std::vector<SimRequ
     // Every answer the station credited is the one the handset gave that very frame.
     for (const auto& [count, answer] : frames.answers) {
         const int k = frames.IndexOf(count);
-        if (answer == FrameAnswer::Bad || answer == FrameAnswer::None) continue;
+        if (answer == FrameAnswer::Bad || answer == FrameAnswer::None ||
+            answer == FrameAnswer::Unsent) {
+            continue;
+        }
         // Past a frame not written whole the line no longer carries what the station sent.
         if (line.LogSizeAtWriteFault() >= 0 && (k < 0 || k >= static_cast<int>(whole))) continue;
         const bool ownSeq = k >= 0 && k < static_cast<int>(log.size()) &&
@@ -331,7 +336,8 @@ std::string Check(const Schedule& s, const Verdict& v, const std::vector<SimRequ
     }
     // Done means done, and a handset that took everything is reported done.
     if (v.done && !v.accepted) return "reported done, but the handset did not take the whole job";
-    if (!v.done && v.accepted && Knowable(log) && s.stopAtUs < 0) {
+    if (!v.done && v.accepted && Knowable(log) && s.stopAtUs < 0 &&
+        line.LogSizeAtWriteFault() < 0) {
         return "the handset took the whole job, but the station failed it: " +
                OUTCOME_Describe(v.outcome);
     }

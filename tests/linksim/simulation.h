@@ -7,8 +7,9 @@
 //     and every request up to the handset's last CLOSE was acknowledged (after as many "send
 //     again" as it asked), that CLOSE was acknowledged, and GO reached the handset and was
 //     neither refused nor asked for again past the resend limit;
-//     and <= too, unless the operator stopped the channel or a reply up to that CLOSE never
-//     reached the station intact (then the station cannot know, and must not guess);
+//     and <= too, unless the operator stopped the channel, the port did not take a frame whole,
+//     or a reply up to that CLOSE never reached the station intact (then the station cannot
+//     know, and must not guess);
 //   - a schedule whose faults are all recoverable ends done;
 //   - every frame the station counts as answered was answered so by the handset, under that
 //     frame's own sequence number, and the handset got exactly the frames the station sent;
