@@ -59,6 +59,37 @@ TEST(LinkSimulation, CloseAskedForAgainIsDoneOnlyWhenItsOwnAcknowledgeArrives) {
     }
 }
 
+TEST(LinkSimulation, AStopOrUnplugInTheFinalGraceFailsTheChannelUntilCloseIsAcknowledged) {
+    // The grace waits for the answers to CLOSE and GO; one of them comes late, and the operator
+    // stops the channel (or the handset goes away) meanwhile.
+    struct Case {
+        const char* faults;
+        bool stop;  // stop 100 ms before the late answer; else the faults unplug
+        bool done;
+        JobReason reason;
+    };
+    for (const Case& c : {Case{"latency:CLOSE:1:200ms", true, false, JobReason::Stopped},
+                          Case{"latency:GO:1:200ms", true, true, JobReason::None},
+                          Case{"unplug:CLOSE:1", false, false, JobReason::PortGone},
+                          // A handset may restart, and leave its port, on GO.
+                          Case{"unplug:GO:1", false, true, JobReason::None}}) {
+        SCOPED_TRACE(c.faults);
+        Schedule s = WithFaults(c.faults);
+        s.recoverable = false;
+        if (c.stop) {
+            const Verdict late = RunHeld(s);
+            ASSERT_TRUE(late.done);
+            s.stopAtUs = late.virtualUs - 100000;
+        }
+        const Verdict v = RunHeld(s);
+        EXPECT_EQ(v.done, c.done) << OUTCOME_Describe(v.outcome);
+        EXPECT_EQ(v.outcome.reason, c.reason) << OUTCOME_Describe(v.outcome);
+        if (!c.done) {
+            EXPECT_EQ(v.outcome.step, JobStep::Close);
+        }
+    }
+}
+
 TEST(LinkSimulation, ASeedReplaysExactly) {
     for (std::uint64_t seed : {7u, 1234u}) {
         const Verdict a = RunHeld(Draw(seed));
