@@ -59,7 +59,7 @@ FinalState Final(int channel, int sentAs) {
         case FrameAnswer::Refused:
             return {FinalAnswer::Refused, true};
         case FrameAnswer::Resend:
-            if (FN[channel].fault == LinkFault::ResendLimit) return {FinalAnswer::AskedAgain, true};
+            if (FN[channel].gaveUpOn == sentAs) return {FinalAnswer::AskedAgain, true};
             return {};
         case FrameAnswer::Unsent:  // asked for again, and the resend could not go out
             return {FinalAnswer::NotSent, true};

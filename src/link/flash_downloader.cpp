@@ -148,6 +148,7 @@ void FLASH_DOWNLOADER_Reset(int channel) {
     fn.closeSentAs = -1;
     fn.goSentAs = -1;
     fn.fault = LinkFault::None;
+    fn.gaveUpOn = -1;
     fn.refusal = -1;
     fn.badReply = -1;
     fn.spoilt = 0;
@@ -408,6 +409,7 @@ void FLASH_DOWNLOADER_Receive(int channel, std::span<const std::uint8_t> frame, 
                           buffer->asked);
                 fn.slotState[s] = Ack();
                 buffer->held = false;
+                fn.gaveUpOn = buffer->content;
                 RaiseError(fn, LinkFault::ResendLimit);
                 return;
             }

@@ -67,6 +67,7 @@ struct FlashLink {
 
     // What the link errors since the last reset were, for the job's outcome.
     LinkFault fault = LinkFault::None;  // the first one
+    int gaveUpOn = -1;  // the request (its first count) given up at the resend limit, or -1
     int refusal = -1;   // the reason byte of the last negative acknowledge for good, or -1
     int badReply = -1;  // the code of the last reply of another code, or -1
     int spoilt = 0;     // replies that failed their checks, and frames asked for but not held
