@@ -176,7 +176,9 @@ void CLI_AddSimulateCommand(CLI::App& app, int& exitCode) {
     cmd->add_option("--fault", options->faults,
                     "A fault to commit, [N=]KIND[:COMMAND[:WHICH[:VALUE]]], for handset N or "
                     "all; KIND is refuse, nak-resend, corrupt-crc, drop, garbage, latency, "
-                    "silent, unplug or hold; e.g. 2=nak-resend:WRITE:40, refuse:INIT_PBL:1, silent")
+                    "silent, unplug, hold or wrong-seq; e.g. 2=nak-resend:WRITE:40, "
+                    "refuse:INIT_PBL:1, silent, nak-resend:CLOSE:1:3 (CLOSE asked for again "
+                    "three times in a row)")
         ->type_name("FAULT");
     cmd->add_option("--erase-latency", options->eraseLatency,
                     "Time to erase each 16 KiB block (e.g. 2ms)")

@@ -16,7 +16,7 @@ constexpr std::size_t kReadChunk = 1 << 20;
 // Carried out by the agent, whether or not its reply reached the station.
 bool CarriedOut(const SimRequest& r) {
     return r.crcOk && (r.reply == SimReply::Ack || r.reply == SimReply::CorruptCrc ||
-                       r.reply == SimReply::Dropped);
+                       r.reply == SimReply::Dropped || r.reply == SimReply::WrongSeq);
 }
 
 const char* ReplyName(SimReply reply) {
@@ -35,6 +35,8 @@ const char* ReplyName(SimReply reply) {
             return "silent";
         case SimReply::Unplugged:
             return "unplugged";
+        case SimReply::WrongSeq:
+            return "wrong-seq";
     }
     return "?";
 }

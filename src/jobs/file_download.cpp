@@ -58,6 +58,16 @@ bool RunSlots(int channel) {
         }
         if (!kSlotSteps[slot].transfer) continue;
         bool ok = FLASH_DOWNLOADER_DownloadImage(channel, slot) != 0;
+        // Every block of the image confirmed (and those asked for again sent again) before
+        // END_IMAGE closes it or the next selection moves the handset elsewhere: a block sent
+        // again after that would be written into the next image. The resource image, the last,
+        // is confirmed by the close procedure.
+        if (ok && slot != kResourceSlot && !FLASH_DOWNLOADER_Settle(channel)) {
+            OUTCOME_RecordLink(channel, JobStep::Block, slot);
+            STATUS_ChannelPrintf(channel, "ERR: [%d,%d]", FN[channel].sendFailed,
+                                 FN[channel].errorCount);
+            ok = false;
+        }
         if (ok && kSlotSteps[slot].endImage && !FLASH_DOWNLOADER_EndImage(channel)) {
             // The handset has not confirmed the image: it is not done.
             OUTCOME_RecordLink(channel, JobStep::EndImage, slot);
@@ -145,16 +155,32 @@ int FileDownload(int channel) {
         STATUS_ChannelPrintf(channel, "ERR: Go");
         return Finish(channel, 0);
     }
-    // Both went out without waiting; a handset that refuses either has not taken the images.
+    // Both went out without waiting. Done needs CLOSE acknowledged (after as many resends as the
+    // handset asks for within the grace); a handset that refuses either has not taken the
+    // images; GO may go unanswered (a handset may restart at once, and so may vanish from its
+    // port once CLOSE is acknowledged).
     const FinalAnswers answers = FLASH_DOWNLOADER_WaitFinalAnswers(channel, kWaitShort);
-    g_nGoAnswered[channel] = answers.go == FinalAnswer::None ? 0 : 1;
     if (answers.close == FinalAnswer::Refused) {
         RecordRefused(channel, JobStep::Close);
         STATUS_ChannelPrintf(channel, "ERR: Close");
         return Finish(channel, 0);
     }
+    if (answers.close != FinalAnswer::Acknowledged) {
+        // Unanswered, stopped, unplugged, or a reply that was not CLOSE's own.
+        OUTCOME_RecordLink(channel, JobStep::Close, -1, "CLOSE not acknowledged");
+        STATUS_ChannelPrintf(channel, "ERR: Close");
+        return Finish(channel, 0);
+    }
+    g_nGoAnswered[channel] = answers.go == FinalAnswer::None ? 0 : 1;
     if (answers.go == FinalAnswer::Refused) {
         RecordRefused(channel, JobStep::Go);
+        STATUS_ChannelPrintf(channel, "ERR: Go");
+        return Finish(channel, 0);
+    }
+    if (answers.go == FinalAnswer::AskedAgain || answers.go == FinalAnswer::NotSent) {
+        // The handset answered GO, again and again, without taking it, or asked for it again
+        // and it could not be sent: it has not started.
+        OUTCOME_RecordLink(channel, JobStep::Go);
         STATUS_ChannelPrintf(channel, "ERR: Go");
         return Finish(channel, 0);
     }

@@ -9,9 +9,10 @@ using StationBinding = ThreadBinding<Station>;
 
 Station::Station(Environment env)
     : ownPorts_(std::make_unique<StationPorts>(
-          PortEnvironment{env.passWait, env.delay, env.delayMs < 0 ? 0 : env.delayMs})),
-      ownLinks_(std::make_unique<StationLinks>(LinkEnvironment{
-          env.reporter != nullptr ? env.reporter : &STATUS_Reporter(), env.format, env.tick})),
+          PortEnvironment{nullptr, nullptr, env.delayMs < 0 ? 0 : env.delayMs, env.clock})),
+      ownLinks_(std::make_unique<StationLinks>(
+          LinkEnvironment{env.reporter != nullptr ? env.reporter : &STATUS_Reporter(), env.format,
+                          nullptr, env.observer})),
       ports_(*ownPorts_),
       links_(*ownLinks_),
       starter_(std::move(env.workers)) {}

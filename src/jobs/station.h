@@ -23,10 +23,12 @@ using WorkerStarter =
 
 // Everything a station needs from outside.
 struct Environment {
-    PassWaitFn passWait = nullptr;       // one pass of a wait; nullptr: real time
-    DelayFn delay = nullptr;             // the pause before a write; nullptr: sleeps
-    TickFn tick = nullptr;               // the tick of the completion texts; nullptr: steady
+    // How time passes: the passes of the link's waits, the pause before a write, the tick of
+    // the completion texts. nullptr: real time. A VirtualClock (transport/virtual_clock.h) runs
+    // every wait and pause in no real time.
+    StationClock* clock = nullptr;
     StatusReporter* reporter = nullptr;  // texts and progress; nullptr: the status messages
+    LinkObserver* observer = nullptr;    // told of every frame and its answer; nullptr: none
     WorkerStarter workers;               // empty: std::thread
     int delayMs = kDefaultWriteDelayMs;  // "DELAY" before every write
     int format = 1;                      // 1 FS_FORMAT before the resource image, 0 FS_INIT

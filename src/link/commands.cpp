@@ -14,8 +14,14 @@ std::span<std::uint8_t> Data(int channel) {
     return FLASH_DOWNLOADER_CurrentBuffer(channel).data;
 }
 
-// Takes the next buffer and puts the code at its start; returns the end index.
+// Takes the next buffer and puts the code at its start; returns the end index. A new request
+// never overtakes a frame the handset asked for again: those go out first, from their own
+// buffers, while the link is sound.
 int Begin(int channel, int commandIndex) {
+    const FlashLink& fn = FN[channel];
+    if (fn.pendingCount > 0 && fn.errorCount == 0 && fn.sendFailed == 0) {
+        FLASH_DOWNLOADER_Resend(channel);
+    }
     FLASH_DOWNLOADER_NewBuffer(channel);
     TxBuffer& b = FLASH_DOWNLOADER_CurrentBuffer(channel);
     b.end = b.start;
@@ -37,20 +43,32 @@ int SendPlain(int channel, int commandIndex) {
     return FLASH_DOWNLOADER_Send(channel, b.data, b.start, b.end);
 }
 
-// The answer to a final request, once it is final: a "send that again" still pending is not.
-FinalAnswer Final(int channel, int sentAs) {
-    if (sentAs < 0) return FinalAnswer::NotSent;
+// What is known of a final request's answer: settled once nothing more can be learned (an
+// acknowledge, a refusal, the resend limit, or a reply spoilt on the line); not while its last
+// sending is unanswered or a resend of it is pending.
+struct FinalState {
+    FinalAnswer answer = FinalAnswer::None;
+    bool settled = false;
+};
+
+FinalState Final(int channel, int sentAs) {
+    if (sentAs < 0) return {FinalAnswer::NotSent, true};
     switch (FLASH_DOWNLOADER_Answer(channel, sentAs)) {
         case FrameAnswer::Ack:
-            return FinalAnswer::Acknowledged;
+            return {FinalAnswer::Acknowledged, true};
         case FrameAnswer::Refused:
-            return FinalAnswer::Refused;
-        case FrameAnswer::None:
+            return {FinalAnswer::Refused, true};
         case FrameAnswer::Resend:
+            if (FN[channel].gaveUpOn == sentAs) return {FinalAnswer::AskedAgain, true};
+            return {};
+        case FrameAnswer::Unsent:  // asked for again, and the resend could not go out
+            return {FinalAnswer::NotSent, true};
         case FrameAnswer::Bad:  // spoilt on the line: says nothing about the request
+            return {FinalAnswer::None, true};
+        case FrameAnswer::None:
             break;
     }
-    return FinalAnswer::None;
+    return {};
 }
 
 // Area requests: the code, address 0 and length 1.
@@ -193,6 +211,10 @@ int FLASH_DOWNLOADER_EndImage(int channel) {
     return Exchange(channel, kWaitShort);
 }
 
+int FLASH_DOWNLOADER_Settle(int channel) {
+    return Exchange(channel, kWaitShort);
+}
+
 int FLASH_DOWNLOADER_Close(int channel) {
     FlashLink& fn = FN[channel];
     int allAnswered = 0;
@@ -219,13 +241,17 @@ FinalAnswers FLASH_DOWNLOADER_WaitFinalAnswers(int channel, int passes) {
     std::int64_t budget = static_cast<std::int64_t>(passes) * 1000;
     for (;;) {
         SERIAL_PORT_DoReading(channel);
-        // A line glitch on CLOSE or GO is mended as on any other request.
+        // A line glitch on CLOSE or GO is mended as on any other request, as often as the
+        // handset asks (up to the resend limit) within the grace.
         if (fn.pendingCount > 0 && fn.sendFailed == 0) FLASH_DOWNLOADER_Resend(channel);
-        answers.close = Final(channel, fn.closeSentAs);
-        answers.go = Final(channel, fn.goSentAs);
-        const bool closeDone = answers.close != FinalAnswer::None;
-        const bool goDone = answers.go != FinalAnswer::None;
-        if ((closeDone && goDone) || budget <= 0) break;
+        const FinalState close = Final(channel, fn.closeSentAs);
+        const FinalState go = Final(channel, fn.goSentAs);
+        answers.close = close.answer;
+        answers.go = go.answer;
+        // Replies are credited in order, each to its own frame: one spoilt on the way to GO
+        // says nothing about the answer still due for CLOSE.
+        if (close.settled && (go.settled || close.answer != FinalAnswer::Acknowledged)) break;
+        if (budget <= 0) break;
         if (g_bChannelActive[channel].load(std::memory_order_relaxed) == 0) break;
         if (SERIAL_PORT_IsGone(channel)) break;
         budget -= SERIAL_PORT_WaitPass(channel, budget);

@@ -77,6 +77,11 @@ int FLASH_DOWNLOADER_Erase(int channel, std::uint32_t address, std::int32_t leng
 int FLASH_DOWNLOADER_Area(int channel, int commandIndex);
 int FLASH_DOWNLOADER_FsPrepare(int channel);
 int FLASH_DOWNLOADER_EndImage(int channel);
+// Waits until the handset has acknowledged every request sent, sending again what it asks
+// for: an image's last blocks are confirmed before END_IMAGE or the next slot's selection tells
+// the handset to close the image or to write elsewhere. On failure runs the close procedure.
+// Returns 1 or 0.
+int FLASH_DOWNLOADER_Settle(int channel);
 // Close procedure: resend what was asked for and wait (unless a send already failed), then
 // CLOSE. Returns 1 when everything sent was acknowledged and CLOSE went out, else 0.
 int FLASH_DOWNLOADER_Close(int channel);
@@ -85,13 +90,16 @@ int FLASH_DOWNLOADER_Close(int channel);
 enum class FinalAnswer {
     None,  // no answer within the grace (a handset may reset on GO before answering)
     Acknowledged,
-    Refused,  // a negative acknowledge
-    NotSent,  // the request never went out
+    Refused,     // a negative acknowledge
+    NotSent,     // the request never went out
+    AskedAgain,  // asked for again more often in a row than the resend limit
 };
 struct FinalAnswers {
     FinalAnswer close = FinalAnswer::None;
     FinalAnswer go = FinalAnswer::None;
 };
 // After the final CLOSE and GO went out (both sent without waiting): reads their answers for at
-// most passes, ending as soon as both have arrived, so a healthy handset adds milliseconds.
+// most passes, sending either again as often as the handset asks (up to the resend limit), and
+// ends as soon as both are settled (so a healthy handset adds milliseconds), once CLOSE is
+// settled otherwise than acknowledged, or when the channel is stopped or its port gone.
 FinalAnswers FLASH_DOWNLOADER_WaitFinalAnswers(int channel, int passes);

@@ -26,10 +26,34 @@ int Slot(int count) {
     return ((count % kLedgerSize) + kLedgerSize) % kLedgerSize;
 }
 
+// A link error: the exchange in progress fails, and every later wait of the job with it.
+void RaiseError(FlashLink& fn, LinkFault fault) {
+    if (fn.fault == LinkFault::None) fn.fault = fault;
+    ++fn.errorCount;
+}
+
 bool IsPending(const FlashLink& fn, int sequence) {
     for (int i = 0; i < fn.pendingCount; ++i)
         if ((fn.pending[i] & 3) == sequence) return true;
     return false;
+}
+
+// The buffer whose request last went out under count, or nullptr.
+TxBuffer* HeldBuffer(LinkData& link, int count) {
+    for (TxBuffer& b : link.buffers) {
+        if (b.held && b.sentAs == count) return &b;
+    }
+    return nullptr;
+}
+
+LinkObserver* Observer() {
+    return LINK_Station().observer.load(std::memory_order_relaxed);
+}
+
+void Credit(int channel, FlashLink& fn, int count, FrameAnswer answer) {
+    if (count >= fn.sentCount) return;
+    fn.answer[Slot(count)] = answer;
+    if (LinkObserver* observer = Observer()) observer->OnAnswer(channel, count, answer);
 }
 
 // The window condition, tested after the frame being sent has been counted: at most three
@@ -60,7 +84,7 @@ void LedgerAdd(FlashLink& fn, int count, std::uint8_t code) {
     }
     if (fn.unconfirmedCount == static_cast<int>(fn.unconfirmed.size())) {
         // More unconfirmed contents than a sound link can ever have: never forget one.
-        ++fn.errorCount;
+        RaiseError(fn, LinkFault::NotHeld);
         return;
     }
     fn.unconfirmed[fn.unconfirmedCount++] = count;
@@ -123,16 +147,46 @@ void FLASH_DOWNLOADER_Reset(int channel) {
     fn.answer.fill(FrameAnswer::None);
     fn.closeSentAs = -1;
     fn.goSentAs = -1;
+    fn.fault = LinkFault::None;
+    fn.gaveUpOn = -1;
     fn.refusal = -1;
     fn.badReply = -1;
     fn.spoilt = 0;
+    fn.writeFailed = false;
+    fn.writeError = 0;
+    // Nothing from an earlier job is waiting for an answer.
+    for (TxBuffer& b : LINK_Channel(channel).link.buffers) {
+        b.held = false;
+        b.asked = 0;
+    }
 }
 
 void FLASH_DOWNLOADER_NewBuffer(int channel) {
     LinkData& link = LINK_Channel(channel).link;
+    FlashLink& fn = FN[channel];
+    // Never the buffer of a request that is unanswered or waiting to be sent again. With at most
+    // three frames unanswered (and resends sent before any new request) the next in turn is free
+    // on a sound link; a buffer further on is taken only after resends.
+    int skip = 0;
+    while (skip < kTxBuffers && link.buffers[(link.bufferCounter + skip) & 3].held) ++skip;
+    if (skip == kTxBuffers) {
+        // Every buffer holds a request the handset has not taken: one of them must be given up.
+        // On a link that has already failed nothing will be resent; else this is a link error.
+        skip = 0;
+        if (fn.errorCount == 0 && fn.sendFailed == 0) {
+            DBG_Trace("FLASH_DOWNLOADER_NewBuffer() all buffers held\n");
+            RaiseError(fn, LinkFault::NotHeld);
+            ++fn.spoilt;
+        }
+    }
+    link.bufferCounter += skip;
     link.current = link.bufferCounter & 3;
-    link.buffers[link.current].start = link.headerLength;
     ++link.bufferCounter;
+    TxBuffer& b = link.buffers[link.current];
+    b.start = link.headerLength;
+    b.held = false;
+    b.asked = 0;
+    b.content = -1;
 }
 
 TxBuffer& FLASH_DOWNLOADER_CurrentBuffer(int channel) {
@@ -145,6 +199,14 @@ int FLASH_DOWNLOADER_HeaderLength(int channel) {
 }
 
 namespace {
+
+// The transmit buffer whose data area is data, or nullptr (a request built elsewhere).
+TxBuffer* BufferOf(int channel, std::span<std::uint8_t> data) {
+    for (TxBuffer& b : LINK_Channel(channel).link.buffers) {
+        if (data.data() == b.data.data()) return &b;
+    }
+    return nullptr;
+}
 
 // Numbers, checksums and sends one frame whose content first went out under contentCount (the
 // frame's own count for a new request).
@@ -165,14 +227,35 @@ int SendNumbered(int channel, std::span<std::uint8_t> data, int start, int end, 
     } else {
         LedgerAdd(fn, count, data[start]);
     }
-    TxBuffer& buffer = FLASH_DOWNLOADER_CurrentBuffer(channel);
-    if (data.data() == buffer.data.data()) buffer.sentAs = count;
+    if (TxBuffer* buffer = BufferOf(channel, data)) {
+        buffer->sentAs = count;
+        buffer->content = resend ? contentCount : count;
+        buffer->held = true;
+    }
     CRC16_Append(data, start, end - start);
     if (!FLASH_DOWNLOADER_WaitWindow(channel, kWindowPasses)) {
         fn.sendFailed = 1;
+        fn.answer[Slot(count)] = FrameAnswer::Unsent;
         return 0;
     }
-    FRAME_Send(channel, data, 0, end + 2);
+    if (!FRAME_Send(channel, data, 0, end + 2)) {
+        // The port did not take the frame whole: the handset never got it.
+        fn.sendFailed = 1;
+        fn.answer[Slot(count)] = FrameAnswer::Unsent;
+        if (!fn.writeFailed) {
+            fn.writeFailed = true;
+            fn.writeError = FRAME_SendError(channel);
+        }
+        DBG_Trace("FLASH_DOWNLOADER_Send() frame %d not written whole, error %d\n", count,
+                  fn.writeError);
+        // A device that went away fails its writes before a read notices: one receive pass
+        // tells a port gone from a write refused.
+        SERIAL_PORT_DoReading(channel);
+        return 0;
+    }
+    if (LinkObserver* observer = Observer()) {
+        observer->OnFrameSent(channel, count, std::span<const std::uint8_t>(data.data(), end + 2));
+    }
     return 1;
 }
 
@@ -223,28 +306,20 @@ void FLASH_DOWNLOADER_Resend(int channel) {
     // Sending may read replies that ask for more frames again: go on until none is left, or a
     // send fails (then the exchange fails, and nothing pending is reported done).
     for (int asked = TakePending(fn); asked != -1; asked = TakePending(fn)) {
-        // Look through the four buffers, from the current one on, for the frame asked for.
-        bool found = false;
-        for (int tries = 0; tries < kTxBuffers; ++tries) {
-            const TxBuffer& b = link.buffers[link.current];
-            if (b.sentAs == asked && b.data[0] == (asked & 3)) {
-                found = true;
-                break;
-            }
-            FLASH_DOWNLOADER_NewBuffer(channel);
-        }
-        if (!found) {
+        // Each request stays in its own buffer until it is acknowledged; the buffer in turn for
+        // the next new request does not move.
+        TxBuffer* b = HeldBuffer(link, asked);
+        if (b == nullptr || b->data[0] != (asked & 3)) {
             // The frame is no longer held: nothing can be resent, and the exchange must fail.
             DBG_Trace("FLASH_DOWNLOADER_Resend() frame %d not held\n", asked);
-            ++fn.errorCount;
+            RaiseError(fn, LinkFault::NotHeld);
             ++fn.spoilt;
             continue;
         }
         // The refused frame's number is answered; its content goes out under the next number.
         if (fn.slotState[asked & 3] == Nak()) fn.slotState[asked & 3] = Ack();
-        TxBuffer& b = link.buffers[link.current];
-        b.data[0] = static_cast<std::uint8_t>(fn.sentCount & 3);
-        if (!SendNumbered(channel, b.data, b.start, b.end, true, fn.content[Slot(asked)])) break;
+        b->data[0] = static_cast<std::uint8_t>(fn.sentCount & 3);
+        if (!SendNumbered(channel, b->data, b->start, b->end, true, b->content)) break;
     }
 }
 
@@ -272,7 +347,7 @@ void FLASH_DOWNLOADER_MarkResend(int channel, int count) {
         DBG_Trace("FLASH_DOWNLOADER_MarkResend() frame %d not held\n", fn.pending[0]);
         TakePending(fn);
         fn.error_no = count;
-        ++fn.errorCount;
+        RaiseError(fn, LinkFault::NotHeld);
         ++fn.spoilt;
     }
     fn.pending[fn.pendingCount++] = count;
@@ -290,46 +365,73 @@ void FLASH_DOWNLOADER_Receive(int channel, std::span<const std::uint8_t> frame, 
     if (length < link.headerLength + 2) return;
     const int n = fn.replyCount;
     ++fn.replyCount;
-    if (n < fn.sentCount) fn.answer[Slot(n)] = FrameAnswer::Bad;
     if (frame[0] > 3) {
+        Credit(channel, fn, n, FrameAnswer::Bad);
         FLASH_DOWNLOADER_Receive_CRC_error(channel, link.lastOtherReply + 1);
         return;
     }
     if (!CRC16_Check(frame, 1, length - 1)) {
+        Credit(channel, fn, n, FrameAnswer::Bad);
         FLASH_DOWNLOADER_Receive_CRC_error(channel, n);
         return;
     }
-    const std::uint8_t code = frame[link.headerLength];
     const int s = frame[0] & 3;
-    FrameAnswer answer = FrameAnswer::Bad;
-    if (code == Ack()) {
-        answer = FrameAnswer::Ack;
-    } else if (code == Nak()) {
-        answer = (length > 3 && frame[3] == 1) ? FrameAnswer::Resend : FrameAnswer::Refused;
+    if (n >= fn.sentCount || s != (n & 3)) {
+        // Replies come in the order of the frames they answer: this one answers another frame
+        // than the one it would be counted for (one of them was lost on the way), or no frame
+        // at all. Crediting it would confirm a request the handset may never have carried out.
+        DBG_Trace("FLASH_DOWNLOADER_Receive() reply %d under sequence %d: out of order\n", n, s);
+        Credit(channel, fn, n, FrameAnswer::Bad);
+        if (n < fn.sentCount) {
+            fn.slotState[n & 3] = Ack();  // answered, if wrongly: the window does not stall on it
+            if (TxBuffer* b = HeldBuffer(link, n)) b->held = false;
+        }
+        RaiseError(fn, LinkFault::OutOfOrder);
+        return;
     }
-    if (n < fn.sentCount) fn.answer[Slot(n)] = answer;
+    const std::uint8_t code = frame[link.headerLength];
+    TxBuffer* buffer = HeldBuffer(link, n);
     if (code == Ack()) {
+        Credit(channel, fn, n, FrameAnswer::Ack);
         fn.slotState[s] = Ack();
-        if (n < fn.sentCount) LedgerConfirm(fn, n);
-    } else if (code == Nak()) {
+        LedgerConfirm(fn, n);
+        if (buffer != nullptr) buffer->held = false;  // the handset has taken it
+        return;
+    }
+    if (code == Nak()) {
         const std::uint8_t reason = length > 3 ? frame[3] : 0;
         if (reason == 1) {
+            Credit(channel, fn, n, FrameAnswer::Resend);
             fn.slotState[s] = Nak();
+            if (buffer != nullptr && ++buffer->asked > kResendLimit) {
+                // Asked for again and again: give up rather than hold the channel for ever.
+                DBG_Trace("FLASH_DOWNLOADER_Receive() frame %d asked for %d times in a row\n", n,
+                          buffer->asked);
+                fn.slotState[s] = Ack();
+                buffer->held = false;
+                fn.gaveUpOn = buffer->content;
+                RaiseError(fn, LinkFault::ResendLimit);
+                return;
+            }
             FLASH_DOWNLOADER_MarkResend(channel, n);
             DBG_Trace("FLASH_DOWNLOADER_Receive() FN.error_no = %d\n", n);
         } else {
             // Refused for good: answered, and nothing goes out again under this number, so it
             // must not hold the window shut for the CLOSE and GO that end the job.
+            Credit(channel, fn, n, FrameAnswer::Refused);
             fn.slotState[s] = Ack();
+            if (buffer != nullptr) buffer->held = false;
             fn.refusal = reason;
-            ++fn.errorCount;
+            RaiseError(fn, LinkFault::Refused);
         }
-    } else {
-        fn.slotState[s] = Ack();
-        link.lastOtherReply = static_cast<std::uint8_t>(n & 3);
-        fn.badReply = code;
-        ++fn.errorCount;
+        return;
     }
+    Credit(channel, fn, n, FrameAnswer::Bad);
+    fn.slotState[s] = Ack();
+    if (buffer != nullptr) buffer->held = false;
+    link.lastOtherReply = static_cast<std::uint8_t>(n & 3);
+    fn.badReply = code;
+    RaiseError(fn, LinkFault::BadReply);
 }
 
 void FLASH_DOWNLOADER_Receive_CRC_error(int channel, int count) {
@@ -338,5 +440,5 @@ void FLASH_DOWNLOADER_Receive_CRC_error(int channel, int count) {
     DBG_Trace("FLASH_DOWNLOADER_Receive_CRC_error() FN.error_no = %d\n", fn.error_no);
     fn.slotState[count & 3] = Ack();
     ++fn.spoilt;
-    ++fn.errorCount;
+    RaiseError(fn, LinkFault::Spoilt);
 }

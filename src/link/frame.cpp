@@ -1,6 +1,7 @@
 #include "link/frame.h"
 
 #include <array>
+#include <cerrno>
 
 #include "link/flash_downloader.h"
 #include "link/frame_codec.h"
@@ -34,9 +35,16 @@ int FRAME_PutByte(int channel, std::uint8_t byte) {
 int FRAME_Flush(int channel) {
     Staging& s = LINK_Channel(channel).staging;
     int result = 0;
-    if (s.count > 0) {
+    // The rest of a frame that already failed is not written: it would reach the handset cut.
+    if (s.count > 0 && !s.failed) {
+        errno = 0;
         result = SERIAL_PORT_Write(channel, std::span<const std::uint8_t>(s.area.data(), s.count),
                                    0, s.count);
+        if (result != s.count && !s.failed) {
+            // The handset never got this frame whole: it is not sent.
+            s.failed = true;
+            s.error = result < 0 ? errno : 0;
+        }
     }
     s.count = 0;
     return result;
@@ -74,12 +82,21 @@ void FRAME_PutBytes(int channel, std::span<const std::uint8_t> buffer, int from,
     for (int i = from; i < to; ++i) PutEscapedTo(channel, s, buffer[i]);
 }
 
-void FRAME_Send(int channel, std::span<const std::uint8_t> buffer, int start, int end) {
-    if (!IsChannel(channel)) return;
+int FRAME_Send(int channel, std::span<const std::uint8_t> buffer, int start, int end) {
+    if (!IsChannel(channel)) return 0;
+    Staging& s = LINK_Channel(channel).staging;
+    s.failed = false;
+    s.error = 0;
     FRAME_PutByte(channel, kFrameFlag);
     FRAME_PutBytes(channel, buffer, start, end);
     FRAME_PutByte(channel, kFrameFlag);
     FRAME_Flush(channel);
+    return s.failed ? 0 : 1;
+}
+
+int FRAME_SendError(int channel) {
+    if (!IsChannel(channel)) return 0;
+    return LINK_Channel(channel).staging.error;
 }
 
 int FRAME_Assemble(int channel, std::span<const std::uint8_t> bytes, int start, int end) {

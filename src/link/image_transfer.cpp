@@ -1,7 +1,6 @@
 #include "link/image_transfer.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -15,15 +14,9 @@
 
 namespace {
 
-std::uint32_t SteadyTick() {
-    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now().time_since_epoch())
-                                          .count());
-}
-
 std::uint32_t Tick() {
     TickFn fn = LINK_Station().tick.load(std::memory_order_relaxed);
-    return fn ? fn() : SteadyTick();
+    return fn ? fn() : SERIAL_PORT_Clock().TickMs();
 }
 
 struct FileCloser {

@@ -17,4 +17,4 @@ inline constexpr int kProgressEveryBlocks = 16;
 int FLASH_DOWNLOADER_DownloadImage(int channel, int slot);
 
 // The tick of the completion texts, for the calling thread's station.
-void FLASH_DOWNLOADER_SetTickSource(TickFn fn);  // nullptr restores the steady clock
+void FLASH_DOWNLOADER_SetTickSource(TickFn fn);  // nullptr: the station's clock

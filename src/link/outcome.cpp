@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "link/flash_downloader.h"
@@ -42,6 +43,8 @@ const char* OUTCOME_StepName(JobStep step) {
             return "close";
         case JobStep::Go:
             return "go";
+        case JobStep::Write:
+            return "write";
     }
     return "";
 }
@@ -58,6 +61,12 @@ const char* OUTCOME_ReasonName(JobReason reason) {
             return "bad reply";
         case JobReason::LinkError:
             return "link error";
+        case JobReason::OutOfOrder:
+            return "reply out of order";
+        case JobReason::ResendLimit:
+            return "resend limit";
+        case JobReason::WriteFailed:
+            return "write failed";
         case JobReason::PortGone:
             return "port gone";
         case JobReason::Stopped:
@@ -109,7 +118,7 @@ void OUTCOME_Record(int channel, JobStep step, JobReason reason, int slot, std::
     OUTCOME_Record(channel, outcome);
 }
 
-void OUTCOME_RecordLink(int channel, JobStep step, int slot) {
+void OUTCOME_RecordLink(int channel, JobStep step, int slot, const char* timeOutDetail) {
     if (!IsChannel(channel)) return;
     const FlashLink& fn = FN[channel];
     JobOutcome outcome;
@@ -121,22 +130,36 @@ void OUTCOME_RecordLink(int channel, JobStep step, int slot) {
     } else if (g_bChannelActive[channel].load(std::memory_order_relaxed) == 0) {
         outcome.reason = JobReason::Stopped;
         outcome.detail = "the channel was stopped";
-    } else if (fn.refusal >= 0) {
+    } else if (fn.writeFailed) {
+        outcome.step = JobStep::Write;
+        outcome.reason = JobReason::WriteFailed;
+        outcome.code = fn.writeError;
+        outcome.detail = fn.writeError != 0 ? std::strerror(fn.writeError)
+                                            : "the port took only part of a frame";
+    } else if (fn.fault == LinkFault::Refused) {
         outcome.reason = JobReason::Refused;
         outcome.refusal = fn.refusal;
         outcome.detail = "NAK " + Hex(fn.refusal);
-    } else if (fn.badReply >= 0) {
+    } else if (fn.fault == LinkFault::BadReply) {
         outcome.reason = JobReason::BadReply;
         outcome.detail = "reply code " + Hex(fn.badReply);
-    } else if (fn.spoilt > 0 || fn.errorCount > 0) {
+    } else if (fn.fault == LinkFault::OutOfOrder) {
+        outcome.reason = JobReason::OutOfOrder;
+        outcome.detail = "a reply under another sequence number than its frame's";
+    } else if (fn.fault == LinkFault::ResendLimit) {
+        outcome.reason = JobReason::ResendLimit;
+        outcome.detail = "a request asked for again more than " + std::to_string(kResendLimit) +
+                         " times in a row";
+    } else if (fn.fault != LinkFault::None || fn.spoilt > 0 || fn.errorCount > 0) {
         outcome.reason = JobReason::LinkError;
         outcome.detail = std::to_string(fn.spoilt) + " frames spoilt or lost";
     } else {
         outcome.reason = JobReason::TimeOut;
         const int n = fn.unconfirmedCount;
-        outcome.detail = n > 0 ? std::to_string(n) + (n == 1 ? " request" : " requests") +
-                                     " not acknowledged in time"
-                               : "no answer in time";
+        outcome.detail = timeOutDetail != nullptr ? timeOutDetail
+                         : n > 0 ? std::to_string(n) + (n == 1 ? " request" : " requests") +
+                                       " not acknowledged in time"
+                                 : "no answer in time";
     }
     OUTCOME_Record(channel, outcome);
 }

@@ -18,19 +18,23 @@ enum class JobStep {
     EndImage,
     Close,
     Go,
+    Write,  // a frame the port did not take whole
 };
 
 enum class JobReason {
     None,
-    TimeOut,    // no answer within the exchange's passes
-    Refused,    // a negative acknowledge; refusal holds its byte
-    BadReply,   // a reply of another code
-    LinkError,  // frames spoilt on the line or no longer held for a resend
-    PortGone,   // the port went away (a failed read or write)
-    Stopped,    // the channel was stopped from outside
-    File,       // an image file could not be opened, measured or read
-    Port,       // the port would not open (code and detail say why)
-    System,     // the system refused a resource (a worker thread)
+    TimeOut,      // no answer within the exchange's passes
+    Refused,      // a negative acknowledge; refusal holds its byte
+    BadReply,     // a reply of another code
+    LinkError,    // frames spoilt on the line or no longer held for a resend
+    OutOfOrder,   // a reply under another sequence number than the frame it would answer
+    ResendLimit,  // the same request asked for again too often in a row
+    WriteFailed,  // the port refused a write or took only part of it (code: the system's)
+    PortGone,     // the port went away (a failed read or write)
+    Stopped,      // the channel was stopped from outside
+    File,         // an image file could not be opened, measured or read
+    Port,         // the port would not open (code and detail say why)
+    System,       // the system refused a resource (a worker thread)
 };
 
 struct JobOutcome {
@@ -45,11 +49,11 @@ struct JobOutcome {
     bool Failed() const { return step != JobStep::None; }
 };
 
-// "unlock", "version", "selection", "erase", "block", "end of image", "close", "go", "open",
-// "start"; "" for None.
+// "unlock", "version", "selection", "erase", "block", "end of image", "close", "go", "write",
+// "open", "start"; "" for None.
 const char* OUTCOME_StepName(JobStep step);
-// "time-out", "refused", "bad reply", "link error", "port gone", "stopped", "file", "port",
-// "system"; "" for None.
+// "time-out", "refused", "bad reply", "link error", "reply out of order", "resend limit",
+// "write failed", "port gone", "stopped", "file", "port", "system"; "" for None.
 const char* OUTCOME_ReasonName(JobReason reason);
 // One line for a person: "block of slot 12: refused (NAK 0x05)".
 std::string OUTCOME_Describe(const JobOutcome& outcome);
@@ -66,9 +70,11 @@ void OUTCOME_Record(int channel, const JobOutcome& outcome);
 void OUTCOME_Record(int channel, JobStep step, JobReason reason, int slot = -1,
                     std::string detail = {}, int code = 0);
 // Records a failed exchange of the link at step, its reason learned from the link's state: the
-// port gone, the channel stopped, a refusal (and its byte), a bad reply, spoilt frames, else a
-// time-out.
-void OUTCOME_RecordLink(int channel, JobStep step, int slot = -1);
+// port gone, the channel stopped, a frame not written whole (step "write"), the first link
+// error (a refusal and its byte, a bad reply, spoilt frames, a reply out of order, the resend
+// limit), else a time-out (with timeOutDetail when given).
+void OUTCOME_RecordLink(int channel, JobStep step, int slot = -1,
+                        const char* timeOutDetail = nullptr);
 // Records a port that would not open.
 void OUTCOME_RecordOpen(int channel, const SerialOpenFailure& failure);
 JobOutcome OUTCOME_Get(int channel);

@@ -12,7 +12,10 @@ StationLinks& LINK_BuiltIn() {
 }
 
 StationLinks::StationLinks(LinkEnvironment env)
-    : reporter(env.reporter), format(env.format == 1 ? 1 : 0), tick(env.tick) {}
+    : reporter(env.reporter),
+      format(env.format == 1 ? 1 : 0),
+      tick(env.tick),
+      observer(env.observer) {}
 
 StationLinks& LINK_Station() {
     if (StationLinks* links = LinksBinding::Get()) return *links;

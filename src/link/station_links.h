@@ -13,20 +13,24 @@
 #include "link/flash_downloader.h"
 #include "link/frame_codec.h"
 #include "link/image_table.h"
+#include "link/link_observer.h"
 #include "link/outcome.h"
 #include "link/status_reporter.h"
 #include "transport/channels.h"
 
-// Milliseconds tick used for the "[%d sec]" of the completion text; nullptr: the steady clock.
+// Milliseconds tick used for the "[%d sec]" of the completion text, overriding the station's
+// clock (tests); nullptr: the clock's tick.
 using TickFn = std::uint32_t (*)();
 
 struct LinkEnvironment {
     StatusReporter* reporter = nullptr;  // nullptr drops what the link reports
     int format = 1;                      // 1 FS_FORMAT before the resource image, 0 FS_INIT
     TickFn tick = nullptr;
+    LinkObserver* observer = nullptr;  // nullptr: nobody watches the frames
 };
 
-// Link data beside the link record: the header length and the four transmit buffers.
+// Link data beside the link record: the header length and the four transmit buffers, of which
+// buffer number (bufferCounter & 3) is the next in turn.
 struct LinkData {
     int headerLength = 1;
     std::uint8_t lastOtherReply = 0;
@@ -35,9 +39,12 @@ struct LinkData {
     std::array<TxBuffer, kTxBuffers> buffers;
 };
 
-// The transmit staging area: leaves in writes of up to 4096 bytes.
+// The transmit staging area: leaves in writes of up to 4096 bytes. A write that fails or takes
+// only part of the bytes marks the frame being staged as not sent.
 struct Staging {
     int count = 0;
+    bool failed = false;  // since the frame began
+    int error = 0;        // the system's error code of the failed write; 0 for a short write
     std::array<std::uint8_t, kFrameAreaSize> area{};
 };
 
@@ -68,6 +75,7 @@ public:
     std::atomic<StatusReporter*> reporter;
     std::atomic<int> format;
     std::atomic<TickFn> tick;
+    std::atomic<LinkObserver*> observer;
     // Set to 1 whenever an image file cannot be opened, on any channel; never cleared.
     std::atomic<int> fileMissing{0};
 

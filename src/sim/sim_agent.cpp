@@ -1,5 +1,8 @@
 #include "sim/sim_agent.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "link/commands.h"
 #include "link/crc16.h"
 
@@ -35,6 +38,26 @@ std::size_t DataOffset(std::uint8_t code) {
 }
 
 }  // namespace
+
+std::uint64_t SIM_BodyHash(std::span<const std::uint8_t> body) {
+    // Eight bytes at a time, mixed as splitmix64 mixes: cheap for 16 KiB blocks.
+    std::uint64_t h = 0x9E3779B97F4A7C15u ^ body.size();
+    std::size_t i = 0;
+    const auto mix = [&h](std::uint64_t word) {
+        h ^= word;
+        h *= 0xBF58476D1CE4E5B9u;
+        h ^= h >> 29;
+    };
+    for (; i + 8 <= body.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, body.data() + i, 8);
+        mix(word);
+    }
+    std::uint64_t tail = 0;
+    for (std::size_t k = 0; i + k < body.size(); ++k) tail |= std::uint64_t{body[i + k]} << (8 * k);
+    mix(tail);
+    return h ^ (h >> 31);
+}
 
 SimAgent::SimAgent(SimOptions options)
     : options_(std::move(options)),
@@ -81,6 +104,7 @@ SimOutput SimAgent::OnFrame(std::span<const std::uint8_t> frame) {
             record.reply = SimReply::Silent;
         } else {
             record.reply = SimReply::NakResend;
+            record.replySeq = seq;
             out.delay = options_.replyLatency;
             AppendReply(seq, false, kReasonResend, false, out.bytes);
         }
@@ -91,11 +115,13 @@ SimOutput SimAgent::OnFrame(std::span<const std::uint8_t> frame) {
     const std::span<const std::uint8_t> body = frame.subspan(1, frame.size() - 3);
     const std::uint8_t code = body[0];
     record.code = code;
+    record.bodyHash = SIM_BodyHash(body);
     const int codeOrdinal = ++codeCount_[code];
     const int anyOrdinal = ++anyCount_;
 
     bool refuse = false, resend = false, corrupt = false, drop = false;
-    bool goSilent = false, unplug = false, hold = false;
+    bool goSilent = false, unplug = false, hold = false, wrongSeq = false;
+    int resendTimes = 0;
     int garbage = 0;
     std::chrono::microseconds delay = options_.replyLatency;
     for (const SimFault& f : options_.faults) {
@@ -106,6 +132,7 @@ SimOutput SimAgent::OnFrame(std::span<const std::uint8_t> frame) {
                 break;
             case SimFaultKind::NakResend:
                 resend = true;
+                resendTimes = std::max(resendTimes, f.times);
                 break;
             case SimFaultKind::CorruptCrc:
                 corrupt = true;
@@ -128,8 +155,19 @@ SimOutput SimAgent::OnFrame(std::span<const std::uint8_t> frame) {
             case SimFaultKind::Hold:
                 hold = true;
                 break;
+            case SimFaultKind::WrongSeq:
+                wrongSeq = true;
+                break;
         }
     }
+    // A request asked for again n times in a row: its repeats are asked for again too.
+    for (auto it = repeats_.begin(); it != repeats_.end(); ++it) {
+        if (!std::equal(it->body.begin(), it->body.end(), body.begin(), body.end())) continue;
+        resend = true;
+        if (--it->remaining == 0) repeats_.erase(it);
+        break;
+    }
+    if (resendTimes > 1) repeats_.push_back({{body.begin(), body.end()}, resendTimes - 1});
 
     // Decoded for the log also when a fault keeps the request from being carried out.
     const bool wellFormed = Decode(body, record);
@@ -156,14 +194,17 @@ SimOutput SimAgent::OnFrame(std::span<const std::uint8_t> frame) {
         record.reply = SimReply::Dropped;
     } else {
         record.reply = corrupt                   ? SimReply::CorruptCrc
+                       : wrongSeq                ? SimReply::WrongSeq
                        : reason == 0             ? SimReply::Ack
                        : reason == kReasonResend ? SimReply::NakResend
                                                  : SimReply::NakRefused;
+        record.replySeq = wrongSeq ? static_cast<std::uint8_t>((seq + 1) & 3) : seq;
         out.delay = work + delay;
         out.bytes = std::move(held_);
         held_.clear();
         AppendGarbage(garbage, out.bytes);
-        AppendReply(seq, reason == 0, static_cast<std::uint8_t>(reason), corrupt, out.bytes);
+        AppendReply(record.replySeq, reason == 0, static_cast<std::uint8_t>(reason), corrupt,
+                    out.bytes);
         if (hold) {
             // Written together with the next reply.
             held_ = std::move(out.bytes);

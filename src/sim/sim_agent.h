@@ -26,6 +26,8 @@
 //   - SECURITY_MODE and END_IMAGE are acknowledged.
 //   - Unknown codes, wrong body lengths, lengths out of range and ranges past the 32-bit
 //     address space are refused (reason 2).
+// The log (Requests()) holds every frame received, with what became of it and the sequence
+// byte its reply carried.
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -58,18 +60,26 @@ enum class SimReply {
     Dropped,     // carried out, no reply
     Silent,      // not answered: the handset has gone silent
     Unplugged,   // the line went away at this request
+    WrongSeq,    // carried out, answered under another sequence number
 };
 
 struct SimRequest {
     std::uint8_t seq = 0;  // sequence byte as received
     int code = -1;         // command code byte; -1 when the frame held none
     bool crcOk = false;
-    std::uint32_t address = 0;  // ERASE, WRITE, FS_WRITE, area requests
-    std::uint32_t length = 0;   // ERASE length, the length field of WRITE/FS_WRITE/area requests
-    std::uint32_t version = 0;  // VERSION
-    std::size_t dataSize = 0;   // data bytes carried by WRITE/FS_WRITE
+    std::uint32_t address = 0;   // ERASE, WRITE, FS_WRITE, area requests
+    std::uint32_t length = 0;    // ERASE length, the length field of WRITE/FS_WRITE/area requests
+    std::uint32_t version = 0;   // VERSION
+    std::size_t dataSize = 0;    // data bytes carried by WRITE/FS_WRITE
+    std::uint64_t bodyHash = 0;  // SIM_BodyHash of the code and arguments: a request sent
+                                 // again has the same
     SimReply reply = SimReply::Ack;
+    std::uint8_t replySeq = 0;  // the sequence byte the reply carried (when one was sent)
 };
+
+// A hash of a request's code and arguments (a frame's content without its sequence byte and
+// CRC), to tell requests apart in the log.
+std::uint64_t SIM_BodyHash(std::span<const std::uint8_t> body);
 
 // One reply (or the absence of one) in the order the line should carry it.
 struct SimOutput {
@@ -129,4 +139,10 @@ private:
     bool unplugged_ = false;
     std::uint64_t bytesReceived_ = 0;
     std::vector<std::uint8_t> held_;  // replies held back, written before the next one
+    // Requests to be asked for again when they come back (nak-resend with a count).
+    struct Repeat {
+        std::vector<std::uint8_t> body;
+        int remaining = 0;
+    };
+    std::vector<Repeat> repeats_;
 };

@@ -1,7 +1,6 @@
 #include "sim/sim_expected.h"
 
 #include <fstream>
-#include <iterator>
 
 #include "link/commands.h"
 #include "link/image_table.h"
@@ -46,13 +45,14 @@ int SIM_ExpectedImages(int channel, std::vector<SimExpectedImage>& images, std::
         const IMAGE_ENTRY& e = g_ImageTable[channel][slot];
         const int area = AreaOfSlot(slot);
         if (e.szPath[0] == '\0' || area < 0) continue;
-        std::ifstream in(e.szPath, std::ios::binary);
-        if (!in) {
+        std::ifstream in(e.szPath, std::ios::binary | std::ios::ate);
+        const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+        std::vector<std::uint8_t> bytes(size > 0 ? static_cast<std::size_t>(size) : 0);
+        if (size < 0 || !in.seekg(0) ||
+            !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
             if (error) *error = std::string("cannot read ") + e.szPath;
             return 0;
         }
-        std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                        std::istreambuf_iterator<char>());
         SimExpectedImage image;
         image.area = static_cast<std::uint8_t>(area);
         image.address = e.dwAddress;

@@ -13,7 +13,7 @@ struct KindName {
     const char* name;
 };
 
-constexpr std::array<KindName, 9> kKinds = {{
+constexpr std::array<KindName, 10> kKinds = {{
     {SimFaultKind::Refuse, "refuse"},
     {SimFaultKind::NakResend, "nak-resend"},
     {SimFaultKind::CorruptCrc, "corrupt-crc"},
@@ -23,6 +23,7 @@ constexpr std::array<KindName, 9> kKinds = {{
     {SimFaultKind::Silent, "silent"},
     {SimFaultKind::Unplug, "unplug"},
     {SimFaultKind::Hold, "hold"},
+    {SimFaultKind::WrongSeq, "wrong-seq"},
 }};
 
 std::string Lower(std::string_view text) {
@@ -131,8 +132,8 @@ int SIM_ParseFault(std::string_view text, SimFault& fault, std::string& error) {
     }
     if (!known) {
         error = "unknown fault '" + std::string(parts[0]) +
-                "': use refuse, nak-resend, corrupt-crc, drop, garbage, latency, silent, unplug or "
-                "hold";
+                "': use refuse, nak-resend, corrupt-crc, drop, garbage, latency, silent, unplug, "
+                "hold or wrong-seq";
         return 0;
     }
     if (count > 1 && !ParseCommand(parts[1], parsed.code, error)) return 0;
@@ -164,6 +165,13 @@ int SIM_ParseFault(std::string_view text, SimFault& fault, std::string& error) {
             }
             parsed.garbageBytes = static_cast<int>(n);
         }
+    } else if (parsed.kind == SimFaultKind::NakResend && hasValue) {
+        long long n = 0;
+        if (!ParseNumber(parts[3], n) || n < 1 || n > 1000) {
+            error = "bad count of times in a row '" + std::string(parts[3]) + "': use 1 to 1000";
+            return 0;
+        }
+        parsed.times = static_cast<int>(n);
     } else if (count > 3) {
         error = "fault '" + std::string(parts[0]) + "' takes no value";
         return 0;
@@ -210,6 +218,8 @@ std::string SIM_FaultText(const SimFault& fault) {
         text += ":" + std::to_string(fault.latency.count()) + "us";
     } else if (fault.kind == SimFaultKind::Garbage) {
         text += ":" + std::to_string(fault.garbageBytes);
+    } else if (fault.kind == SimFaultKind::NakResend && fault.times != 1) {
+        text += ":" + std::to_string(fault.times);
     }
     return text;
 }

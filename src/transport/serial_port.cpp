@@ -1,8 +1,5 @@
 #include "transport/serial_port.h"
 
-#include <algorithm>
-#include <chrono>
-#include <thread>
 #include <utility>
 
 #include "transport/channel_wake.h"
@@ -10,22 +7,6 @@
 #include "transport/trace.h"
 
 namespace {
-
-std::int64_t DefaultPassWait(PortChannel& port, std::int64_t maxMicros) {
-    const auto start = std::chrono::steady_clock::now();
-    SerialHandle handle = port.Handle();
-    const int fd = handle ? handle->PollFd() : -1;
-    if (handle && fd < 0) {
-        // A port without a pollable descriptor: plain passes of 1 ms.
-        port.wake.Wait(-1, std::min<std::int64_t>(maxMicros, 1000));
-    } else {
-        port.wake.Wait(fd, maxMicros);
-    }
-    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
-                             std::chrono::steady_clock::now() - start)
-                             .count();
-    return elapsed;
-}
 
 // Takes the channel's port out of the table under the port mutex, then closes it outside the
 // mutex: the drain may wait on a handset that holds flow control, and must not hold up the
@@ -38,10 +19,6 @@ void CloseUnderMutex(StationPorts& ports, int channel) {
         handle = ports.channel(channel).TakeHandle();
     }
     if (handle) SERIAL_DEVICE_Close(channel, std::move(handle));
-}
-
-void DefaultDelay(int, int milliseconds) {
-    if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 }  // namespace
@@ -101,8 +78,11 @@ int SERIAL_PORT_Write(int channel, std::span<const std::uint8_t> buffer, int off
     if (!IsChannel(channel)) return -1;
     StationPorts& ports = SERIAL_PORT_Station();
     const int delay = ports.writeDelayMs.load(std::memory_order_relaxed);
-    DelayFn fn = ports.delay.load(std::memory_order_relaxed);
-    (fn ? fn : DefaultDelay)(channel, delay);
+    if (DelayFn fn = ports.delay.load(std::memory_order_relaxed)) {
+        fn(channel, delay);
+    } else {
+        ports.clock.load(std::memory_order_relaxed)->Pause(channel, delay);
+    }
     SerialHandle handle = ports.channel(channel).Handle();
     if (!handle) return -1;
     return SERIAL_DEVICE_Write(channel, handle.get(), buffer, offset, length);
@@ -138,8 +118,9 @@ void SERIAL_PORT_SetPassWait(PassWaitFn fn) {
 std::int64_t SERIAL_PORT_WaitPass(int channel, std::int64_t maxMicros) {
     if (!IsChannel(channel)) return maxMicros;
     StationPorts& ports = SERIAL_PORT_Station();
-    PassWaitFn fn = ports.passWait.load(std::memory_order_relaxed);
-    return fn ? fn(channel, maxMicros) : DefaultPassWait(ports.channel(channel), maxMicros);
+    if (PassWaitFn fn = ports.passWait.load(std::memory_order_relaxed))
+        return fn(channel, maxMicros);
+    return ports.clock.load(std::memory_order_relaxed)->WaitPass(channel, maxMicros);
 }
 
 void SERIAL_PORT_SetReceiveSink(int channel, ReceiveSink sink) {
@@ -152,6 +133,10 @@ void SERIAL_PORT_SetWriteDelay(int milliseconds) {
 
 int SERIAL_PORT_WriteDelay() {
     return SERIAL_PORT_Station().writeDelayMs.load(std::memory_order_relaxed);
+}
+
+StationClock& SERIAL_PORT_Clock() {
+    return *SERIAL_PORT_Station().clock.load(std::memory_order_relaxed);
 }
 
 void SERIAL_PORT_SetDelay(DelayFn fn) {

@@ -33,15 +33,19 @@ int SERIAL_PORT_DoReading(int channel);
 int SERIAL_PORT_IsGone(int channel);
 
 // --- Waiting between passes of the link's waits -------------------------------------------
-// One pass of a wait, as the station's environment says (PassWaitFn).
-void SERIAL_PORT_SetPassWait(PassWaitFn fn);  // nullptr: real time
+// The calling thread's station's clock (its environment's; the real one by default).
+StationClock& SERIAL_PORT_Clock();
+// One pass of a wait: the override below if set, else the station's clock.
 std::int64_t SERIAL_PORT_WaitPass(int channel, std::int64_t maxMicros);
+// Overrides the station's passes (tests); nullptr goes back to its clock.
+void SERIAL_PORT_SetPassWait(PassWaitFn fn);
 
 // The pause before every write, in milliseconds ("DELAY"); given by the run (default 2).
 void SERIAL_PORT_SetWriteDelay(int milliseconds);
 int SERIAL_PORT_WriteDelay();
 
-void SERIAL_PORT_SetDelay(DelayFn fn);  // nullptr: sleeps
+// Overrides the station's pauses before a write (tests); nullptr goes back to its clock.
+void SERIAL_PORT_SetDelay(DelayFn fn);
 
 // Wakes the channel's current and next waits at once (a stop or a removal), until cleared.
 void SERIAL_PORT_Wake(int channel);

@@ -27,7 +27,10 @@ SerialHandle PortChannel::TakeHandle() {
 }
 
 StationPorts::StationPorts(PortEnvironment env)
-    : passWait(env.passWait), delay(env.delay), writeDelayMs(env.writeDelayMs) {}
+    : clock(env.clock != nullptr ? env.clock : &STATION_RealClock()),
+      passWait(env.passWait),
+      delay(env.delay),
+      writeDelayMs(env.writeDelayMs) {}
 
 StationPorts::~StationPorts() {
     for (int ch = 0; ch < kChannels; ++ch) {

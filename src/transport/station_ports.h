@@ -12,6 +12,7 @@
 #include "transport/channel_wake.h"
 #include "transport/channels.h"
 #include "transport/serial_device.h"
+#include "transport/station_clock.h"
 
 inline constexpr int kReadAreaSize = 4096;
 inline constexpr int kDefaultWriteDelayMs = 2;
@@ -20,17 +21,16 @@ inline constexpr int kDefaultWriteDelayMs = 2;
 // taken (all of them).
 using ReceiveSink = int (*)(int channel, std::span<const std::uint8_t> bytes);
 
-// One pass of a wait: blocks until bytes may have arrived on the channel's port, the channel
-// was woken (stopped), or maxMicros have passed, and returns the microseconds the pass counts
-// for. nullptr measures real time; tests give one that returns at once.
+// Overrides of one aspect of the station's clock, for tests: one pass of a wait (as
+// StationClock::WaitPass) and the "DELAY" pause before a write (as StationClock::Pause).
 using PassWaitFn = std::int64_t (*)(int channel, std::int64_t maxMicros);
-// The "DELAY" pause before a write; nullptr sleeps, tests give one that does not.
 using DelayFn = void (*)(int channel, int milliseconds);
 
 struct PortEnvironment {
-    PassWaitFn passWait = nullptr;
-    DelayFn delay = nullptr;
+    PassWaitFn passWait = nullptr;  // nullptr: the clock's passes
+    DelayFn delay = nullptr;        // nullptr: the clock's pauses
     int writeDelayMs = kDefaultWriteDelayMs;
+    StationClock* clock = nullptr;  // nullptr: the real clock
 };
 
 // One channel's port. The flags cross threads (the front end stops a channel, the runner polls
@@ -66,6 +66,8 @@ public:
     // Held only while a port is opened or closed.
     std::mutex& portMutex() { return portMutex_; }
 
+    // How time passes for the station's channels; never null.
+    std::atomic<StationClock*> clock;
     std::atomic<PassWaitFn> passWait;
     std::atomic<DelayFn> delay;
     std::atomic<int> writeDelayMs;

@@ -68,8 +68,10 @@ TEST(FaultMatrix, EveryChannelEndsInItsOwnTextAndNoneWaitsOnAnother) {
             "silent",                     // 0: never answers
             "refuse:VERSION",             // 1: an agent that will not take this station
             "refuse:INIT_AMSS_HEADER:1",  // 2: a selection refused
-            // 3: asks for two AMSS blocks again, both answers read at once
-            "nak-resend:WRITE:20,hold:WRITE:20,nak-resend:WRITE:21",
+            // 3: asks for two AMSS blocks again, both answers read at once; two more, the
+            // second answer late and so read apart; and CLOSE again
+            "nak-resend:WRITE:20,hold:WRITE:20,nak-resend:WRITE:21,"
+            "nak-resend:WRITE:30,nak-resend:WRITE:31,latency:WRITE:31:5ms,nak-resend:CLOSE:1",
             "corrupt-crc:WRITE:10",         // 4: a reply spoilt on the line
             "garbage:any:every,refuse:GO",  // 5: noise between replies; the image refused
             "unplug:WRITE:15",              // 6: cable pulled in the middle of the AMSS
@@ -150,8 +152,9 @@ TEST(FaultMatrix, EveryChannelEndsInItsOwnTextAndNoneWaitsOnAnother) {
         const double slowest = *std::max_element(endedAt.begin(), endedAt.end());
         for (int ch : {3, 5, 7}) EXPECT_LT(endedAt[ch], 10.0) << "channel " << ch;
         EXPECT_EQ(OfCode(lines[3]->Requests(), CMD_WRITE).size(),
-                  OfCode(lines[7]->Requests(), CMD_WRITE).size() + 2)
-            << "both blocks asked for went out again";
+                  OfCode(lines[7]->Requests(), CMD_WRITE).size() + 4)
+            << "every block asked for went out again";
+        EXPECT_EQ(OfCode(lines[3]->Requests(), CMD_CLOSE).size(), 2u);
         EXPECT_GT(slowest, endedAt[7]);
     }
     const Descriptors after = OpenDescriptors();

@@ -141,9 +141,19 @@ inline std::int64_t ScaledPass(int channel, std::int64_t maxMicros) {
     return std::max<std::int64_t>(1, took) * scale;
 }
 
-inline std::uint32_t FixedTick() {
-    return 123456u;
-}
+// Real passes and pauses (the handsets run on threads of their own), a fixed tick: every
+// completion text reads "[0 sec]".
+class FixedTickClock final : public StationClock {
+public:
+    std::int64_t WaitPass(int channel, std::int64_t maxMicros) override {
+        return STATION_RealClock().WaitPass(channel, maxMicros);
+    }
+    void Pause(int channel, int milliseconds) override {
+        STATION_RealClock().Pause(channel, milliseconds);
+    }
+    std::uint32_t TickMs() override { return 123456u; }
+};
+inline FixedTickClock g_fixedTickClock;
 
 // A station of the test's own, bound to the test's thread: its ports, links, results and
 // workers are its own and go with it at the end of the test. No write pause, a fixed tick; the
@@ -151,7 +161,7 @@ inline std::uint32_t FixedTick() {
 inline Environment TestEnvironment() {
     Environment env;
     env.delayMs = 0;
-    env.tick = &FixedTick;
+    env.clock = &g_fixedTickClock;
     return env;
 }
 

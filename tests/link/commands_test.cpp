@@ -271,3 +271,37 @@ TEST(Exchanges, ALineGlitchOnGoIsMendedWithinTheGrace) {
     EXPECT_EQ(gos, 2);
     EXPECT_EQ(FLASH_DOWNLOADER_Unconfirmed(kCh), 0);
 }
+
+TEST(Exchanges, CloseIsDoneOnlyWhenItsOwnAcknowledgeArrivesAfterAsManyResendsAsAsked) {
+    // CLOSE is answered "send again"; what follows decides. GO goes out right after the first
+    // CLOSE either way.
+    struct Case {
+        const char* name;
+        int closeAsked;   // "send again" answers to CLOSE before it is acknowledged
+        bool goAnswered;  // false: GO never reaches the handset
+        FinalAnswer close;
+    };
+    const Case cases[] = {
+        {"asked for again twice", 2, true, FinalAnswer::Acknowledged},
+        // The resent CLOSE's acknowledge arrives where GO's answer is due: out of order.
+        {"asked for again and GO lost", 1, false, FinalAnswer::None},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedChannel ch(kCh);
+        int closes = 0;
+        ch.port().onFrame = [&](ScriptedPort& p, const Bytes& f) {
+            if (f[1] == 0x0A && !c.goAnswered) return;
+            const bool again = f[1] == 0xC0 && closes++ < c.closeAsked;
+            p.QueueReply(f[0], again ? 0x03 : 0x02, again ? 1 : 0);
+        };
+        FLASH_DOWNLOADER_Reset(kCh);
+        ASSERT_EQ(FLASH_DOWNLOADER_Close(kCh), 1);
+        ASSERT_EQ(FLASH_DOWNLOADER_Go(kCh), 1);
+        const FinalAnswers answers = FLASH_DOWNLOADER_WaitFinalAnswers(kCh, kWaitShort);
+        EXPECT_EQ(answers.close, c.close);
+        EXPECT_EQ(answers.go == FinalAnswer::Acknowledged, c.goAnswered);
+        EXPECT_EQ(closes, c.closeAsked + 1);
+        EXPECT_EQ(FN[kCh].fault, c.goAnswered ? LinkFault::None : LinkFault::OutOfOrder);
+    }
+}

@@ -1,10 +1,13 @@
 // Numbering, the transmit window, replies and resends, against a scripted handset.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "link/commands.h"
 #include "link/flash_downloader.h"
+#include "link/outcome.h"
 #include "support/scripted_port.h"
 #include "transport/serial_port.h"
 
@@ -255,4 +258,106 @@ TEST(Resend, MoreRequestsThanTheBuffersHoldIsALinkErrorNotALoss) {
     for (int i = 0; i < 5; ++i) FLASH_DOWNLOADER_MarkResend(kCh, base + i);
     EXPECT_EQ(FN[kCh].pendingCount, 4);
     EXPECT_EQ(FN[kCh].errorCount, 1);
+}
+
+TEST(Resend, FramesAskedForAgainInSeparateReadsEachKeepTheirBufferUntilAcknowledged) {
+    // The image transfer's shape: three blocks in flight; the handset asks for the first again,
+    // the transfer resends it and builds the next block, and the request for the second arrives
+    // only while that block waits for window space. The block must not take the second's buffer.
+    ScriptedChannel ch(kCh);
+    FLASH_DOWNLOADER_Reset(kCh);
+    for (int i = 0; i < 3; ++i) SendWrite(0x4000 * i, static_cast<std::uint8_t>(0x20 + i));
+    const auto sent = ch.port().frames;
+    ch.port().QueueReply(Seq(sent[0]), 0x03, 1);
+    SERIAL_PORT_DoReading(kCh);
+    FLASH_DOWNLOADER_Resend(kCh);
+    ch.port().QueueReply(Seq(sent[1]), 0x03, 1);
+    SendWrite(0xC000, 0x23);
+    ch.port().QueueReply(Seq(sent[2]), 0x02);
+    SERIAL_PORT_DoReading(kCh);
+    FLASH_DOWNLOADER_Resend(kCh);
+    ASSERT_EQ(FN[kCh].errorCount, 0) << "the second block is still held";
+
+    ch.AckEverything();
+    for (std::size_t i = 3; i < ch.port().frames.size(); ++i)
+        ch.port().QueueReply(Seq(ch.port().frames[i]), 0x02);
+    EXPECT_TRUE(FLASH_DOWNLOADER_WaitAllAcked(kCh, 3000));
+    const auto& frames = ch.port().frames;
+    ASSERT_EQ(frames.size(), 6u);
+    const auto body = [](const Bytes& f) { return Bytes(f.begin() + 1, f.end() - 2); };
+    EXPECT_EQ(body(frames[3]), body(sent[0]));
+    EXPECT_EQ(body(frames[5]), body(sent[1])) << "the second block went out again unchanged";
+    EXPECT_EQ(FLASH_DOWNLOADER_Unconfirmed(kCh), 0);
+}
+
+TEST(Resend, TheSameRequestAskedForAgainMoreThanEightTimesInARowIsALinkError) {
+    struct Case {
+        int times;  // "send again" answers before an acknowledge
+        bool ok;
+    };
+    for (const Case c : {Case{kResendLimit, true}, Case{kResendLimit + 1, false}}) {
+        SCOPED_TRACE(c.times);
+        ScriptedChannel ch(kCh);
+        int asked = 0;
+        ch.port().onFrame = [&](ScriptedPort& p, const Bytes& f) {
+            const bool again = asked++ < c.times;
+            p.QueueReply(f[0], again ? 0x03 : 0x02, again ? 1 : 0);
+        };
+        FLASH_DOWNLOADER_Reset(kCh);
+        EXPECT_EQ(FLASH_DOWNLOADER_EndImage(kCh), c.ok ? 1 : 0);
+        EXPECT_EQ(FN[kCh].fault, c.ok ? LinkFault::None : LinkFault::ResendLimit);
+        // Each answer went to a frame: the limit sends no ninth repeat.
+        EXPECT_EQ(std::count_if(ch.port().frames.begin(), ch.port().frames.end(),
+                                [](const Bytes& f) { return f[1] == 0x78; }),
+                  c.ok ? c.times + 1 : kResendLimit + 1);
+    }
+}
+
+TEST(Replies, AReplyUnderAnotherSequenceNumberIsOutOfOrderAndConfirmsNothing) {
+    // The handset never got the first frame (lost on the line) and answers the second: counted
+    // by arrival, that acknowledge would confirm a request the handset never carried out.
+    struct Case {
+        const char* name;
+        int frames;    // sent before the reply
+        int replyFor;  // the frame whose sequence number the reply carries
+    };
+    for (const Case c : {Case{"second frame answered first", 2, 1},
+                         Case{"reply with nothing outstanding", 0, 0}}) {
+        SCOPED_TRACE(c.name);
+        ScriptedChannel ch(kCh);
+        FLASH_DOWNLOADER_Reset(kCh);
+        const int base = FN[kCh].sentCount;
+        for (int i = 0; i < c.frames; ++i) SendWrite(0x4000 * i, static_cast<std::uint8_t>(i));
+        ch.port().QueueReply(static_cast<std::uint8_t>((base + c.replyFor) & 3), 0x02);
+        SERIAL_PORT_DoReading(kCh);
+        EXPECT_EQ(FN[kCh].fault, LinkFault::OutOfOrder);
+        EXPECT_EQ(FLASH_DOWNLOADER_Unconfirmed(kCh), c.frames) << "nothing was confirmed";
+        EXPECT_NE(FLASH_DOWNLOADER_Answer(kCh, base), FrameAnswer::Ack);
+        EXPECT_FALSE(FLASH_DOWNLOADER_WaitAllAcked(kCh, 100));
+    }
+}
+
+TEST(Send, AFrameNotWrittenWholeIsNotSentAndNamesTheWriteAndItsError) {
+    struct Case {
+        const char* name;
+        int writeErrno;
+        int acceptAtMost;
+    };
+    for (const Case c : {Case{"write refused", EIO, -1}, Case{"write cut short", 0, 5}}) {
+        SCOPED_TRACE(c.name);
+        ScriptedChannel ch(kCh);
+        FLASH_DOWNLOADER_Reset(kCh);
+        ch.port().writeErrno = c.writeErrno;
+        ch.port().acceptAtMost = c.acceptAtMost;
+        EXPECT_EQ(FLASH_DOWNLOADER_EndImage(kCh), 0);
+        EXPECT_EQ(FN[kCh].sendFailed, 1);
+        EXPECT_TRUE(FN[kCh].writeFailed);
+        EXPECT_EQ(FLASH_DOWNLOADER_Unconfirmed(kCh), 1);
+        OUTCOME_Clear(kCh);
+        OUTCOME_RecordLink(kCh, JobStep::EndImage);
+        const JobOutcome outcome = OUTCOME_Get(kCh);
+        EXPECT_EQ(outcome.step, JobStep::Write) << OUTCOME_Describe(outcome);
+        EXPECT_EQ(outcome.reason, JobReason::WriteFailed);
+        EXPECT_EQ(outcome.code, c.writeErrno);
+    }
 }

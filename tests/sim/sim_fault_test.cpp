@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "sim/sim_agent.h"
+#include "support/sim_frames.h"
+
 namespace {
 
 using std::chrono::microseconds;
@@ -128,3 +131,46 @@ TEST(SimFaultMatch, OrdinalsAreCountedPerCommandOrOverAll) {
 }
 
 }  // namespace
+
+namespace {
+
+// A session up to the point where requests are carried out, then the given frames; returns the
+// log of those frames.
+std::vector<SimRequest> Exchange(const char* faults, const std::vector<SimBytes>& bodies) {
+    SimOptions options;
+    std::string error;
+    EXPECT_EQ(SIM_ParseFaults(faults, options.faults, error), 1) << error;
+    SimAgent agent(options);
+    std::uint8_t seq = 0;
+    for (const SimBytes& body : {SimBodyCode(0xA0), SimBodyVersion(0x120), SimBodyArea(0x77)}) {
+        agent.OnBytes(SimRequestWire(seq++ & 3, body));
+    }
+    for (const SimBytes& body : bodies) agent.OnBytes(SimRequestWire(seq++ & 3, body));
+    const auto& log = agent.Requests();
+    return std::vector<SimRequest>(log.begin() + 3, log.end());
+}
+
+}  // namespace
+
+TEST(SimFaultEffect, AskedForAgainNTimesInARowAndAnsweredUnderAWrongNumber) {
+    EXPECT_EQ(Parse("nak-resend:CLOSE:1:3").times, 3);
+    EXPECT_NE(ErrorOf("nak-resend:CLOSE:1:0").find("times in a row"), std::string::npos);
+    EXPECT_EQ(SIM_FaultText(Parse("nak-resend:WRITE:2:4")), "nak-resend:WRITE:2:4");
+    EXPECT_EQ(Parse("wrong-seq:END_IMAGE:1").kind, SimFaultKind::WrongSeq);
+
+    // The second block asked for three times in a row; the other block in between is not.
+    const SimBytes a = SimBodyWrite(0, SimPattern(16, 1));
+    const SimBytes b = SimBodyWrite(0x4000, SimPattern(16, 2));
+    std::vector<SimReply> replies;
+    for (const SimRequest& r : Exchange("nak-resend:WRITE:2:3", {a, b, a, b, b, b}))
+        replies.push_back(r.reply);
+    EXPECT_EQ(replies,
+              (std::vector<SimReply>{SimReply::Ack, SimReply::NakResend, SimReply::Ack,
+                                     SimReply::NakResend, SimReply::NakResend, SimReply::Ack}));
+
+    // Carried out, answered under the next number.
+    const auto log = Exchange("wrong-seq:END_IMAGE:1", {SimBodyCode(0x78)});
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].reply, SimReply::WrongSeq);
+    EXPECT_EQ(log[0].replySeq, (log[0].seq + 1) & 3);
+}

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <mutex>
 
 #include "link/crc16.h"
@@ -30,6 +31,13 @@ int ScriptedPort::Read(std::span<std::uint8_t> into) {
 
 int ScriptedPort::Write(std::span<const std::uint8_t> bytes) {
     if (dead) return -1;
+    if (writeErrno != 0) {
+        errno = writeErrno;
+        return -1;
+    }
+    if (acceptAtMost >= 0 && bytes.size() > static_cast<std::size_t>(acceptAtMost)) {
+        bytes = bytes.first(static_cast<std::size_t>(acceptAtMost));
+    }
     written.insert(written.end(), bytes.begin(), bytes.end());
     writeSizes.push_back(bytes.size());
     assembler_.Feed(bytes, [this](std::span<const std::uint8_t> frame) {

@@ -33,7 +33,9 @@ public:
     std::size_t Pending() const { return pending_.size(); }
     int readCalls = 0;
     bool dead = false;
-    std::vector<std::uint8_t> written;              // every byte the station wrote
+    int writeErrno = 0;                 // when set, writes fail with this error (reads still work)
+    int acceptAtMost = -1;              // when set, a write takes at most this many bytes
+    std::vector<std::uint8_t> written;  // every byte the station wrote
     std::vector<std::size_t> writeSizes;            // size of each write call
     std::vector<std::vector<std::uint8_t>> frames;  // each request frame the station sent
 
