@@ -49,6 +49,7 @@ int CLI_RunResults(const std::string& server, const std::string& database,
                    std::FILE* out, std::FILE* err) {
     std::string error;
     std::unique_ptr<ResultsStore> store;
+    LocalResultsStore* local = nullptr;
     if (!server.empty()) {
         if (!RESULTS_IsServerUrl(server)) {
             std::fprintf(err, "error: --results takes postgresql://[USER@]HOST/DATABASE\n");
@@ -64,7 +65,9 @@ int CLI_RunResults(const std::string& server, const std::string& database,
             return kExitFailed;
         }
         std::fclose(probe);
-        store = RESULTS_OpenLocalStore(path, &error);
+        std::unique_ptr<LocalResultsStore> file = RESULTS_OpenLocalStore(path, &error);
+        local = file.get();
+        store = std::move(file);
     }
     if (!store) {
         std::fprintf(err, "error: %s\n", error.c_str());
@@ -75,7 +78,15 @@ int CLI_RunResults(const std::string& server, const std::string& database,
         std::fprintf(err, "error: cannot read the results: %s\n", error.c_str());
         return kExitFailed;
     }
-    const ResultsSummary summary = RESULTS_Summarise(records);
+    ResultsSummary summary = RESULTS_Summarise(records);
+    std::vector<RefusedJob> refused;
+    if (local != nullptr && !local->Refused(&refused, &error)) {
+        std::fprintf(err, "error: cannot read the results: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    for (RefusedJob& r : refused) {
+        if (RESULTS_Passes(filter, r.record)) summary.refused.push_back(std::move(r));
+    }
     if (csv) {
 #ifdef _WIN32
         // The CSV ends its lines in CRLF itself: no text-mode translation (CR CR LF) on the way.
@@ -108,7 +119,8 @@ void CLI_AddResultsCommand(CLI::App& app, int& exitCode) {
         "results",
         "Summarise the record of flashed handsets. Jobs, failures and yield per day and "
         "station, failures by step and reason, each socket (channel and device), the median "
-        "job time and throughput, from this station's results store unless --results names a "
+        "job time and throughput, and the jobs the results server refused for good (kept on "
+        "this station only), from this station's results store unless --results names a "
         "line's server.\nExit status 0, or 1 when there is nothing to read or it cannot be "
         "read.");
     cmd->add_option("--results", o->server,

@@ -1,8 +1,9 @@
 #include "flash_continuous.h"
 
-#include <csignal>
+#include <cstdlib>
 #include <ctime>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <thread>
 
 #ifndef _WIN32
@@ -12,38 +13,10 @@
 #include "config/settings.h"
 #include "continuous_display.h"
 #include "jobs/continuous_runner.h"
+#include "stop_signals.h"
 #include "transport/trace.h"
 
 namespace {
-
-// Stop requests counted by the signal handler; read by the runner's pump.
-volatile std::sig_atomic_t g_stopSignals = 0;
-
-extern "C" void OnStopSignal(int) {
-    g_stopSignals = g_stopSignals + 1;
-}
-
-// Installs the stop handlers for its lifetime and puts the previous ones back.
-class StopSignals {
-public:
-    StopSignals() {
-        g_stopSignals = 0;
-        previousInt_ = std::signal(SIGINT, OnStopSignal);
-        previousTerm_ = std::signal(SIGTERM, OnStopSignal);
-    }
-    ~StopSignals() {
-        std::signal(SIGINT, previousInt_ == SIG_ERR ? SIG_DFL : previousInt_);
-        std::signal(SIGTERM, previousTerm_ == SIG_ERR ? SIG_DFL : previousTerm_);
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-    int Count() const { return g_stopSignals; }
-
-private:
-    using Handler = void (*)(int);
-    Handler previousInt_;
-    Handler previousTerm_;
-};
 
 std::string IsoTime(std::chrono::system_clock::time_point t) {
     const auto ms =
@@ -123,6 +96,10 @@ int CLI_RunFlashContinuous(const FlashOptions& given, std::FILE* out, std::FILE*
     }
 
     ContinuousDisplay display(out, o.live, names);
+    // Every job on record as in a Download: a row as each ends.
+    FlashResults results(o.results, SETTINGS_FilePath());
+    results.SessionStarted();
+    bool cut = false;  // the second interrupt: the running jobs are on record as stopped
     bool reportFailed = false;
     ContinuousOptions options;
     options.ports = ports;
@@ -132,6 +109,7 @@ int CLI_RunFlashContinuous(const FlashOptions& given, std::FILE* out, std::FILE*
     options.target = &display;
     options.onJobEnd = [&](const ContinuousJob& job) {
         display.JobEnded(job);
+        results.JobEnded(job.channel, job.ok, job.text);
         if (!report.Append(CLI_ContinuousReportLine(job)) && !reportFailed) {
             reportFailed = true;
             display.Note("error: cannot append to the report " + o.report);
@@ -145,9 +123,17 @@ int CLI_RunFlashContinuous(const FlashOptions& given, std::FILE* out, std::FILE*
                                      std::to_string(o.maxJobs) + " jobs have finished"
                                : "production mode: flashing each handset as it is plugged in "
                                  "(Ctrl-C: take no more handsets; twice: stop the jobs)");
+    const BarTextOf barText = [&runner](int ch) { return runner.Socket(ch).text; };
     StopSignals signals;
     int seen = 0;
+    std::optional<std::chrono::steady_clock::time_point> cutAt;
     runner.Run([&](std::chrono::milliseconds interval) {
+        // The runner starts jobs just before it calls here: each is seen as it starts.
+        for (int ch = 0; ch < kChannels && !cut; ++ch) {
+            if (runner.Socket(ch).state == SocketState::Running && !results.InFlight(ch)) {
+                results.JobStarted(ch, names[ch]);
+            }
+        }
         const int count = signals.Count();
         if (count != seen) {
             seen = count;
@@ -156,15 +142,28 @@ int CLI_RunFlashContinuous(const FlashOptions& given, std::FILE* out, std::FILE*
                 display.Note(
                     "stopping: no more handsets are taken; running jobs finish "
                     "(Ctrl-C again stops them)");
-            } else {
+            } else if (!cut) {
+                results.Cut(barText);
+                cut = true;
+                cutAt = std::chrono::steady_clock::now();
                 runner.RequestAbort();
                 display.Note("stopping the running jobs");
             }
         }
+        for (const std::string& line : results.TakeMessages()) display.Note(line);
         display.Refresh();
+        if (cutAt && std::chrono::steady_clock::now() - *cutAt > kStopBound) {
+            // A job that does not end when stopped is not waited for.
+            display.Finish();
+            results.RunEnded(barText, err, kStopBound);
+            if (!o.trace.empty()) DBG_TraceClose();
+            std::fflush(nullptr);
+            std::_Exit(kExitFailed);
+        }
         std::this_thread::sleep_for(interval);
     });
     display.Finish();
+    results.RunEnded(barText, err, cut ? kStopBound : kResultsCloseBound);
     if (!o.trace.empty()) DBG_TraceClose();
     const ContinuousTotals totals = runner.Totals();
     if (outcome != nullptr) {

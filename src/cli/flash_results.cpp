@@ -1,17 +1,6 @@
 #include "flash_results.h"
 
-#include <chrono>
-
-#include "console_display.h"
-#include "results/recorder.h"
 #include "results/results_settings.h"
-#include "results/run_recording.h"
-
-namespace {
-// How long `pelor flash` waits at its end for a reachable server to take the run's rows; what
-// is not sent by then goes up with a later run.
-constexpr std::chrono::milliseconds kUploadGrace{10000};
-}  // namespace
 
 void CLI_AddResultsOptions(CLI::App* cmd, ResultsOptions& options) {
     cmd->add_flag("--no-results", options.off,
@@ -19,8 +8,9 @@ void CLI_AddResultsOptions(CLI::App* cmd, ResultsOptions& options) {
                   "station's results store, see `pelor results`)");
     cmd->add_option("--results", options.server,
                     "Also record each job on a line's server, postgresql://[USER@]HOST/DATABASE "
-                    "(default: the RESULTS key of pelorw.ini); rows wait on this station while "
-                    "the server cannot be reached")
+                    "(default: the RESULTS key of pelorw.ini); rows the server cannot take now "
+                    "(it cannot be reached, or does not answer within a few seconds) wait on "
+                    "this station and go up with a later run")
         ->type_name("URL");
     cmd->add_option("--station", options.station,
                     "The station's name on record (default: the STATION key of pelorw.ini, "
@@ -41,18 +31,39 @@ void FlashResults::RunStarted(const std::array<std::string, kChannels>& ports) {
     run_ = std::make_unique<RunRecording>(*recorder_, ports);
 }
 
-void FlashResults::Poll(const ConsoleDisplay& display) {
-    if (run_) run_->Poll([&display](int ch) { return display.Board().bars[ch].text; });
+void FlashResults::SessionStarted() {
+    run_ = std::make_unique<RunRecording>(*recorder_);
 }
 
-void FlashResults::RunEnded(const ConsoleDisplay& display, std::FILE* err) {
-    if (run_) run_->Finish([&display](int ch) { return display.Board().bars[ch].text; });
-    recorder_->Flush(kUploadGrace);
+void FlashResults::JobStarted(int channel, const std::string& port) {
+    if (run_) run_->JobStarted(channel, port, RESULTS_NowUnixMs());
+}
+
+void FlashResults::JobEnded(int channel, bool ok, const std::string& text) {
+    if (run_) run_->JobEnded(channel, ok, text);
+}
+
+bool FlashResults::InFlight(int channel) const {
+    return run_ && run_->InFlight(channel);
+}
+
+void FlashResults::Poll(const BarTextOf& barText) {
+    if (run_) run_->Poll(barText);
+}
+
+void FlashResults::Cut(const BarTextOf& barText) {
+    if (run_) run_->Cut("interrupted", barText);
+}
+
+std::vector<std::string> FlashResults::TakeMessages() {
+    return recorder_->TakeMessages();
+}
+
+void FlashResults::RunEnded(const BarTextOf& barText, std::FILE* err,
+                            std::chrono::milliseconds bound) {
+    if (run_) run_->Finish(barText);
+    recorder_->Close(bound);
     for (const std::string& line : recorder_->TakeMessages()) {
         std::fprintf(err, "%s\n", line.c_str());
-    }
-    if (recorder_->Waiting() > 0) {
-        std::fprintf(err, "results: %d job(s) wait on this station for the results server\n",
-                     recorder_->Waiting());
     }
 }

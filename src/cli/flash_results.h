@@ -1,12 +1,16 @@
 #pragma once
-// `pelor flash` puts every channel's job on record: the options that choose where, and the
-// recording of one run, each job as soon as it has ended.
+// `pelor flash` puts every channel's job on record, in a Download and in production mode: the
+// options that choose where, and the recording of one run, each job as soon as it has ended.
 #include <CLI/CLI.hpp>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "results/recorder.h"
+#include "results/run_recording.h"
 #include "transport/channels.h"
 
 struct ResultsOptions {
@@ -19,22 +23,32 @@ struct ResultsOptions {
 // --results, --no-results and --station of a command.
 void CLI_AddResultsOptions(CLI::App* cmd, ResultsOptions& options);
 
-class ConsoleDisplay;
-class ResultsRecorder;
-class RunRecording;
-
 class FlashResults {
 public:
     // settingsPath: "pelorw.ini", for its "RESULTS" and "STATION" keys.
     FlashResults(const ResultsOptions& options, const std::string& settingsPath);
     ~FlashResults();
-    // Call after PELOR_Start, with each channel's port name (empty = not in the run).
+    // A Download: call after PELOR_Start, with each channel's port name (empty = not in the
+    // run).
     void RunStarted(const std::array<std::string, kChannels>& ports);
-    // From the run's pump: records the jobs that have ended.
-    void Poll(const ConsoleDisplay& display);
-    // After PELOR_Stop: records the rest, gives the server a moment to take the rows and tells
-    // err of any problem (one line each).
-    void RunEnded(const ConsoleDisplay& display, std::FILE* err);
+    // Production mode: call when the station is armed (the image table is filled).
+    void SessionStarted();
+    // Production mode: a job starts on a socket, or has ended (its worker is done).
+    void JobStarted(int channel, const std::string& port);
+    void JobEnded(int channel, bool ok, const std::string& text);
+    // True while a job of the channel is not on record yet.
+    bool InFlight(int channel) const;
+    // From a Download's pump: records the jobs that have ended.
+    void Poll(const BarTextOf& barText);
+    // The second interrupt: the ended jobs are recorded as they ended, the running ones as
+    // stopped ("interrupted"), at once.
+    void Cut(const BarTextOf& barText);
+    // Lines said since the last call (production mode shows them as they come).
+    std::vector<std::string> TakeMessages();
+    // After the run: records the rest, ends the uploader within bound (the server is given most
+    // of it) and tells err of any problem, one line each.
+    void RunEnded(const BarTextOf& barText, std::FILE* err,
+                  std::chrono::milliseconds bound = kResultsCloseBound);
 
 private:
     std::unique_ptr<ResultsRecorder> recorder_;

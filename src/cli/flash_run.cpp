@@ -1,7 +1,9 @@
 #include "flash_run.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <thread>
 
 #include "config/atomic_file.h"
@@ -17,6 +19,7 @@
 #include "jobs/runner.h"
 #include "link/image_table.h"
 #include "link/outcome.h"
+#include "stop_signals.h"
 #include "transport/device_watch.h"
 #include "transport/port_table.h"
 #include "transport/serial_port.h"
@@ -161,20 +164,46 @@ int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, Flas
     watch.Start();
 
     ConsoleDisplay display(out, o.live, names);
+    const BarTextOf barText = [&display](int ch) { return display.Board().bars[ch].text; };
     FlashResults results(o.results, SETTINGS_FilePath());
     PELOR_SetRunOptions(g_nDelay.load(), g_bFormat.load());
     PELOR_Start(&display, WM_DOWNLOAD_STATUS, ports, o.baud);
     results.RunStarted(names);
-    PELOR_Run([&display, &watch, &results](std::chrono::milliseconds interval) {
+    // The first interrupt lets the running jobs finish (a Download takes no new handsets
+    // anyway); the second stops them, with their rows written first.
+    StopSignals signals;
+    int seen = 0;
+    std::optional<std::chrono::steady_clock::time_point> cutAt;
+    PELOR_Run([&](std::chrono::milliseconds interval) {
         watch.Poll();
         display.Refresh();
-        results.Poll(display);
+        results.Poll(barText);
+        if (const int count = signals.Count(); count != seen) {
+            seen = count;
+            if (count == 1) {
+                std::fprintf(err, "stopping: the running jobs finish (Ctrl-C again stops them)\n");
+            } else if (!cutAt) {
+                std::fprintf(err, "stopping the running jobs\n");
+                results.Cut(barText);
+                for (int ch = 0; ch < kChannels; ++ch) {
+                    if (g_nComPort[ch] != 0) PELOR_CloseChannel(ch);
+                }
+                cutAt = std::chrono::steady_clock::now();
+            }
+        }
+        if (cutAt && std::chrono::steady_clock::now() - *cutAt > kStopBound) {
+            // A job that does not end when stopped is not waited for.
+            results.RunEnded(barText, err, kStopBound);
+            if (!o.trace.empty()) DBG_TraceClose();
+            std::fflush(nullptr);
+            std::_Exit(kExitFailed);
+        }
         std::this_thread::sleep_for(interval);
     });
     watch.Stop();
     PELOR_Stop();
     display.Finish();
-    results.RunEnded(display, err);
+    results.RunEnded(barText, err, cutAt ? kStopBound : kResultsCloseBound);
     if (!o.trace.empty()) DBG_TraceClose();
 
     const StatusBoard board = display.Board();

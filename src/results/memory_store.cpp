@@ -15,26 +15,11 @@ bool RESULTS_Passes(const ResultsFilter& filter, const JobRecord& record) {
     return true;
 }
 
-bool RESULTS_IsServerUrl(const std::string& text) {
-    return text.rfind("postgresql://", 0) == 0 || text.rfind("postgres://", 0) == 0;
-}
-
-std::string RESULTS_HidePassword(const std::string& url) {
-    const std::size_t scheme = url.find("://");
-    if (scheme == std::string::npos) return url;
-    const std::size_t at = url.find('@', scheme + 3);
-    const std::size_t slash = url.find('/', scheme + 3);
-    if (at == std::string::npos || (slash != std::string::npos && slash < at)) return url;
-    const std::size_t colon = url.find(':', scheme + 3);
-    if (colon == std::string::npos || colon > at) return url;
-    return url.substr(0, colon + 1) + "***" + url.substr(at);
-}
-
 bool MemoryResultsStore::Add(const JobRecord& record, std::string* /*error*/) {
     const bool known = std::any_of(rows_.begin(), rows_.end(), [&record](const Row& r) {
         return r.record.jobId == record.jobId;
     });
-    if (!known) rows_.push_back({record, false});
+    if (!known) rows_.push_back({record, false, {}});
     return true;
 }
 
@@ -63,6 +48,25 @@ bool MemoryResultsStore::MarkUploaded(const std::vector<std::string>& jobIds,
         if (std::find(jobIds.begin(), jobIds.end(), r.record.jobId) != jobIds.end()) {
             r.uploaded = true;
         }
+    }
+    return true;
+}
+
+bool MemoryResultsStore::MarkRefused(const std::string& jobId, const std::string& reason,
+                                     std::string* /*error*/) {
+    for (Row& r : rows_) {
+        if (r.record.jobId == jobId) {
+            r.uploaded = true;
+            r.refusal = reason;
+        }
+    }
+    return true;
+}
+
+bool MemoryResultsStore::Refused(std::vector<RefusedJob>* rows, std::string* /*error*/) {
+    rows->clear();
+    for (const Row& r : rows_) {
+        if (!r.refusal.empty()) rows->push_back({r.record, r.refusal});
     }
     return true;
 }

@@ -6,8 +6,10 @@ std::string RESULTS_NoServerReason() {
     return "this build of pelor cannot reach a results server (it was built without libpq)";
 }
 
-std::unique_ptr<ResultsStore> RESULTS_OpenServerStore(const std::string& /*url*/,
-                                                      std::string* error) {
+std::unique_ptr<ServerResultsStore> RESULTS_OpenServerStore(const std::string& /*url*/,
+                                                            std::string* error,
+                                                            const ServerLimits& /*limits*/,
+                                                            const std::atomic<bool>* /*stop*/) {
     *error = RESULTS_NoServerReason();
     return nullptr;
 }

@@ -4,6 +4,8 @@
 
 #include <array>
 
+#include "results/server_target.h"
+
 namespace {
 
 constexpr const char* kSchema =
@@ -33,69 +35,42 @@ constexpr const char* kSchema =
     "INSERT INTO pelor_schema_version SELECT 1 WHERE NOT EXISTS "
     " (SELECT 1 FROM pelor_schema_version);";
 
-// The first line of libpq's message, without its trailing line break.
-std::string FirstLine(const char* message) {
-    std::string text = message != nullptr ? message : "";
-    const std::size_t nl = text.find('\n');
-    if (nl != std::string::npos) text.resize(nl);
-    return text.empty() ? "unknown error" : text;
-}
-
-struct ResultFree {
-    void operator()(PGresult* r) const { PQclear(r); }
-};
-using Result = std::unique_ptr<PGresult, ResultFree>;
-
 constexpr const char* kUtc = "YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"";
 
 }  // namespace
 
-std::unique_ptr<PgResultsStore> PgResultsStore::Open(const std::string& url, std::string* error) {
-    // A server that does not answer is given up after a few seconds, not the TCP default.
-    const std::array<const char*, 4> keys = {"dbname", "connect_timeout", "application_name",
-                                             nullptr};
-    const std::array<const char*, 4> values = {url.c_str(), "5", "pelor", nullptr};
-    PGconn* conn = PQconnectdbParams(keys.data(), values.data(), 1);
-    if (conn == nullptr) {
-        *error = "cannot reach the results server: out of memory";
+std::unique_ptr<PgResultsStore> PgResultsStore::Open(const std::string& url, std::string* error,
+                                                     const ServerLimits& limits,
+                                                     const std::atomic<bool>* stop) {
+    std::unique_ptr<PgSession> session = PgSession::Connect(url, limits, stop, error);
+    if (!session) return nullptr;
+    // The tables are made only where they are missing: a server that can only be read (a
+    // standby) still serves `pelor results`, and a table held by another session's lock does
+    // not hold up the login.
+    const PgReply known = session->Exec(
+        "SELECT to_regclass('pelor_jobs') IS NOT NULL AND "
+        "to_regclass('pelor_schema_version') IS NOT NULL");
+    if (!known.ok) {
+        *error =
+            "the results server " + RESULTS_MaskedTarget(url) + " cannot be read: " + known.message;
         return nullptr;
     }
-    std::unique_ptr<PgResultsStore> store(new PgResultsStore(conn));
-    // The server's notices ("relation already exists, skipping") are not for the operator.
-    PQsetNoticeProcessor(
-        conn, [](void*, const char*) {}, nullptr);
-    if (PQstatus(conn) != CONNECTION_OK) {
-        *error = "cannot reach the results server " + RESULTS_HidePassword(url) + ": " +
-                 FirstLine(PQerrorMessage(conn));
-        return nullptr;
+    if (PQntuples(known.rows.get()) != 1 || PQgetvalue(known.rows.get(), 0, 0)[0] != 't') {
+        const PgReply made = session->ExecScript(std::string("BEGIN;") + kSchema + "COMMIT;");
+        if (!made.ok) {
+            *error = "the results server " + RESULTS_MaskedTarget(url) +
+                     " would not make its tables: " + made.message;
+            return nullptr;
+        }
     }
-    std::string why;
-    if (!store->Command("BEGIN", &why) || !store->Command(kSchema, &why) ||
-        !store->Command("COMMIT", &why)) {
-        *error = "the results server " + RESULTS_HidePassword(url) +
-                 " would not make its tables: " + why;
-        return nullptr;
-    }
-    return store;
-}
-
-PgResultsStore::~PgResultsStore() {
-    PQfinish(conn_);
+    return std::unique_ptr<PgResultsStore>(new PgResultsStore(std::move(session)));
 }
 
 bool PgResultsStore::Connected() const {
-    return PQstatus(conn_) == CONNECTION_OK;
+    return session_->Usable();
 }
 
-bool PgResultsStore::Command(const char* sql, std::string* error) {
-    Result r(PQexec(conn_, sql));
-    const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
-    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return true;
-    *error = FirstLine(PQerrorMessage(conn_));
-    return false;
-}
-
-bool PgResultsStore::Add(const JobRecord& r, std::string* error) {
+SendVerdict PgResultsStore::Send(const JobRecord& r, std::string* error) {
     const std::string channel = std::to_string(r.channel);
     const std::string images = RESULTS_ImagesToJson(r.images);
     const std::string bytes = std::to_string(r.bytesSent);
@@ -117,17 +92,16 @@ bool PgResultsStore::Add(const JobRecord& r, std::string* error) {
                                                 r.failStep.c_str(),
                                                 r.failReason.c_str(),
                                                 r.version.c_str()};
-    Result res(PQexecParams(
-        conn_,
+    const PgReply reply = session_->Exec(
         "INSERT INTO pelor_jobs (job_id, station, channel, port, device, started_at, ended_at, "
         "images, boot, erase, format, resource_address, bytes_sent, result, last_text, "
         "fail_step, fail_reason, version) VALUES ($1::uuid, $2, $3::integer, $4, $5, "
         "$6::timestamptz, $7::timestamptz, $8::jsonb, $9::boolean, $10, $11::boolean, $12, "
         "$13::bigint, $14, $15, $16, $17, $18) ON CONFLICT (job_id) DO NOTHING",
-        static_cast<int>(params.size()), nullptr, params.data(), nullptr, nullptr, 0));
-    if (res && PQresultStatus(res.get()) == PGRES_COMMAND_OK) return true;
-    *error = FirstLine(PQerrorMessage(conn_));
-    return false;
+        {params.begin(), params.end()});
+    if (reply.ok) return SendVerdict::Sent;
+    *error = reply.message + (reply.sqlstate.empty() ? "" : " (SQLSTATE " + reply.sqlstate + ")");
+    return RESULTS_VerdictOfFailure(reply.sqlstate);
 }
 
 bool PgResultsStore::Load(const ResultsFilter& filter, std::vector<JobRecord>* records,
@@ -152,15 +126,15 @@ bool PgResultsStore::Load(const ResultsFilter& filter, std::vector<JobRecord>* r
     }
     if (!where.empty()) sql += " WHERE" + where;
     sql += " ORDER BY started_at, channel, job_id";
-    Result res(PQexecParams(conn_, sql.c_str(), static_cast<int>(params.size()), nullptr,
-                            params.data(), nullptr, nullptr, 0));
-    if (!res || PQresultStatus(res.get()) != PGRES_TUPLES_OK) {
-        *error = FirstLine(PQerrorMessage(conn_));
+    const PgReply reply = session_->Exec(sql, params);
+    if (!reply.ok) {
+        *error = reply.message;
         return false;
     }
-    const int rows = PQntuples(res.get());
+    pg_result* res = reply.rows.get();
+    const int rows = res != nullptr ? PQntuples(res) : 0;
     for (int i = 0; i < rows; ++i) {
-        auto text = [&](int column) { return std::string(PQgetvalue(res.get(), i, column)); };
+        auto text = [&](int column) { return std::string(PQgetvalue(res, i, column)); };
         JobRecord r;
         r.jobId = text(0);
         r.station = text(1);
@@ -185,8 +159,11 @@ bool PgResultsStore::Load(const ResultsFilter& filter, std::vector<JobRecord>* r
     return true;
 }
 
-std::unique_ptr<ResultsStore> RESULTS_OpenServerStore(const std::string& url, std::string* error) {
-    return PgResultsStore::Open(url, error);
+std::unique_ptr<ServerResultsStore> RESULTS_OpenServerStore(const std::string& url,
+                                                            std::string* error,
+                                                            const ServerLimits& limits,
+                                                            const std::atomic<bool>* stop) {
+    return PgResultsStore::Open(url, error, limits, stop);
 }
 
 std::string RESULTS_NoServerReason() {

@@ -2,16 +2,15 @@
 // The station's recording of finished jobs: each record is committed to the station's own
 // store at once and, when a line's server is configured, sent up by a background thread that
 // never holds up a job. Rows that cannot go up wait in the station's store and go up later, in
-// order, each once. Problems become one line each, collected for the front end to show.
+// order, each once; a row the server refuses for its data stays on the station, marked so. No
+// server can keep the station from ending: Close ends the uploader within its bound whatever
+// the server does, and what was not sent waits for a later run. Problems become one line each,
+// collected for the front end to show.
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "results/results_store.h"
@@ -21,23 +20,31 @@ struct ResultsConfig {
     std::string databasePath;  // the station's store file; empty = RESULTS_DefaultDatabasePath()
     std::string serverUrl;     // a line's server ("postgresql://..."); empty = none
     std::string station;       // the station's name; empty = the host name
-    // Pause between attempts to reach a server that is down.
-    std::chrono::milliseconds retryInterval{5000};
+    // Pause before trying again after the server could not take rows; it doubles with each
+    // failed try up to retryMax.
+    std::chrono::milliseconds retryInterval{2000};
+    std::chrono::milliseconds retryMax{60000};
+    ServerLimits server;
 };
+
+// How long ending the recording may take by default (the front ends' bound on leaving).
+inline constexpr std::chrono::milliseconds kResultsCloseBound{5000};
 
 class ResultsRecorder {
 public:
     explicit ResultsRecorder(ResultsConfig config);
+    // Closes within kResultsCloseBound when Close has not been called.
     ~ResultsRecorder();
     ResultsRecorder(const ResultsRecorder&) = delete;
     ResultsRecorder& operator=(const ResultsRecorder&) = delete;
 
-    bool Enabled() const { return config_.enabled; }
-    const std::string& Station() const { return config_.station; }
+    bool Enabled() const;
+    const std::string& Station() const;
     // Where rows are kept on this station; empty when they are not.
     std::string DatabasePath() const;
 
     // Commits one finished job. Counts it for the session whether or not it could be stored.
+    // Never waits for the server.
     void Record(const JobRecord& record);
     // Lines for the operator since the last call ("results: ...").
     std::vector<std::string> TakeMessages();
@@ -46,33 +53,22 @@ public:
     // Rows recorded here that have not reached the server yet (0 without a server).
     int Waiting() const;
     // Waits up to bound (in passes of at least 1 ms) until no row waits for the server; gives
-    // up at once while the server is known to be down. True when none waits.
+    // up at once while the server is known to be down or refusing rows for now. True when none
+    // waits.
     bool Flush(std::chrono::milliseconds bound);
+    // Ends the uploader within bound: the server is given most of it to take the waiting rows,
+    // then a statement in flight is cancelled and the uploader stopped; one that does not stop
+    // in time is left behind. When rows still wait, one line says for which server and where
+    // they wait. Records made after it are kept on the station only. Idempotent.
+    void Close(std::chrono::milliseconds bound = kResultsCloseBound);
 
 private:
-    void Say(const std::string& line);
-    void UploadLoop();
-    bool UploadSome(ResultsStore& server);
-
-    ResultsConfig config_;
-    std::string databasePath_;
-    mutable std::mutex storeMu_;  // guards local_ and memory_
-    std::unique_ptr<LocalResultsStore> local_;
-    MemoryResultsStore memory_;  // rows the station's file could not take
+    struct Shared;
+    std::shared_ptr<Shared> shared_;
+    std::thread uploader_;
+    bool closed_ = false;
     std::atomic<int> done_{0};
     std::atomic<int> failed_{0};
-    std::atomic<int> waiting_{0};
-    std::atomic<bool> serverDown_{false};
-
-    std::mutex messagesMu_;
-    std::vector<std::string> messages_;
-    std::string lastStoreProblem_;  // guarded by storeMu_
-
-    std::mutex wakeMu_;
-    std::condition_variable wake_;
-    bool stop_ = false;    // guarded by wakeMu_
-    bool nudged_ = false;  // guarded by wakeMu_
-    std::thread uploader_;
 };
 
 // The host's name, "station" when it cannot be had.

@@ -1,12 +1,16 @@
 #pragma once
 // Where job records are kept: the station's own file, or a line's shared server. The station's
 // store also remembers which rows have gone up to the server.
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "results/job_record.h"
+#include "results/server_errors.h"
+#include "results/server_target.h"
 
 struct ResultsFilter {
     std::string since;    // keep jobs started at or after this UTC time text; empty = all
@@ -26,13 +30,44 @@ public:
     virtual bool Connected() const { return true; }
 };
 
+// A line's server: the rows of every station.
+class ServerResultsStore : public ResultsStore {
+public:
+    // Sends one record; anything but Sent sets *error (one line).
+    virtual SendVerdict Send(const JobRecord& record, std::string* error) = 0;
+    bool Add(const JobRecord& record, std::string* error) override {
+        return Send(record, error) == SendVerdict::Sent;
+    }
+};
+
+// Every wait on a line's server has a bound; these are the station's.
+struct ServerLimits {
+    std::chrono::milliseconds connect{5000};    // the login
+    std::chrono::milliseconds statement{5000};  // the session's statement_timeout
+    std::chrono::milliseconds lock{2000};       // the session's lock_timeout
+    // tcp_user_timeout: data the server does not acknowledge for this long ends the connection
+    // (and keepalives find a silent idle one within about 11 s).
+    std::chrono::milliseconds silence{10000};
+};
+
+// A row the server refused for good, kept on the station with the server's reason.
+struct RefusedJob {
+    JobRecord record;
+    std::string reason;
+};
+
 // The station's own store: rows wait here, in the order they were recorded, until they are
-// marked as uploaded.
+// marked as uploaded (or as refused for good by the server).
 class LocalResultsStore : public ResultsStore {
 public:
     // Up to limit records not yet uploaded, oldest first.
     virtual bool Pending(int limit, std::vector<JobRecord>* records, std::string* error) = 0;
     virtual bool MarkUploaded(const std::vector<std::string>& jobIds, std::string* error) = 0;
+    // The server will never take this row (its data): it stays here, no longer waiting.
+    virtual bool MarkRefused(const std::string& jobId, const std::string& reason,
+                             std::string* error) = 0;
+    // The rows the server refused for good, oldest first.
+    virtual bool Refused(std::vector<RefusedJob>* rows, std::string* error) = 0;
     // What the station should hear once about how rows are kept; empty when all is as usual.
     virtual std::string Note() const { return ""; }
 };
@@ -46,11 +81,15 @@ public:
               std::string* error) override;
     bool Pending(int limit, std::vector<JobRecord>* records, std::string* error) override;
     bool MarkUploaded(const std::vector<std::string>& jobIds, std::string* error) override;
+    bool MarkRefused(const std::string& jobId, const std::string& reason,
+                     std::string* error) override;
+    bool Refused(std::vector<RefusedJob>* rows, std::string* error) override;
 
 private:
     struct Row {
         JobRecord record;
         bool uploaded = false;
+        std::string refusal;  // non-empty: refused for good
     };
     std::vector<Row> rows_;
 };
@@ -66,12 +105,11 @@ std::string RESULTS_DefaultDatabasePath();
 // it cannot be opened or this build has no store for files.
 std::unique_ptr<LocalResultsStore> RESULTS_OpenLocalStore(const std::string& path,
                                                           std::string* error);
-// Connects to a line's server ("postgresql://..."); null with *error set (one line) when the
-// URL is wrong, the server cannot be reached or refuses the login.
-std::unique_ptr<ResultsStore> RESULTS_OpenServerStore(const std::string& url, std::string* error);
+// Connects to a line's server ("postgresql://..."); null with *error set (one line, the URL
+// masked) when the URL is wrong, the server cannot be reached or refuses the login. Every wait
+// of the store keeps to limits, and ends soon after *stop (when given) is set.
+std::unique_ptr<ServerResultsStore> RESULTS_OpenServerStore(
+    const std::string& url, std::string* error, const ServerLimits& limits = {},
+    const std::atomic<bool>* stop = nullptr);
 // Empty when this build can reach a line's server; else why not (one line).
 std::string RESULTS_NoServerReason();
-// The URL with its password replaced by "***", for messages.
-std::string RESULTS_HidePassword(const std::string& url);
-// True for a text that names a server store.
-bool RESULTS_IsServerUrl(const std::string& text);

@@ -96,11 +96,14 @@ std::string RESULTS_StableDeviceName(const std::string& port) {
 
 RunRecording::RunRecording(ResultsRecorder& recorder,
                            const std::array<std::string, kChannels>& ports)
-    : recorder_(recorder), ports_(ports), startMs_(RESULTS_NowUnixMs()) {
+    : RunRecording(recorder) {
+    const std::int64_t now = RESULTS_NowUnixMs();
     for (int ch = 0; ch < kChannels; ++ch) {
-        pending_[ch] = !ports_[ch].empty();
-        if (pending_[ch]) jobIds_[ch] = RESULTS_NewJobId();
+        if (!ports[ch].empty()) JobStarted(ch, ports[ch], now);
     }
+}
+
+RunRecording::RunRecording(ResultsRecorder& recorder) : recorder_(recorder) {
     if (!recorder_.Enabled()) return;
     digests_ = std::async(std::launch::async, RESULTS_DescribeImages, RESULTS_FilesOfRun());
     boot_ = g_bChangeBootArea != 0;
@@ -109,20 +112,34 @@ RunRecording::RunRecording(ResultsRecorder& recorder,
     resourceAddress_ = g_bEtc2Check != 0 ? g_szEtc2Address : "";
 }
 
-JobRecord RunRecording::Build(int channel, bool ok, const std::string& lastText) const {
+void RunRecording::JobStarted(int channel, const std::string& port, std::int64_t startMs) {
+    if (!IsChannel(channel)) return;
+    pending_[channel] = true;
+    ports_[channel] = port;
+    jobIds_[channel] = RESULTS_NewJobId();
+    startMs_[channel] = startMs;
+}
+
+JobRecord RunRecording::Base(int channel) const {
     JobRecord r;
     r.jobId = jobIds_[channel].empty() ? RESULTS_NewJobId() : jobIds_[channel];
     r.station = recorder_.Station();
     r.channel = channel;
     r.port = ports_[channel];
     r.device = RESULTS_StableDeviceName(ports_[channel]);
-    r.startedAt = RESULTS_FormatUtc(startMs_);
+    r.startedAt = RESULTS_FormatUtc(startMs_[channel]);
     r.endedAt = RESULTS_FormatUtc(RESULTS_NowUnixMs());
     r.images = images_;
     r.boot = boot_;
     r.erase = erase_;
     r.format = format_;
     r.resourceAddress = resourceAddress_;
+    r.version = RESULTS_SoftwareVersion();
+    return r;
+}
+
+JobRecord RunRecording::Build(int channel, bool ok, const std::string& lastText) const {
+    JobRecord r = Base(channel);
     for (const IMAGE_ENTRY& e : g_ImageTable[channel]) r.bytesSent += e.nSent;
     r.result = ok ? kResultDone : kResultFailed;
     r.lastText = lastText;
@@ -135,14 +152,45 @@ JobRecord RunRecording::Build(int channel, bool ok, const std::string& lastText)
                            ? failure.detail
                            : OUTCOME_ReasonName(failure.reason);
     }
-    r.version = RESULTS_SoftwareVersion();
     return r;
+}
+
+void RunRecording::TakeImages() {
+    if (digests_.valid()) images_ = digests_.get();
 }
 
 void RunRecording::RecordChannel(int channel, int result, const BarTextOf& barText) {
     pending_[channel] = false;
-    if (digests_.valid()) images_ = digests_.get();
+    TakeImages();
     recorder_.Record(Build(channel, result == 1, barText ? barText(channel) : std::string()));
+}
+
+void RunRecording::JobEnded(int channel, bool ok, const std::string& lastText) {
+    if (!InFlight(channel)) return;
+    pending_[channel] = false;
+    TakeImages();
+    recorder_.Record(Build(channel, ok, lastText));
+}
+
+void RunRecording::Cut(const std::string& reason, const BarTextOf& barText) {
+    TakeImages();
+    for (int ch = 0; ch < kChannels; ++ch) {
+        if (!pending_[ch]) continue;
+        const int result = g_nChannelResult[ch].load();
+        if (result != -1) {
+            RecordChannel(ch, result, barText);
+            continue;
+        }
+        // Still running: its worker is cut off with the run, so nothing of its own state is
+        // read (the bytes it sent are not known here).
+        pending_[ch] = false;
+        JobRecord r = Base(ch);
+        r.result = kResultFailed;
+        r.lastText = barText ? barText(ch) : std::string();
+        r.failStep = "stopped";
+        r.failReason = reason;
+        recorder_.Record(r);
+    }
 }
 
 void RunRecording::Poll(const BarTextOf& barText) {

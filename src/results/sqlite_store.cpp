@@ -37,12 +37,19 @@ constexpr const char* kMigrations[] = {
     "ALTER TABLE jobs ADD COLUMN fail_reason TEXT NOT NULL DEFAULT '';"
     "ALTER TABLE jobs ADD COLUMN uploaded INTEGER NOT NULL DEFAULT 0;"
     "CREATE INDEX jobs_pending ON jobs(uploaded, seq);",
+    // 3: rows the server refused for good (uploaded = 2) and the server's reason.
+    "ALTER TABLE jobs ADD COLUMN refusal TEXT NOT NULL DEFAULT '';",
 };
+
+// The states of a row's "uploaded" column.
+constexpr int kWaiting = 0;
+constexpr int kOnServer = 1;
+constexpr int kRefused = 2;
 static_assert(std::size(kMigrations) == kResultsSchemaVersion);
 
 constexpr const char* kColumns =
     "job_id, station, channel, port, device, started_at, ended_at, images, boot, erase, format, "
-    "resource_address, bytes_sent, result, last_text, fail_step, fail_reason, version";
+    "resource_address, bytes_sent, result, last_text, fail_step, fail_reason, version, refusal";
 
 std::string Message(sqlite3* db, const std::string& what) {
     const int code = sqlite3_extended_errcode(db);
@@ -226,8 +233,10 @@ bool SqliteResultsStore::Add(const JobRecord& r, std::string* error) {
 }
 
 bool SqliteResultsStore::Select(const std::string& where, const std::vector<std::string>& args,
-                                int limit, std::vector<JobRecord>* records, std::string* error) {
+                                int limit, std::vector<JobRecord>* records, std::string* error,
+                                std::vector<std::string>* reasons) {
     records->clear();
+    if (reasons != nullptr) reasons->clear();
     std::string sql = std::string("SELECT ") + kColumns + " FROM jobs" + where + " ORDER BY seq";
     if (limit > 0) sql += " LIMIT " + std::to_string(limit);
     Statement s(db_, sql.c_str());
@@ -257,6 +266,7 @@ bool SqliteResultsStore::Select(const std::string& where, const std::vector<std:
         r.failStep = s.ColumnText(15);
         r.failReason = s.ColumnText(16);
         r.version = s.ColumnText(17);
+        if (reasons != nullptr) reasons->push_back(s.ColumnText(18));
         records->push_back(std::move(r));
     }
     if (rc != SQLITE_DONE) {
@@ -284,14 +294,49 @@ bool SqliteResultsStore::Load(const ResultsFilter& filter, std::vector<JobRecord
 }
 
 bool SqliteResultsStore::Pending(int limit, std::vector<JobRecord>* records, std::string* error) {
-    return Select(" WHERE uploaded = 0", {}, limit, records, error);
+    return Select(" WHERE uploaded = " + std::to_string(kWaiting), {}, limit, records, error);
+}
+
+bool SqliteResultsStore::MarkRefused(const std::string& jobId, const std::string& reason,
+                                     std::string* error) {
+    Statement s(db_, "UPDATE jobs SET uploaded = ?1, refusal = ?2 WHERE job_id = ?3");
+    if (s.get() == nullptr) {
+        *error = Message(db_, "cannot mark a row as refused");
+        return false;
+    }
+    s.Int(1, kRefused);
+    // An empty reason would read as "not refused".
+    s.Text(2, reason.empty() ? "refused" : reason);
+    s.Text(3, jobId);
+    if (sqlite3_step(s.get()) != SQLITE_DONE) {
+        *error = Message(db_, "cannot mark a row as refused");
+        return false;
+    }
+    return true;
+}
+
+bool SqliteResultsStore::Refused(std::vector<RefusedJob>* rows, std::string* error) {
+    rows->clear();
+    std::vector<JobRecord> records;
+    std::vector<std::string> reasons;
+    if (!Select(" WHERE uploaded = " + std::to_string(kRefused), {}, 0, &records, error,
+                &reasons)) {
+        return false;
+    }
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        rows->push_back({std::move(records[i]), reasons[i]});
+    }
+    return true;
 }
 
 bool SqliteResultsStore::MarkUploaded(const std::vector<std::string>& jobIds, std::string* error) {
     if (!Exec("BEGIN IMMEDIATE", error)) return false;
     for (const std::string& id : jobIds) {
-        Statement s(db_, "UPDATE jobs SET uploaded = 1 WHERE job_id = ?1");
-        if (s.get() != nullptr) s.Text(1, id);
+        Statement s(db_, "UPDATE jobs SET uploaded = ?1 WHERE job_id = ?2");
+        if (s.get() != nullptr) {
+            s.Int(1, kOnServer);
+            s.Text(2, id);
+        }
         if (s.get() == nullptr || sqlite3_step(s.get()) != SQLITE_DONE) {
             *error = Message(db_, "cannot mark rows as sent");
             std::string ignored;

@@ -9,7 +9,7 @@
 
 struct sqlite3;
 
-inline constexpr int kResultsSchemaVersion = 2;
+inline constexpr int kResultsSchemaVersion = 3;
 
 class SqliteResultsStore : public LocalResultsStore {
 public:
@@ -28,6 +28,9 @@ public:
               std::string* error) override;
     bool Pending(int limit, std::vector<JobRecord>* records, std::string* error) override;
     bool MarkUploaded(const std::vector<std::string>& jobIds, std::string* error) override;
+    bool MarkRefused(const std::string& jobId, const std::string& reason,
+                     std::string* error) override;
+    bool Refused(std::vector<RefusedJob>* rows, std::string* error) override;
 
     std::string Note() const override { return note_; }
     int SchemaVersion() const;
@@ -40,8 +43,10 @@ private:
     explicit SqliteResultsStore(sqlite3* db) : db_(db) {}
     bool UseWal(std::string* error);
     bool Migrate(int targetVersion, std::string* error);
+    // reasons (when given) receives each row's refusal text.
     bool Select(const std::string& where, const std::vector<std::string>& args, int limit,
-                std::vector<JobRecord>* records, std::string* error);
+                std::vector<JobRecord>* records, std::string* error,
+                std::vector<std::string>* reasons = nullptr);
     sqlite3* db_;
     std::string note_;
 };

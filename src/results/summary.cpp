@@ -123,6 +123,16 @@ std::string RESULTS_SummaryText(const ResultsSummary& s) {
                       RESULTS_Yield(k.jobs, k.failures));
         out += line;
     }
+    if (!s.refused.empty()) {
+        out += "\nRefused by the results server, kept on this station only: " +
+               std::to_string(s.refused.size()) + "\n";
+        for (const RefusedJob& j : s.refused) {
+            std::snprintf(line, sizeof line, "  %-24s  %-20s ch %d  %s  %s\n",
+                          j.record.endedAt.c_str(), j.record.station.c_str(), j.record.channel,
+                          j.record.jobId.c_str(), j.reason.c_str());
+            out += line;
+        }
+    }
     return out;
 }
 
@@ -158,6 +168,14 @@ std::string RESULTS_SummaryJson(const ResultsSummary& s) {
     j["hours"] = nlohmann::json::array();
     for (const auto& h : s.hours) {
         j["hours"].push_back({{"hour", h.hour}, {"jobs", h.jobs}, {"failures", h.failures}});
+    }
+    j["refused_by_server"] = nlohmann::json::array();
+    for (const RefusedJob& r : s.refused) {
+        j["refused_by_server"].push_back({{"job_id", r.record.jobId},
+                                          {"station", r.record.station},
+                                          {"channel", r.record.channel},
+                                          {"ended_at", r.record.endedAt},
+                                          {"reason", r.reason}});
     }
     return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "results/job_record.h"
+#include "results/results_store.h"
 
 struct ResultsSummary {
     struct DayStation {
@@ -40,6 +41,8 @@ struct ResultsSummary {
     std::vector<Hour> hours;       // every hour from the first job's to the last's
     double medianSeconds = 0;      // of the jobs that finished
     double medianBytesPerSecond = 0;
+    // Rows the server refused for good, kept on this station only (a station's own file).
+    std::vector<RefusedJob> refused;
 };
 
 // Yield in percent: jobs that finished out of all; 0 for no jobs.

@@ -92,7 +92,9 @@ bool CMainDlg::OnInitDialog() {
 
 bool CMainDlg::OnClose() {
     if (m_bRunning == 1) {
-        // The workers are cut off: the channels are stopped and nothing is saved.
+        // The workers are cut off: the channels are stopped and nothing is saved. The jobs go
+        // on record first.
+        ResultsCutOff();
         PELOR_Stop();
         m_bRunning = 0;
         m_exit(1);

@@ -137,6 +137,15 @@ public:
     void ResultsRunStarted();
     void ResultsPoll();
     void ResultsRunEnded();
+    // Production mode: the session starts when the station is armed; each job is seen as it
+    // starts (from the runner's pump) and recorded as it ends.
+    void ResultsSessionStarted();
+    void ResultsJobsStarted();
+    void ResultsJobEnded(const ContinuousJob& job);
+    // The window closes during a run: the jobs that ended are recorded as they ended, each one
+    // still running as stopped ("window closed"), and the server is given what is left of a
+    // second; the rest waits on the station.
+    void ResultsCutOff();
 
     // --- Create Resource Binary (main_dlg_resource.cpp) ------------------------------------
     void OnCreateResourceBinary();
@@ -183,6 +192,8 @@ protected:
 private:
     // Closing the idle window: the settings are saved.
     void OnDestroy();
+    // The recorder, made at the first run.
+    void ResultsOpen();
     // A channel's captioned bar: caption, then range and position.
     void ShowBar(int barId, const std::string& caption, int lower, int upper, int pos);
     // Enables or disables Download; during a run it stays disabled until the run ends.

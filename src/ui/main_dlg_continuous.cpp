@@ -35,7 +35,10 @@ void CMainDlg::OnDownloadContinuous() {
     }
     options.baud = static_cast<int>(g_dwBaudRate.load());
     options.target = this;
-    options.onJobEnd = [this](const ContinuousJob& job) { ShowJobResult(job); };
+    options.onJobEnd = [this](const ContinuousJob& job) {
+        ResultsJobEnded(job);
+        ShowJobResult(job);
+    };
     PELOR_SetRunOptions(g_nDelay.load(), g_bFormat.load());
     ContinuousRunner runner(std::move(options));
 
@@ -46,8 +49,12 @@ void CMainDlg::OnDownloadContinuous() {
     SetControlText(IDC_DOWNLOAD, kStopCaption);
     EnableControl(IDC_DOWNLOAD, true);
     ShowLineTotals();
+    ResultsSessionStarted();
     m_host.DownloadStarted();
     runner.Run([this, &runner](std::chrono::milliseconds bound) {
+        // The jobs the runner has just started, before the window's events (a close among them)
+        // are handled.
+        ResultsJobsStarted();
         m_host.PumpEvents(bound);
         // The window was closed while armed (reject): stop the jobs as a closed run does.
         if (m_bRunning == 0) runner.RequestAbort();
@@ -60,6 +67,7 @@ void CMainDlg::OnDownloadContinuous() {
         EnableDownload(AnyPort());
     }
     ShowLineTotals();
+    ResultsRunEnded();
 }
 
 void CMainDlg::ShowJobResult(const ContinuousJob& job) {

@@ -1,31 +1,80 @@
-// Every Download's jobs on record: the station's results store and, when "pelorw.ini" names one
-// ("RESULTS"), a line's server. The status line shows the session's count when a run ends.
+// Every job on record, in a Download and in production mode: the station's results store and,
+// when "pelorw.ini" names one ("RESULTS"), a line's server. The status line shows the session's
+// count when a run ends. Closing the window during a run puts the jobs on record first.
 #include <cstdio>
 
 #include "config/settings.h"
 #include "dialog_template.h"
+#include "jobs/continuous_runner.h"
 #include "main_dlg.h"
 #include "results/results_settings.h"
 #include "transport/port_table.h"
 
-void CMainDlg::ResultsRunStarted() {
+namespace {
+
+// How long closing the window during a run may take to put its jobs on record.
+constexpr std::chrono::milliseconds kCloseBound{1000};
+
+// A channel's port as the record names it: its device, else its COM number.
+std::string PortName(int port) {
+    std::string name = PORTTABLE_Device(port);
+    return name.empty() ? "COM" + std::to_string(port) : name;
+}
+
+}  // namespace
+
+void CMainDlg::ResultsOpen() {
     m_stationTextBeforeRun = m_board.station;
     if (!m_results) {
         ResultsConfig config = RESULTS_Config(SETTINGS_FilePath(), "", "", !m_bKeepResults);
         m_results = std::make_unique<ResultsRecorder>(std::move(config));
     }
+}
+
+void CMainDlg::ResultsRunStarted() {
+    ResultsOpen();
     std::array<std::string, kChannels> ports;
     for (int ch = 0; ch < kChannels; ++ch) {
-        if (m_nPort[ch] != 0) {
-            ports[ch] = PORTTABLE_Device(m_nPort[ch]);
-            if (ports[ch].empty()) ports[ch] = "COM" + std::to_string(m_nPort[ch]);
-        }
+        if (m_nPort[ch] != 0) ports[ch] = PortName(m_nPort[ch]);
     }
     m_resultsRun = std::make_unique<RunRecording>(*m_results, ports);
 }
 
+void CMainDlg::ResultsSessionStarted() {
+    ResultsOpen();
+    m_resultsRun = std::make_unique<RunRecording>(*m_results);
+}
+
+void CMainDlg::ResultsJobsStarted() {
+    if (!m_resultsRun || m_pContinuous == nullptr) return;
+    for (int ch = 0; ch < kChannels; ++ch) {
+        if (m_pContinuous->Socket(ch).state == SocketState::Running &&
+            !m_resultsRun->InFlight(ch) && m_nPort[ch] != 0) {
+            m_resultsRun->JobStarted(ch, PortName(m_nPort[ch]), RESULTS_NowUnixMs());
+        }
+    }
+}
+
+void CMainDlg::ResultsJobEnded(const ContinuousJob& job) {
+    if (m_resultsRun) m_resultsRun->JobEnded(job.channel, job.ok, job.text);
+}
+
 void CMainDlg::ResultsPoll() {
     if (m_resultsRun) m_resultsRun->Poll([this](int ch) { return m_board.bars[ch].text; });
+}
+
+void CMainDlg::ResultsCutOff() {
+    if (!m_resultsRun) return;
+    const auto start = std::chrono::steady_clock::now();
+    m_resultsRun->Cut("window closed", [this](int ch) { return m_board.bars[ch].text; });
+    m_resultsRun.reset();
+    // What the server has not taken within the bound goes up with a later run.
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    m_results->Close(std::max(kCloseBound - spent, std::chrono::milliseconds(0)));
+    for (const std::string& p : m_results->TakeMessages()) {
+        std::fprintf(stderr, "pelor-station: %s\n", p.c_str());
+    }
 }
 
 void CMainDlg::ResultsRunEnded() {
@@ -33,12 +82,20 @@ void CMainDlg::ResultsRunEnded() {
     m_resultsRun->Finish([this](int ch) { return m_board.bars[ch].text; });
     m_resultsRun.reset();
     if (!m_results->Enabled()) return;
+    const std::vector<std::string> problems = m_results->TakeMessages();
+    for (const std::string& p : problems) std::fprintf(stderr, "pelor-station: %s\n", p.c_str());
+    if (m_bContinuous) {
+        // The status line keeps the line's totals; a problem is added to them.
+        if (!problems.empty()) {
+            SetControlText(IDC_STATUS_LINE,
+                           ControlText(IDC_STATUS_LINE) + "  |  " + problems.back());
+        }
+        return;
+    }
     std::string line;
     if (m_board.station != m_stationTextBeforeRun) line = m_board.station + "  |  ";
     line += "Session: " + std::to_string(m_results->SessionDone()) + " done / " +
             std::to_string(m_results->SessionFailed()) + " failed";
-    const std::vector<std::string> problems = m_results->TakeMessages();
-    for (const std::string& p : problems) std::fprintf(stderr, "pelor-station: %s\n", p.c_str());
     if (!problems.empty()) line += "  |  " + problems.back();
     SetControlText(IDC_STATUS_LINE, line);
 }

@@ -74,44 +74,14 @@ protected:
         }
         return args;
     }
-    // Starts pelor in the test's folder; its output goes to NAME.txt and NAME.err.
+    // Starts pelor in the test's folder; its output goes to NAME.txt and NAME.err, its jobs to
+    // the results file in the test's folder.
     pid_t Start(const std::vector<std::string>& args, const std::string& name = "out") {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            if (::chdir(dir_.c_str()) != 0) ::_exit(126);
-            std::FILE* out = std::freopen((dir_ / (name + ".txt")).c_str(), "w", stdout);
-            std::FILE* err = std::freopen((dir_ / (name + ".err")).c_str(), "w", stderr);
-            if (out == nullptr || err == nullptr) ::_exit(126);
-            std::vector<char*> argv;
-            argv.push_back(const_cast<char*>(PELOR_EXE));
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(PELOR_EXE, argv.data());
-            ::_exit(127);
-        }
-        return pid;
+        return StartPelor(dir_, args, name, {{"XDG_DATA_HOME", (dir_ / "data").string()}});
     }
-    // Waits for the program to end, at most bound; -1 when it did not.
-    static int Wait(pid_t pid, std::chrono::milliseconds bound) {
-        const auto deadline = std::chrono::steady_clock::now() + bound;
-        int status = 0;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-        return -1;
-    }
+    static int Wait(pid_t pid, std::chrono::milliseconds bound) { return WaitPelor(pid, bound); }
     static bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds bound) {
-        const auto deadline = std::chrono::steady_clock::now() + bound;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(2ms);
-        }
-        return true;
+        return WaitUntil(done, bound);
     }
 
     fs::path dir_;

@@ -6,6 +6,7 @@
 #if defined(PELOR_HAVE_SQLITE) && defined(PELOR_HAVE_LIBPQ)
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -13,6 +14,7 @@
 #include "results/recorder.h"
 #include "results/sqlite_store.h"
 #include "results_fixtures.h"
+#include "support/pg_client.h"
 #include "support/temp_dir.h"
 
 using results_test::Job;
@@ -32,6 +34,20 @@ protected:
     }
     void TearDown() override {
         if (stopped_) Server("start");
+        if (readOnly_) {
+            PgClient admin(url_);
+            SetReadOnly(admin, false);
+        }
+    }
+
+    // The whole server read-only for every session, also the open ones, or writable again.
+    void SetReadOnly(PgClient& admin, bool on) {
+        EXPECT_EQ(admin.Exec(std::string("ALTER SYSTEM SET default_transaction_read_only = ") +
+                             (on ? "on" : "off")),
+                  "");
+        EXPECT_EQ(admin.Exec("SELECT pg_reload_conf()"), "t");
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the sessions take it
+        readOnly_ = on;
     }
 
     void Server(const char* what) {
@@ -63,6 +79,31 @@ protected:
 
     static std::string Station() { return "test-" + RESULTS_NewJobId().substr(0, 8); }
 
+    // Waits (in 5 ms passes, at most 10 s) until done holds.
+    static bool Soon(const std::function<bool()>& done) {
+        for (int pass = 0; pass < 2000; ++pass) {
+            if (done()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return done();
+    }
+
+    // The rows the station's file keeps as waiting, and as refused by the server.
+    static std::size_t PendingIn(const std::string& db) {
+        std::string error;
+        auto local = SqliteResultsStore::Open(db, &error);
+        std::vector<JobRecord> pending;
+        EXPECT_TRUE(local && local->Pending(1000, &pending, &error)) << error;
+        return pending.size();
+    }
+    static std::vector<RefusedJob> RefusedIn(const std::string& db) {
+        std::string error;
+        auto local = SqliteResultsStore::Open(db, &error);
+        std::vector<RefusedJob> refused;
+        EXPECT_TRUE(local && local->Refused(&refused, &error)) << error;
+        return refused;
+    }
+
     static JobRecord JobOf(const std::string& station, int ch, bool ok) {
         JobRecord r = Job(ch, ok);
         r.station = station;
@@ -85,6 +126,7 @@ protected:
     std::string url_;
     std::string ctl_;
     bool stopped_ = false;
+    bool readOnly_ = false;
 };
 
 }  // namespace
@@ -262,5 +304,154 @@ TEST_F(ResultsServer, ABadUrlOrRefusedLoginIsOneLineAndTheStationKeepsRecording)
     const std::vector<std::string> lines = wrong.TakeMessages();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("is not a results server URL"), std::string::npos) << lines[0];
+}
+
+// --- What a server can do to a station: it never holds it, and no row is lost or doubled ----
+
+TEST_F(ResultsServer, ALockedJobsTableNeverHoldsTheStationAndItsRowsGoUpOnceLater) {
+    TempDir dir;
+    const std::string station = Station();
+    const std::string db = dir / "results.db";
+    OnServer(station);  // the tables exist
+    PgClient other(url_);
+    ASSERT_TRUE(other.Ok()) << other.Error();
+    // A long migration, or a session left in the middle of one.
+    ASSERT_EQ(other.Exec("BEGIN; LOCK TABLE pelor_jobs IN ACCESS EXCLUSIVE MODE"), "");
+    std::set<std::string> recorded;
+    {
+        ResultsConfig c = Config(station, db);
+        c.server.lock = std::chrono::seconds(60);  // only the stop ends the wait
+        ResultsRecorder recorder(c);
+        for (int ch = 0; ch < 3; ++ch) {
+            const JobRecord r = JobOf(station, ch, true);
+            recorded.insert(r.jobId);
+            const auto before = std::chrono::steady_clock::now();
+            recorder.Record(r);
+            EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(500))
+                << "a job waited for the server";
+        }
+        ASSERT_TRUE(Soon([&] { return other.StationWaitingOnALock() == 1; }));
+        const auto before = std::chrono::steady_clock::now();
+        recorder.Close(std::chrono::seconds(1));
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1500));
+        EXPECT_EQ(recorder.Waiting(), 3);
+        const std::vector<std::string> said = recorder.TakeMessages();
+        ASSERT_EQ(said.size(), 1u) << ::testing::PrintToString(said);
+        EXPECT_NE(said[0].find("3 job(s) wait on this station (in " + db + ")"), std::string::npos)
+            << said[0];
+        // The statement was cancelled on the server, not left in the lock's queue.
+        EXPECT_TRUE(Soon([&] { return other.StationWaitingOnALock() == 0; }));
+    }
+    EXPECT_EQ(other.Exec("ROLLBACK"), "");
+    EXPECT_EQ(PendingIn(db), 3u);
+    {
+        ResultsRecorder later(Config(station, db));
+        EXPECT_TRUE(later.Flush(std::chrono::seconds(10)));
+    }
+    std::set<std::string> arrived;
+    const std::vector<JobRecord> rows = OnServer(station);
+    for (const JobRecord& r : rows) arrived.insert(r.jobId);
+    EXPECT_EQ(rows.size(), 3u) << "none twice";
+    EXPECT_EQ(arrived, recorded);
+}
+
+TEST_F(ResultsServer, AServerMadeReadOnlyUnderAnOpenSessionTakesItsRowsOnceWhenWritableAgain) {
+    TempDir dir;
+    const std::string station = Station();
+    const std::string db = dir / "results.db";
+    PgClient admin(url_);
+    ASSERT_TRUE(admin.Ok()) << admin.Error();
+    std::set<std::string> recorded;
+    {
+        ResultsRecorder recorder(Config(station, db));
+        auto record = [&](int ch) {
+            const JobRecord r = JobOf(station, ch, ch != 1);
+            recorded.insert(r.jobId);
+            recorder.Record(r);
+        };
+        record(0);
+        ASSERT_TRUE(recorder.Flush(std::chrono::seconds(10)));  // the session is open
+        // What a failover to a standby does to the sessions that were open.
+        SetReadOnly(admin, true);
+        record(1);
+        record(2);
+        std::vector<std::string> said;
+        ASSERT_TRUE(SaysSoon(recorder, "read-only", &said)) << ::testing::PrintToString(said);
+        EXPECT_EQ(recorder.Waiting(), 2);
+        EXPECT_TRUE(RefusedIn(db).empty()) << "not the rows' fault";
+        SetReadOnly(admin, false);
+        EXPECT_TRUE(SaysSoon(recorder, "reachable again", &said));
+        EXPECT_TRUE(recorder.Flush(std::chrono::seconds(10)));
+    }
+    std::set<std::string> arrived;
+    const std::vector<JobRecord> rows = OnServer(station);
+    for (const JobRecord& r : rows) arrived.insert(r.jobId);
+    EXPECT_EQ(rows.size(), 3u);
+    EXPECT_EQ(arrived, recorded);
+    EXPECT_EQ(PendingIn(db), 0u);
+}
+
+TEST_F(ResultsServer, AServerStoppedMidStatementLeavesTheRowsWaitingAndTheyGoUpOnce) {
+    TempDir dir;
+    const std::string station = Station();
+    const std::string db = dir / "results.db";
+    OnServer(station);
+    std::set<std::string> recorded;
+    {
+        auto other = std::make_unique<PgClient>(url_);
+        ASSERT_TRUE(other->Ok()) << other->Error();
+        ASSERT_EQ(other->Exec("BEGIN; LOCK TABLE pelor_jobs IN ACCESS EXCLUSIVE MODE"), "");
+        ResultsConfig c = Config(station, db);
+        c.server.lock = std::chrono::seconds(60);
+        ResultsRecorder recorder(c);
+        for (int ch = 0; ch < 2; ++ch) {
+            const JobRecord r = JobOf(station, ch, ch == 0);
+            recorded.insert(r.jobId);
+            recorder.Record(r);
+        }
+        ASSERT_TRUE(Soon([&] { return other->StationWaitingOnALock() == 1; }));
+        Server("stop");  // the administrator's shutdown ends the statement in flight
+        other.reset();
+        std::vector<std::string> said;
+        EXPECT_TRUE(SaysSoon(recorder, "rows wait on this station", &said));
+        EXPECT_EQ(recorder.Waiting(), 2);
+        EXPECT_TRUE(RefusedIn(db).empty());
+        Server("start");
+        EXPECT_TRUE(SaysSoon(recorder, "reachable again", &said));
+        EXPECT_TRUE(recorder.Flush(std::chrono::seconds(10)));
+    }
+    std::set<std::string> arrived;
+    const std::vector<JobRecord> rows = OnServer(station);
+    for (const JobRecord& r : rows) arrived.insert(r.jobId);
+    EXPECT_EQ(rows.size(), 2u);
+    EXPECT_EQ(arrived, recorded);
+}
+
+TEST_F(ResultsServer, ARowTheServerRefusesForItsDataStaysOnTheStationMarkedAndTheRestGoUp) {
+    TempDir dir;
+    const std::string station = Station();
+    const std::string db = dir / "results.db";
+    JobRecord bad = JobOf(station, 0, false);
+    bad.lastText = "ERR: \xff\xfe";  // not UTF-8: the server's class 22
+    const JobRecord good = JobOf(station, 1, true);
+    {
+        ResultsRecorder recorder(Config(station, db));
+        recorder.Record(bad);
+        recorder.Record(good);
+        EXPECT_TRUE(recorder.Flush(std::chrono::seconds(10)));
+        const std::vector<std::string> said = recorder.TakeMessages();
+        ASSERT_EQ(said.size(), 1u) << ::testing::PrintToString(said);
+        EXPECT_NE(said[0].find("refused job " + bad.jobId + " of channel 0 for good"),
+                  std::string::npos)
+            << said[0];
+    }
+    const std::vector<JobRecord> rows = OnServer(station);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].jobId, good.jobId);
+    const std::vector<RefusedJob> refused = RefusedIn(db);
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0].record, bad);
+    EXPECT_NE(refused[0].reason.find("22021"), std::string::npos) << refused[0].reason;
+    EXPECT_EQ(PendingIn(db), 0u) << "never sent again";
 }
 #endif

@@ -180,6 +180,7 @@ void MemoryDlg::PumpEvents(std::chrono::milliseconds bound) {
         changed_.wait_for(lock, bound, [this] { return !queue_.empty() || closed_; });
     }
     RunQueued();
+    if (duringPump_) duringPump_();
 }
 
 bool MemoryDlg::PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds bound) {

@@ -84,6 +84,9 @@ public:
                    std::chrono::milliseconds bound = std::chrono::seconds(20));
     // Hand-overs waiting for the window's thread now.
     std::size_t Waiting() const;
+    // What the operator does while a run pumps the window's events: called once per pump, on
+    // the window's thread (null: nothing).
+    void SetDuringPump(std::function<void()> step) { duringPump_ = std::move(step); }
 
     // --- WindowHost ------------------------------------------------------------------------
     std::string Text(int id) const override;
@@ -121,6 +124,7 @@ private:
     std::string caption_;
     std::vector<int> barsShown_;
     int downloadStarts_ = 0;
+    std::function<void()> duringPump_;
     const std::thread::id windowThread_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
