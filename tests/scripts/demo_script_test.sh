@@ -131,7 +131,8 @@ else
     if grep -qx "\[$steps/$steps\] Linking CXX executable pelor" <<<"$sample"; then
       echo "ok   the README counts the $steps steps of building pelor"
     else
-      echo "FAIL building pelor takes $steps steps; the README's sample says:"
+      echo "FAIL building pelor takes $steps steps: make the README's sample say" \
+        "[$steps/$steps] instead of:"
       grep '^\[' <<<"$sample" | sed 's/^/    /'
       failures=$((failures + 1))
     fi
