@@ -49,7 +49,8 @@ elif [ "$1" = "--build" ]; then
   chmod +x build/pelor
 fi
 STUB
-chmod +x "$work/bin"/*
+# The stand-ins only: the links lead to the system's own programs.
+chmod +x "$work/bin"/{dpkg-query,apt-get,id,cmake}
 export STUB_LOG=$work/stub.log
 
 failures=0
