@@ -13,14 +13,15 @@
 # start|stop) and PG_TEST_PSQL (psql over the socket as pelor). Exit status 1 with the reason
 # on stderr when it cannot.
 #
-# Needs the Debian packages postgresql and postgresql-common (scripts/setup installs them).
+# Needs the Debian packages postgresql and postgresql-common (scripts/setup results-server
+# installs them).
 
 pg_test_server_start() {
   local work=$1 mode=$2
   local pgbin
   pgbin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
   if [ -z "$pgbin" ] || [ ! -x "$pgbin/initdb" ]; then
-    echo "no PostgreSQL server (install postgresql: scripts/setup)" >&2
+    echo "no PostgreSQL server (install it: scripts/setup results-server)" >&2
     return 1
   fi
   chmod 755 "$work"

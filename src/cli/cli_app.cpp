@@ -2,15 +2,19 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <memory>
 
 #include "cli_commands.h"
 #include "config/version.h"
+#include "help_format.h"
 
 int PELOR_CliMain(int argc, char** argv) {
     CLI::App app{
         "pelor - the flashing station without its window: writes firmware images into up to "
         "eight handsets at once over their serial ports.",
         "pelor"};
+    // Before the commands are added: each takes its formatter from here.
+    app.formatter(std::make_shared<HelpFormatter>(CLI_HelpWidth()));
     app.require_subcommand(0, 1);
     app.set_version_flag("--version", "pelor " + PELOR_VersionText(),
                          "Print the version (and the source revision it was built from) and exit");

@@ -77,36 +77,31 @@ int RunBuildRsc(const BuildRscOptions& options) {
 
 void CLI_AddBuildRscCommand(CLI::App& app, int& exitCode) {
     auto options = std::make_shared<BuildRscOptions>();
-    CLI::App* command = app.add_subcommand(
-        "build-rsc", "Pack a folder tree of resource files into a resource binary");
+    CLI::App* command =
+        app.add_subcommand("build-rsc", "Pack resource files into a resource binary.");
     command->add_option("DIR", options->folder, "Root folder of the resource files")->required();
     command->add_option("-o,--output", options->output,
                         "Output file (default: DIR/" + std::string(kResourceBinaryName) + ")");
     command->footer(
-        R"(What is packed: every entry of DIR and of its subfolders whose name holds a dot is
-packed as a file; a name without a dot is entered as a folder, so an extension-less
-file is left out, and a folder whose name holds a dot is recorded with size 0 and its
-contents are left out. Names containing ".bin", "cvs" or "CVS" (case-sensitive) are
-skipped, folders too, so an earlier VORODOV_rsc.bin is never packed, nor is the output
-file itself. Within each folder names are taken in byte order, so the same tree always
-gives the same file. Links back to a folder being scanned are not followed.
-
-Layout: one 128-byte record per file (name with '/' separators zero-filled to 112
-bytes, size u32 little-endian, twelve 0xFF), 0xFF records up to the next 1024-byte
-boundary (at least one), then each file's data padded with 0xFF to a multiple of
-1024 bytes.
-
-Limits: 1499 files, 111 characters per relative name, 698 names per folder (besides
-"." and ".."), files under 4 GiB; a larger tree is refused and nothing is written.
-The output is written to a temporary file and renamed into place only when complete;
-on any error (output not writable, a file unreadable or shrunk since the scan) an
-existing output is left as it was.
-
-On a terminal the progress is one line redrawn per file; otherwise only the result
-is printed.
-
-Exit status: 0 when written; 1 when it could not be written (a file unreadable or
-changed during the build, the output not writable; message on stderr); 2 on a usage
-error or a folder that does not exist or is a file (nothing written).)");
+        "What is packed: every entry of DIR and of its subfolders whose name holds a dot is "
+        "packed as a file; a name without a dot is entered as a folder, so an extension-less file"
+        " is left out, and a folder whose name holds a dot is recorded with size 0 and its "
+        "contents are left out. Names containing \".bin\", \"cvs\" or \"CVS\" (case-sensitive) "
+        "are skipped, folders too, so an earlier VORODOV_rsc.bin is never packed, nor is the "
+        "output file itself. Within each folder names are taken in byte order, so the same tree "
+        "always gives the same file. Links back to a folder being scanned are not followed.\n\n"
+        "Layout: one 128-byte record per file (name with '/' separators zero-filled to 112 bytes,"
+        " size u32 little-endian, twelve 0xFF), 0xFF records up to the next 1024-byte boundary "
+        "(at least one), then each file's data padded with 0xFF to a multiple of 1024 bytes.\n\n"
+        "Limits: 1499 files, 111 characters per relative name, 698 names per folder (besides "
+        "\".\" and \"..\"), files under 4 GiB; a larger tree is refused and nothing is written. "
+        "The output is written to a temporary file and renamed into place only when complete; on "
+        "any error (output not writable, a file unreadable or shrunk since the scan) an existing "
+        "output is left as it was.\n\n"
+        "On a terminal the progress is one line redrawn per file; otherwise only the result is "
+        "printed.\n\n"
+        "Exit status: 0 when written; 1 when it could not be written (a file unreadable or "
+        "changed during the build, the output not writable; message on stderr); 2 on a usage "
+        "error or a folder that does not exist or is a file (nothing written).");
     command->callback([options, &exitCode]() { exitCode = RunBuildRsc(*options); });
 }

@@ -149,11 +149,11 @@ void CLI_AddDemoCommand(CLI::App& app, int& exitCode) {
     auto options = std::make_shared<DemoOptions>();
     CLI::App* cmd = app.add_subcommand(
         "demo",
-        "Flash eight simulated handsets at once without hardware: generates a demo image set "
-        "(a code folder with the boot chain and an AMSS image, and a resource image), starts "
+        "Flash eight simulated handsets, without hardware. It generates a demo image set (a "
+        "code folder with the boot chain and an AMSS image, and a resource image), starts "
         "simulated handsets on pseudo-terminals paced like UARTs at 1382400 baud, downloads to "
         "all of them with the live display, verifies every handset's flash and prints a "
-        "summary. Exit 0 when every handset verifies.");
+        "summary.\nExit status 0 when every handset verifies.");
     cmd->add_option("-n,--channels", options->channels, "Number of handsets")
         ->check(CLI::Range(1, 8))
         ->default_val(8);
@@ -167,7 +167,7 @@ void CLI_AddDemoCommand(CLI::App& app, int& exitCode) {
     cmd->add_option("--report", options->report, "Write the flash report as JSON")
         ->type_name("FILE");
     cmd->add_flag("--continuous", options->continuous,
-                  "Production mode on a simulated line: each socket's handset is flashed as "
+                  "Production mode on a simulated line. Each socket's handset is flashed as "
                   "soon as it is plugged in, taken out after its job and replaced after the "
                   "operator's swap time, until --handsets handsets have been flashed");
     cmd->add_option("--handsets", options->line.handsets,

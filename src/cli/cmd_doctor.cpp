@@ -28,11 +28,11 @@ const char* Tag(DiagLevel level) {
 void CLI_AddDoctorCommand(CLI::App& app, int& exitCode) {
     CLI::App* cmd = app.add_subcommand(
         "doctor",
-        "Check what stops a download on this machine and say what to do, one line each: the "
-        "serial ports present and their port numbers (the machine's built-in UARTs too, marked "
-        "as such), whether you may open each, which program holds a port, whether ModemManager "
-        "or brltty may claim newly plugged handsets, and whether the udev rule for handsets is "
-        "in place. Exit status 0 when nothing stops a download, 1 otherwise.");
+        "Check what stops a download and say what to do. One line each: the serial ports "
+        "present and their port numbers (the machine's built-in UARTs too, marked as such), "
+        "whether you may open each, which program holds a port, whether ModemManager or "
+        "brltty may claim newly plugged handsets, and whether the udev rule for handsets is in "
+        "place.\nExit status 0 when nothing stops a download, 1 otherwise.");
     auto options = std::make_shared<DiagOptions>();
     cmd->add_option("--dev", options->devDir, "The folder of the devices to check")
         ->type_name("DIR")

@@ -34,9 +34,9 @@ void CLI_AddFlashCommand(CLI::App& app, int& exitCode) {
     auto options = std::make_shared<FlashOptions>();
     CLI::App* cmd = app.add_subcommand(
         "flash",
-        "Write the chosen images into up to eight handsets at once, as the window's Download "
-        "does. Everything given is checked before a port is opened: a wrong option, address, "
-        "job file or missing image is refused with exit status 2 and nothing is sent. Exit "
+        "Write images into up to eight handsets at once. It writes what the window's Download "
+        "writes. Everything given is checked before a port is opened: a wrong option, address, "
+        "job file or missing image is refused with exit status 2 and nothing is sent.\nExit "
         "status: 0 when every channel finished with everything acknowledged (a handset that "
         "never answered GO, as one that restarts at once, counts as done and the report says "
         "\"go_answered\": false), 1 when a channel failed (also a refused CLOSE or GO; a port "
@@ -87,8 +87,9 @@ void CLI_AddFlashCommand(CLI::App& app, int& exitCode) {
                     "(socket, port, start, end, result, text, bytes)")
         ->type_name("FILE");
     cmd->add_flag("--continuous", options->continuous,
-                  "Production mode: each port is a socket whose handset is flashed as soon as "
-                  "it is plugged in (a port present at the start counts), while the other "
+                  "Production mode: flash each handset as it is plugged in. Each port is a "
+                  "socket whose handset is flashed as soon as it is plugged in (a port present "
+                  "at the start counts), while the other "
                   "sockets go on; after its result a socket waits for its handset to be "
                   "unplugged and the next one to arrive. Each job is recorded as it ends, as in a "
                   "Download. Ctrl-C or SIGTERM takes no more handsets and lets the running jobs "

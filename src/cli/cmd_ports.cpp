@@ -9,10 +9,10 @@
 void CLI_AddPortsCommand(CLI::App& app, int& exitCode) {
     CLI::App* cmd = app.add_subcommand(
         "ports",
-        "List the serial ports present and the port number (COMn) each has in the port table "
-        "of pelorw.ini in the current folder, USB serial ports first, then the machine's "
-        "built-in UARTs (marked as such). A port seen for the first time is shown with the "
-        "number it would get.");
+        "List the serial ports and their numbers (COMn). The numbers are those of the port "
+        "table of pelorw.ini in the current folder; USB serial ports come first, then the "
+        "machine's built-in UARTs (marked as such). A port seen for the first time is shown "
+        "with the number it would get.");
     cmd->callback([&exitCode] {
         SETTINGS_InitDirectory();
         PORTTABLE_Load(SETTINGS_FilePath());

@@ -117,11 +117,12 @@ void CLI_AddResultsCommand(CLI::App& app, int& exitCode) {
     auto o = std::make_shared<ResultsCommandOptions>();
     CLI::App* cmd = app.add_subcommand(
         "results",
-        "What the record of flashed handsets says: jobs, failures and yield per day and "
+        "Summarise the record of flashed handsets. Jobs, failures and yield per day and "
         "station, failures by step and reason, each socket (channel and device), the median "
         "job time and throughput, and the jobs the results server refused for good (kept on "
-        "this station only). Reads this station's results store unless --results names a "
-        "line's server. Exit status 0, or 1 when there is nothing to read or it cannot be read.");
+        "this station only), from this station's results store unless --results names a "
+        "line's server.\nExit status 0, or 1 when there is nothing to read or it cannot be "
+        "read.");
     cmd->add_option("--results", o->server,
                     "Read a line's server instead: postgresql://[USER@]HOST/DATABASE")
         ->type_name("URL");

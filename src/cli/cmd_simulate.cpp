@@ -164,8 +164,9 @@ void CLI_AddSimulateCommand(CLI::App& app, int& exitCode) {
     auto options = std::make_shared<SimulateOptions>();
     CLI::App* cmd = app.add_subcommand(
         "simulate",
-        "Start simulated handsets on pseudo-terminals, print one device path per line, and "
-        "serve them until interrupted (Ctrl-C). Flash them with `pelor flash -p PATH ...`.");
+        "Serve simulated handsets on pseudo-terminals. It prints one device path per line and "
+        "serves the handsets until interrupted (Ctrl-C). Flash them with `pelor flash -p PATH "
+        "...`.");
     cmd->add_option("-n,--count", options->count, "Number of handsets")
         ->check(CLI::Range(1, 64))
         ->default_val(1);
@@ -173,12 +174,12 @@ void CLI_AddSimulateCommand(CLI::App& app, int& exitCode) {
                     "Pace each line like a UART of this bit rate (bytes at baud/10 per second); "
                     "0 = as fast as the pseudo-terminal goes")
         ->default_val(0);
-    cmd->add_option("--fault", options->faults,
-                    "A fault to commit, [N=]KIND[:COMMAND[:WHICH[:VALUE]]], for handset N or "
-                    "all; KIND is refuse, nak-resend, corrupt-crc, drop, garbage, latency, "
-                    "silent, unplug, hold or wrong-seq; e.g. 2=nak-resend:WRITE:40, "
-                    "refuse:INIT_PBL:1, silent, nak-resend:CLOSE:1:3 (CLOSE asked for again "
-                    "three times in a row)")
+    cmd->add_option(
+           "--fault", options->faults,
+           "A fault for the handsets to commit. [N=]KIND[:COMMAND[:WHICH[:VALUE]]], "
+           "for handset N or all; KIND is refuse, nak-resend, corrupt-crc, drop, garbage, latency, "
+           "silent, unplug, hold or wrong-seq; e.g. 2=nak-resend:WRITE:40, refuse:INIT_PBL:1, "
+           "silent, nak-resend:CLOSE:1:3 (CLOSE asked for again three times in a row)")
         ->type_name("FAULT");
     cmd->add_option("--erase-latency", options->eraseLatency,
                     "Time to erase each 16 KiB block (e.g. 2ms)")
@@ -197,8 +198,9 @@ void CLI_AddSimulateCommand(CLI::App& app, int& exitCode) {
                     "written in to a file of its own in DIR (handsetN-AREA-0xADDRESS.bin)")
         ->type_name("DIR");
     cmd->add_option("--arrivals", options->line.arrivals,
-                    "Production line: print one socket path per handset (a link in a folder) "
-                    "and work the sockets as one operator would: each handset is taken out "
+                    "Production line: plug handsets in and out as an operator would. It prints "
+                    "one socket path per handset (a link in a folder) and works the sockets as "
+                    "one operator would: each handset is taken out "
                     "LEAVE after its job ended (it took GO, or fell silent), and a fresh one is "
                     "plugged in after a swap time drawn from SWAP: a duration (4s), "
                     "uniform:3s-6s or exp:4s (mean); one swap at a time")

@@ -216,6 +216,33 @@ TEST_F(PelorCommand, HelpIsCompleteForEveryCommand) {
         EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
 }
 
+TEST_F(PelorCommand, HelpFitsTheTerminalAndTheCommandListShowsFirstSentences) {
+    auto help = [&](const std::string& command, std::size_t columns) {
+        std::vector<std::string> args;
+        if (!command.empty()) args.push_back(command);
+        args.push_back("--help");
+        return RunPelor(dir_, args, "COLUMNS=" + std::to_string(columns));
+    };
+    for (std::size_t columns : {50u, 80u, 120u}) {
+        for (const char* command :
+             {"", "flash", "demo", "simulate", "ports", "build-rsc", "doctor", "results"}) {
+            const PelorRun r = help(command, columns);
+            ASSERT_EQ(r.status, 0) << command << r.err;
+            std::istringstream lines(r.out);
+            for (std::string line; std::getline(lines, line);)
+                EXPECT_LE(line.size(), columns) << "pelor " << command << " --help: " << line;
+        }
+    }
+    const std::string top = help("", 80).out;
+    EXPECT_NE(top.find("  flash                       Write images into up to eight handsets at "
+                       "once.\n  demo "),
+              std::string::npos)
+        << top;
+    // The rest of a command's description is in its own help.
+    EXPECT_EQ(top.find("Everything given is checked"), std::string::npos) << top;
+    EXPECT_NE(help("flash", 80).out.find("Everything given is checked"), std::string::npos);
+}
+
 TEST_F(PelorCommand, SimulateRefusesAFaultForAHandsetItDoesNotHave) {
     for (const char* fault :
          {"2=silent", "99999999999999999999=silent", "x=silent", "=silent", "nonsense"}) {

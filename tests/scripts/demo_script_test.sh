@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # scripts/demo and scripts/setup as a newcomer meets them, with apt-get, dpkg-query, id and cmake
 # replaced by stand-ins: the first run says what it does at every stage (packages, configure,
-# the build's own progress lines) before the demo starts; a later run skips what is done; and a
-# user without root or sudo is told how to get on instead of meeting "sudo: command not found".
-#   demo_script_test.sh SOURCE_DIR
+# the build's own progress lines) before the demo starts, and installs only what building pelor
+# needs; the README's sample of a first run on a fresh machine is what the run prints; a later
+# run skips what is done; and a user without root or sudo is told how to get on instead of
+# meeting "sudo: command not found".
+#   demo_script_test.sh SOURCE_DIR [NINJA BUILD_DIR]
+# With NINJA and BUILD_DIR (a Ninja build), the README's count of build steps is checked too.
 set -euo pipefail
 src=$(cd "$1" && pwd)
+ninja=${2:-}
+build=${3:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -19,7 +24,8 @@ for tool in bash dirname grep mktemp cat rm env mkdir touch chmod; do
 done
 cat >"$work/bin/dpkg-query" <<'STUB'
 #!/bin/bash
-# Every package is installed but those named in STUB_MISSING.
+# Every package is installed but those named in STUB_MISSING (all: none is).
+[ "${STUB_MISSING:-}" = all ] && exit 1
 for p in ${STUB_MISSING:-}; do [ "$p" = "${@: -1}" ] && exit 1; done
 printf 'install ok installed'
 STUB
@@ -43,7 +49,8 @@ elif [ "$1" = "--build" ]; then
   chmod +x build/pelor
 fi
 STUB
-chmod +x "$work/bin"/*
+# The stand-ins only: the links lead to the system's own programs.
+chmod +x "$work/bin"/{dpkg-query,apt-get,id,cmake}
 export STUB_LOG=$work/stub.log
 
 failures=0
@@ -68,12 +75,12 @@ expect_lines() {  # expect_lines NAME OUTPUT PATTERN...: each pattern matches a 
 # First run: a package missing, nothing configured or built yet.
 out=$(PATH=$work/bin STUB_MISSING=ninja-build "$repo/scripts/demo" -n 2 2>&1)
 expect_lines "first run: a line per stage, then the build's progress, then the demo" "$out" \
-  '^demo: checking the packages the build needs' \
+  '^demo: checking the packages pelor needs' \
   '^setup: updating the package lists' \
   '^setup: installing 1 packages: ninja-build$' \
   '^setup: packages installed in [0-9]+ s$' \
   '^demo: configuring build/' \
-  '^demo: building pelor \(the first build takes up to [0-9]+ minutes' \
+  '^demo: building pelor \(the first build takes [0-9]+ to [0-9]+ minutes' \
   '^\[1/2\] Building' \
   '^\[2/2\] Linking CXX executable pelor$' \
   '^demo: ready after [0-9]+ s; starting the demo$' \
@@ -82,6 +89,55 @@ if grep -q -- "--target pelor" "$STUB_LOG"; then
   echo "ok   only pelor is built before the demo"
 else
   echo "FAIL the demo's build is not limited to pelor:"; cat "$STUB_LOG"; failures=$((failures + 1))
+fi
+
+# A fresh machine: nothing installed. The demo asks for what building pelor needs, and for no
+# window toolkit, test framework or database server.
+rm -rf "$repo/build"
+: >"$STUB_LOG"
+fresh=$(PATH=$work/bin STUB_MISSING=all "$repo/scripts/demo" 2>&1)
+install=$(grep "install" "$STUB_LOG" || true)
+if grep -q "g++" <<<"$install" && ! grep -qE "postgresql|qt6|gtest|gmock|googletest|benchmark" <<<"$install"; then
+  echo "ok   on a fresh machine the demo installs what pelor needs and nothing more"
+else
+  echo "FAIL the demo's packages on a fresh machine: $install"; failures=$((failures + 1))
+fi
+
+# The README's sample of that first run: each of its lines is a line of the run, in order, times
+# in seconds and build step numbers aside (the stand-in build has two steps).
+sample=$(awk '/^```/ { if (inside) { if (first ~ /^demo: /) { printf "%s", block; exit } inside = 0 }
+                       else { inside = 1; block = ""; first = "" } next }
+              inside { if (first == "") first = $0; block = block $0 "\n" }' "$src/README.md")
+normalise() { sed -E 's/[0-9]+ s\b/N s/g; s/^\[[0-9]+\/[0-9]+\]/[N\/N]/'; }
+if [ -z "$sample" ]; then
+  echo "FAIL README.md has no sample of the demo's first run"; failures=$((failures + 1))
+else
+  rest=$(normalise <<<"$fresh")
+  missing=""
+  while IFS= read -r line; do
+    at=$(grep -nxF -m1 -- "$line" <<<"$rest" | cut -d: -f1 || true)
+    if [ -z "$at" ]; then missing=$line; break; fi
+    rest=$(tail -n +"$((at + 1))" <<<"$rest")
+  done < <(normalise <<<"$sample")
+  if [ -z "$missing" ]; then
+    echo "ok   the README's first run is what the demo prints"
+  else
+    echo "FAIL the README's first run has a line the demo does not print (in order): $missing"
+    echo "$fresh" | sed 's/^/    /'
+    failures=$((failures + 1))
+  fi
+  # Its build steps: what building pelor alone runs, counted in the real build's graph.
+  if [ -n "$ninja" ] && [ -f "$build/build.ninja" ]; then
+    steps=$(cd "$build" && "$ninja" -t commands pelor | wc -l)
+    if grep -qx "\[$steps/$steps\] Linking CXX executable pelor" <<<"$sample"; then
+      echo "ok   the README counts the $steps steps of building pelor"
+    else
+      echo "FAIL building pelor takes $steps steps: make the README's sample say" \
+        "[$steps/$steps] instead of:"
+      grep '^\[' <<<"$sample" | sed 's/^/    /'
+      failures=$((failures + 1))
+    fi
+  fi
 fi
 
 # Second run: the packages are there and build/ is configured.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Both programs print one version, the project's, with the same source revision; and the window
 # started where no display can be opened says so in one line and exits 3, instead of the
-# toolkit's own error, while --help and --version need no display at all.
+# toolkit's own error, while --help and --version need no display at all (and --help fits an
+# 80-column terminal).
 #   version_and_display_test.sh BUILD_DIR PROJECT_VERSION
 set -euo pipefail
 build=$1
@@ -15,7 +16,10 @@ cli=$("$build/pelor" --version)
 headless=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
 station=$("${headless[@]}" "$build/pelor-station" --version)
 [ "${station#pelor-station }" = "${cli#pelor }" ] || fail "'$station' and '$cli' differ"
-"${headless[@]}" "$build/pelor-station" --help | grep -q -- "--version" || fail "--help"
+help=$("${headless[@]}" "$build/pelor-station" --help)
+grep -q -- "--version" <<<"$help" || fail "--help"
+wide=$(awk 'length($0) > 80' <<<"$help")
+[ -z "$wide" ] || fail "--help has lines wider than an 80-column terminal: $wide"
 
 check_no_display() {  # $1: what the environment lacks; the rest: the environment
   local what=$1 status=0 err

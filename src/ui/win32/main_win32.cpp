@@ -14,9 +14,9 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: pelor-station [--help | --version]\n"
-    "  The operator window: up to eight handsets, each on its own COM port, are written at\n"
-    "  once. The settings (pelorw.ini) and the job file (default.plr) are kept in the folder\n"
-    "  the window is started in.\n";
+    "  The operator window: up to eight handsets, each on its own COM port, are\n"
+    "  written at once. The settings (pelorw.ini) and the job file (default.plr)\n"
+    "  are kept in the folder the window is started in.\n";
 
 // Balances CoInitializeEx (the folder browser needs COM on the window's thread).
 struct ComSession {
