@@ -219,6 +219,9 @@ TEST_F(ResultsCommand, NoFormOfPasswordIsPrintedByFlashOrResults) {
         "postgresql://pelor:Se:krit123@/pelor?host=" + socket,
         "postgresql:///pelor?host=" + socket + "&password=Sek%zzrit123",
         "host=" + socket + " user=pelor password=Sekrit123 dbname=pelor",
+        // Keyword/value text after a URL, and a scheme typed in capitals.
+        "postgresql:///pelor?host=" + socket + " password=Sekrit123",
+        "POSTGRESQL://pelor:Sekrit123@/pelor?host=" + socket,
     };
     for (const std::string& target : targets) {
         PelorRun r = Pelor({"flash", "-p", StartHandset().DevicePath(), "--code", code, "--results",
