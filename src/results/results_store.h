@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,8 +61,15 @@ struct RefusedJob {
 // marked as uploaded (or as refused for good by the server).
 class LocalResultsStore : public ResultsStore {
 public:
-    // Up to limit records not yet uploaded, oldest first.
-    virtual bool Pending(int limit, std::vector<JobRecord>* records, std::string* error) = 0;
+    // Up to limit records not yet uploaded, oldest first, passing over those whose job id skip
+    // (when given) holds true for; no more rows are read than it takes to fill the batch.
+    virtual bool PendingExcept(int limit, const std::function<bool(const std::string&)>& skip,
+                               std::vector<JobRecord>* records, std::string* error) = 0;
+    bool Pending(int limit, std::vector<JobRecord>* records, std::string* error) {
+        return PendingExcept(limit, {}, records, error);
+    }
+    // How many records are not yet uploaded, without reading them.
+    virtual bool CountPending(int* count, std::string* error) = 0;
     virtual bool MarkUploaded(const std::vector<std::string>& jobIds, std::string* error) = 0;
     // The server will never take this row (its data): it stays here, no longer waiting.
     virtual bool MarkRefused(const std::string& jobId, const std::string& reason,
@@ -73,24 +81,34 @@ public:
 };
 
 // Rows held in memory only: what a station records while its file cannot be written, so that
-// they still reach the server.
+// they still reach the server and go into the file when it takes them again.
 class MemoryResultsStore : public LocalResultsStore {
 public:
-    bool Add(const JobRecord& record, std::string* error) override;
-    bool Load(const ResultsFilter& filter, std::vector<JobRecord>* records,
-              std::string* error) override;
-    bool Pending(int limit, std::vector<JobRecord>* records, std::string* error) override;
-    bool MarkUploaded(const std::vector<std::string>& jobIds, std::string* error) override;
-    bool MarkRefused(const std::string& jobId, const std::string& reason,
-                     std::string* error) override;
-    bool Refused(std::vector<RefusedJob>* rows, std::string* error) override;
-
-private:
     struct Row {
         JobRecord record;
         bool uploaded = false;
         std::string refusal;  // non-empty: refused for good
     };
+
+    bool Add(const JobRecord& record, std::string* error) override;
+    bool Load(const ResultsFilter& filter, std::vector<JobRecord>* records,
+              std::string* error) override;
+    bool PendingExcept(int limit, const std::function<bool(const std::string&)>& skip,
+                       std::vector<JobRecord>* records, std::string* error) override;
+    bool CountPending(int* count, std::string* error) override;
+    bool MarkUploaded(const std::vector<std::string>& jobIds, std::string* error) override;
+    bool MarkRefused(const std::string& jobId, const std::string& reason,
+                     std::string* error) override;
+    bool Refused(std::vector<RefusedJob>* rows, std::string* error) override;
+
+    // Every row held, oldest first.
+    const std::vector<Row>& Rows() const { return rows_; }
+    // Forgets a row (it is kept elsewhere now).
+    void Remove(const std::string& jobId);
+    // Rows neither uploaded nor refused.
+    int Unsent() const;
+
+private:
     std::vector<Row> rows_;
 };
 

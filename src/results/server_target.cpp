@@ -66,8 +66,7 @@ std::string MaskParameters(std::string_view text, std::vector<std::string>* secr
         const std::size_t next = text.find_first_of("?& \t\r\n\f\v", start);
         const std::string_view part = text.substr(start, next == npos ? npos : next - start);
         const bool spaced = separator != 0 && separator != '?' && separator != '&';
-        if (!parts.empty() &&
-            (part.find('=') == npos || (spaced && secret(parts.back().text)))) {
+        if (!parts.empty() && (part.find('=') == npos || (spaced && secret(parts.back().text)))) {
             const char* first = parts.back().text.data();
             parts.back().text = std::string_view(first, part.data() + part.size() - first);
         } else {

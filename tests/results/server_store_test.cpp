@@ -14,6 +14,7 @@
 #include "results/recorder.h"
 #include "results/sqlite_store.h"
 #include "results_fixtures.h"
+#include "sqlite_fixtures.h"
 #include "support/pg_client.h"
 #include "support/temp_dir.h"
 
@@ -92,9 +93,9 @@ protected:
     static std::size_t PendingIn(const std::string& db) {
         std::string error;
         auto local = SqliteResultsStore::Open(db, &error);
-        std::vector<JobRecord> pending;
-        EXPECT_TRUE(local && local->Pending(1000, &pending, &error)) << error;
-        return pending.size();
+        int pending = 0;
+        EXPECT_TRUE(local && local->CountPending(&pending, &error)) << error;
+        return static_cast<std::size_t>(pending);
     }
     static std::vector<RefusedJob> RefusedIn(const std::string& db) {
         std::string error;
@@ -453,5 +454,69 @@ TEST_F(ResultsServer, ARowTheServerRefusesForItsDataStaysOnTheStationMarkedAndTh
     EXPECT_EQ(refused[0].record, bad);
     EXPECT_NE(refused[0].reason.find("22021"), std::string::npos) << refused[0].reason;
     EXPECT_EQ(PendingIn(db), 0u) << "never sent again";
+}
+#endif
+
+#if defined(PELOR_HAVE_SQLITE) && defined(PELOR_HAVE_LIBPQ)
+// --- What a full disk does to the station's file while the server is up ---------------------
+
+// The file takes no marks of rows sent (and no new rows): the rows go up once each without a
+// pause-less loop, the problem is said once, and the job held in memory reaches the server too.
+TEST_F(ResultsServer, AFileThatCannotMarkRowsSentNeitherSpinsNorStarvesTheRowsHeldInMemory) {
+    TempDir dir;
+    const std::string station = Station();
+    const std::string db = dir / "results.db";
+    std::set<std::string> recorded;
+    {
+        // Rows from an earlier run wait in the file.
+        std::string error;
+        auto local = SqliteResultsStore::Open(db, &error);
+        ASSERT_TRUE(local) << error;
+        for (int ch = 0; ch < 3; ++ch) {
+            const JobRecord old = JobOf(station, ch, true);
+            recorded.insert(old.jobId);
+            ASSERT_TRUE(local->Add(old, &error)) << error;
+        }
+    }
+    results_test::BreakWrites(db, "UPDATE");
+    results_test::BreakWrites(db, "INSERT");
+    ResultsRecorder recorder(Config(station, db));
+    const JobRecord fresh = JobOf(station, 4, true);
+    recorded.insert(fresh.jobId);
+    recorder.Record(fresh);  // the file refuses it: held in memory for the server
+    EXPECT_TRUE(recorder.Flush(std::chrono::seconds(10)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // time enough to spin
+    recorder.Close(std::chrono::seconds(1));
+    int markLines = 0;
+    std::vector<std::string> said = recorder.TakeMessages();
+    for (const std::string& line : said) {
+        markLines += line.find("cannot mark rows as sent") != std::string::npos ? 1 : 0;
+        EXPECT_EQ(line.find("are lost"), std::string::npos) << line;
+    }
+    EXPECT_EQ(markLines, 1) << ::testing::PrintToString(said);
+    std::set<std::string> arrived;
+    for (const JobRecord& r : OnServer(station)) arrived.insert(r.jobId);
+    EXPECT_EQ(arrived, recorded);
+    EXPECT_EQ(PendingIn(db), 3u) << "never marked, so a later run sends them again";
+}
+
+// A backlog left by a long outage: the station starts at once, the uploader works through it
+// in batches, and closing keeps its bound; what did not go up waits for a later run.
+TEST_F(ResultsServer, ABacklogOfWaitingRowsHoldsUpNeitherTheStartNorTheEnd) {
+    TempDir dir;
+    const std::string station = Station();
+    const std::string db = dir / "results.db";
+    constexpr int kBacklog = 100000;
+    results_test::AddBacklog(db, station, kBacklog);
+    const auto before = std::chrono::steady_clock::now();
+    ResultsRecorder recorder(Config(station, db));
+    recorder.Record(JobOf(station, 0, true));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(300));
+    const auto closing = std::chrono::steady_clock::now();
+    recorder.Close(std::chrono::seconds(1));
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::milliseconds(1500));
+    const std::size_t arrived = OnServer(station).size();
+    EXPECT_GT(arrived, 0u);
+    EXPECT_EQ(PendingIn(db) + arrived, static_cast<std::size_t>(kBacklog + 1));
 }
 #endif
