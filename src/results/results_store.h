@@ -13,6 +13,8 @@
 #include "results/server_errors.h"
 #include "results/server_target.h"
 
+struct ResultsSummary;
+
 struct ResultsFilter {
     std::string since;    // keep jobs started at or after this UTC time text; empty = all
     std::string station;  // keep this station's jobs only; empty = all
@@ -29,6 +31,11 @@ public:
                       std::string* error) = 0;
     // False once a store behind a connection has lost it; it is then to be opened again.
     virtual bool Connected() const { return true; }
+    // The summary of the records that pass the filter (summary.h), as RESULTS_Summarise makes
+    // it of Load's records; a server makes it itself, without sending every row. Not the rows
+    // refused by a server, which only a station's file keeps.
+    virtual bool Summarise(const ResultsFilter& filter, ResultsSummary* summary,
+                           std::string* error);
 };
 
 // A line's server: the rows of every station.
@@ -49,7 +56,21 @@ struct ServerLimits {
     // tcp_user_timeout: data the server does not acknowledge for this long ends the connection
     // (and keepalives find a silent idle one within about 11 s).
     std::chrono::milliseconds silence{10000};
+    // When set, the station's own bound on a statement: nothing from the server for this long
+    // (a large result arrives for as long as it takes). Else the statement's time-out and a
+    // little more, whatever arrives.
+    std::chrono::milliseconds quiet{0};
 };
+
+// The bounds of a session that only reads (`pelor results`): a summary of a line's whole record
+// may take the server a while, but a server that falls silent is still given up.
+inline ServerLimits RESULTS_ReadingLimits() {
+    ServerLimits limits;
+    limits.statement = std::chrono::minutes(2);
+    limits.lock = std::chrono::seconds(10);
+    limits.quiet = std::chrono::seconds(30);
+    return limits;
+}
 
 // A row the server refused for good, kept on the station with the server's reason.
 struct RefusedJob {
