@@ -70,11 +70,32 @@ wine_path() {
   printf 'Z:%s' "${path//\//\\}"
 }
 
-# The folder of this machine behind %LOCALAPPDATA% of wine's user (where pelor keeps its
-# results file); empty when wine names none.
-wine_local_appdata() {
+# wine_folder NAME: the folder of this machine behind %NAME% of wine's user (LOCALAPPDATA, where
+# pelor keeps its results file; APPDATA, where libpq reads postgresql\pgpass.conf); empty when
+# wine names none.
+wine_folder() {
   local folder
-  folder=$("$WINE64" cmd /c 'echo %LOCALAPPDATA%' </dev/null 2>/dev/null | tr -d '\r')
-  [ -n "$folder" ] && "$WINE64" winepath -u "$folder" </dev/null 2>/dev/null
+  folder=$("$WINE64" cmd /c "echo %$1%" </dev/null 2>/dev/null | tr -d '\r')
+  [ -n "$folder" ] && [ "$folder" != "%$1%" ] && "$WINE64" winepath -u "$folder" </dev/null 2>/dev/null
   return 0
+}
+
+wine_local_appdata() { wine_folder LOCALAPPDATA; }
+
+# wine_pgpass URL PASSWORD: libpq of the Windows programs finds PASSWORD for the server of URL
+# (postgresql://USER@HOST:PORT/DATABASE) in wine's %APPDATA%\postgresql\pgpass.conf, as a
+# station keeps it. Exit status 1 when wine names no APPDATA folder.
+wine_pgpass() {
+  local appdata rest user host port db
+  appdata=$(wine_folder APPDATA)
+  [ -n "$appdata" ] || return 1
+  rest=${1#*://}
+  user=${rest%%@*}
+  rest=${rest#*@}
+  host=${rest%%:*}
+  rest=${rest#*:}
+  port=${rest%%/*}
+  db=${rest#*/}
+  mkdir -p "$appdata/postgresql"
+  printf '%s:%s:%s:%s:%s\r\n' "$host" "$port" "$db" "$user" "$2" >"$appdata/postgresql/pgpass.conf"
 }

@@ -82,6 +82,13 @@ void Handshake(const std::shared_ptr<Login>& login) {
         failure = "out of memory";
     } else if (PQstatus(conn) == CONNECTION_BAD) {
         failure = FirstLine(PQerrorMessage(conn));
+        // A client library without TLS (the Windows builds) refuses a target that asks for it.
+        if (PQsslAttribute(nullptr, "library") == nullptr &&
+            failure.find("sslmode") != std::string::npos) {
+            failure +=
+                ": this build of pelor speaks to servers without TLS (use a trusted network or a "
+                "local tunnel instead)";
+        }
     } else {
         // The server's notices ("relation already exists, skipping") are not for the operator.
         PQsetNoticeProcessor(

@@ -28,11 +28,13 @@ public:
         PQclear(r);
         return value;
     }
-    // How many of the station's sessions wait for a lock now.
+    // How many of the station's sessions wait for a lock now. The server keeps what a
+    // transaction read of the activity until it ends, and this session may be in one (holding
+    // the lock): read afresh each time.
     int StationWaitingOnALock() {
         return std::stoi(
-            Exec("SELECT count(*) FROM pg_stat_activity WHERE application_name = 'pelor' AND "
-                 "wait_event_type = 'Lock'"));
+            Exec("SELECT pg_stat_clear_snapshot(); SELECT count(*) FROM pg_stat_activity WHERE "
+                 "application_name = 'pelor' AND wait_event_type = 'Lock'"));
     }
 
 private:
