@@ -201,6 +201,20 @@ TEST_F(ResultsCommand, AStoreThatCannotBeWrittenOrAServerThatCannotBeReachedNeve
     EXPECT_NE(r.err.find("results: cannot reach the results server"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("1 job(s) wait on this station"), std::string::npos) << r.err;
     EXPECT_EQ(Rows().size(), 1u);
+    // Production mode shows the outage as it comes; the closing line only counts, once.
+    r = Pelor({"flash", "--continuous", "--max-jobs", "1", "-p", StartHandset().DevicePath(),
+               "--code", code, "--results",
+               "postgresql://line@/results?host=" + dir_ / "no-server"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string said = r.out + r.err;
+    std::size_t outages = 0;
+    for (std::size_t at = said.find("No such file"); at != std::string::npos;
+         at = said.find("No such file", at + 1)) {
+        ++outages;
+    }
+    EXPECT_EQ(outages, 1u) << said;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find("2 job(s) wait on this station"), std::string::npos) << r.err;
 
     r = Pelor({"flash", "-p", StartHandset().DevicePath(), "--code", code, "--results",
                "db.example/line"});
