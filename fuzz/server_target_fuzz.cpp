@@ -6,7 +6,8 @@
 // Left out, as the text reads as well without a password there: in a URL's credentials a
 // password that holds both "/" and "?" ("user:p/w?x@host" is also a host, a port and a query);
 // in a query, one that holds "&" or "?" before a "="; unquoted in keyword/value text, one with
-// white space.
+// white space. Also the texts that are not quite a URL (a scheme in other letters or with one
+// slash, another scheme, keyword/value text after a URL's query).
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
@@ -58,26 +59,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') return 0;
         }
     }
-    for (const std::string* other : {&user, &host, &database, &query}) {
+    const std::string scheme = form.size() > 1 ? form.substr(1) : "POSTGRESQL://";
+    for (const std::string* other : {&user, &host, &database, &query, &scheme}) {
         if (other->find("Qz7") != std::string::npos || other->find("z7k") != std::string::npos) {
             return 0;
         }
     }
-    const unsigned shape = form.empty() ? 0 : static_cast<unsigned char>(form[0]) % 5;
+    const unsigned shape = form.empty() ? 0 : static_cast<unsigned char>(form[0]) % 7;
     // In credentials, "/" and "?" in one password read as a host, a port and a query.
-    if (shape == 0 && password.find('/') != std::string::npos &&
+    if ((shape == 0 || shape == 6) && password.find('/') != std::string::npos &&
         password.find('?') != std::string::npos) {
         return 0;
     }
     // A query value ends at an unencoded "&" or "?" before another "key=value".
-    if (shape == 1 || shape == 2) {
+    if (shape == 1 || shape == 2 || shape == 5) {
         const std::size_t separator = password.find_first_of("&?");
         if (separator != std::string::npos && password.find('=', separator) != std::string::npos) {
             return 0;
         }
     }
+    // A scheme is letters, digits and "+-.", then ":" and slashes.
+    if (shape == 6) {
+        for (char c : scheme) {
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.' &&
+                c != ':' && c != '/') {
+                return 0;
+            }
+        }
+    }
     // An unquoted value ends at white space: the rest would be other keywords.
-    if (shape == 4) {
+    if (shape == 4 || shape == 5) {
         for (char c : password) {
             if (std::isspace(static_cast<unsigned char>(c))) return 0;
         }
@@ -100,9 +111,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             target =
                 "host=" + host + " password=" + Quoted(password) + " dbname=" + Quoted(database);
             break;
-        default:
+        case 4:
             target = "host=" + host + " password = " + password + " user=" + user;
             break;
+        case 5:
+            target = "postgresql://" + host + "/" + database + "?" + query +
+                     " password=" + password + " user=" + user;
+            break;
+        default: {
+            // The scheme as typed: the rest of the form's line.
+            target = scheme + user + ":" + password + "@" + host + "/" + database + "?" + query;
+            break;
+        }
     }
     const std::string shown = RESULTS_MaskedTarget(target);
     if (shown.find(kMarker) != std::string::npos) std::abort();

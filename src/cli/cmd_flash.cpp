@@ -41,9 +41,10 @@ void CLI_AddFlashCommand(CLI::App& app, int& exitCode) {
         "never answered GO, as one that restarts at once, counts as done and the report says "
         "\"go_answered\": false), 1 when a channel failed (also a refused CLOSE or GO; a port "
         "that would not open is named on stderr with its reason), 2 for a usage error or a "
-        "missing or unreadable input. Ctrl-C or SIGTERM lets the running jobs finish; a second "
-        "one stops them (each stopped job is recorded as such) and ends with status 1. Every "
-        "job is recorded as it ends (see --results).");
+        "missing or unreadable input. Ctrl-C, SIGTERM or SIGHUP lets the running jobs finish; "
+        "a second one stops them (each is recorded as it ended, one that does not end within a "
+        "second as stopped) and ends with status 1. Every job is recorded as it ends (see "
+        "--results).");
     cmd->add_option("-p,--port", options->ports,
                     "The next channel's serial device, channel 0 first (up to 8): a path such "
                     "as /dev/ttyUSB0 or /dev/pts/7, or COMn from the port table")
@@ -89,12 +90,11 @@ void CLI_AddFlashCommand(CLI::App& app, int& exitCode) {
     cmd->add_flag("--continuous", options->continuous,
                   "Production mode: flash each handset as it is plugged in. Each port is a "
                   "socket whose handset is flashed as soon as it is plugged in (a port present "
-                  "at the start counts), while the other "
-                  "sockets go on; after its result a socket waits for its handset to be "
-                  "unplugged and the next one to arrive. Each job is recorded as it ends, as in a "
-                  "Download. Ctrl-C or SIGTERM takes no more handsets and lets the running jobs "
-                  "finish; a second Ctrl-C stops them. Exit status 0 when every finished job "
-                  "succeeded, 1 otherwise");
+                  "at the start counts), while the other sockets go on; after its result a "
+                  "socket waits for its handset to be unplugged and the next one to arrive. Each "
+                  "job is recorded as it ends, as in a Download. Ctrl-C, SIGTERM or SIGHUP takes "
+                  "no more handsets and lets the running jobs finish; a second one stops them. "
+                  "Exit status 0 when every finished job succeeded, 1 otherwise");
     cmd->add_option("--max-jobs", options->maxJobs,
                     "With --continuous: end after this many finished jobs (0 = no limit)")
         ->check(CLI::NonNegativeNumber)

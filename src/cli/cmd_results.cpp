@@ -55,7 +55,9 @@ int CLI_RunResults(const std::string& server, const std::string& database,
             std::fprintf(err, "error: --results takes postgresql://[USER@]HOST/DATABASE\n");
             return kExitUsage;
         }
-        store = RESULTS_OpenServerStore(server, &error);
+        // The bounds of a session that reads: the server may take a while over a line's whole
+        // record, but one that falls silent is given up.
+        store = RESULTS_OpenServerStore(server, &error, RESULTS_ReadingLimits());
     } else {
         const std::string path = database.empty() ? RESULTS_DefaultDatabasePath() : database;
         std::FILE* probe = path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
@@ -73,12 +75,15 @@ int CLI_RunResults(const std::string& server, const std::string& database,
         std::fprintf(err, "error: %s\n", error.c_str());
         return kExitFailed;
     }
+    // Every row for the CSV; else the summary, which a server makes itself.
     std::vector<JobRecord> records;
-    if (!store->Load(filter, &records, &error)) {
+    ResultsSummary summary;
+    if (csv ? !store->Load(filter, &records, &error)
+            : !store->Summarise(filter, &summary, &error)) {
         std::fprintf(err, "error: cannot read the results: %s\n", error.c_str());
         return kExitFailed;
     }
-    ResultsSummary summary = RESULTS_Summarise(records);
+    if (csv && !plot.empty()) summary = RESULTS_Summarise(records);
     std::vector<RefusedJob> refused;
     if (local != nullptr && !local->Refused(&refused, &error)) {
         std::fprintf(err, "error: cannot read the results: %s\n", error.c_str());

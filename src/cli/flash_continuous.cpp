@@ -143,7 +143,7 @@ int CLI_RunFlashContinuous(const FlashOptions& given, std::FILE* out, std::FILE*
                     "stopping: no more handsets are taken; running jobs finish "
                     "(Ctrl-C again stops them)");
             } else if (!cut) {
-                results.Cut(barText);
+                // Each job is on record as it ends (the runner's job-end hook).
                 cut = true;
                 cutAt = std::chrono::steady_clock::now();
                 runner.RequestAbort();
@@ -153,7 +153,20 @@ int CLI_RunFlashContinuous(const FlashOptions& given, std::FILE* out, std::FILE*
         for (const std::string& line : results.TakeMessages()) display.Note(line);
         display.Refresh();
         if (cutAt && std::chrono::steady_clock::now() - *cutAt > kStopBound) {
-            // A job that does not end when stopped is not waited for.
+            // A job that does not end when stopped is not waited for: on record and in the
+            // report as stopped.
+            for (int ch = 0; ch < kChannels; ++ch) {
+                const SocketSnapshot socket = runner.Socket(ch);
+                if (socket.state != SocketState::Running) continue;
+                ContinuousJob job;
+                job.channel = ch;
+                job.device = names[ch];
+                job.start = socket.start;
+                job.end = std::chrono::system_clock::now();
+                job.text = socket.text;
+                report.Append(CLI_ContinuousReportLine(job));
+            }
+            results.Cut(barText);
             display.Finish();
             results.RunEnded(barText, err, kStopBound);
             if (!o.trace.empty()) DBG_TraceClose();

@@ -169,8 +169,44 @@ int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, Flas
     PELOR_SetRunOptions(g_nDelay.load(), g_bFormat.load());
     PELOR_Start(&display, WM_DOWNLOAD_STATUS, ports, o.baud);
     results.RunStarted(names);
+    // Each channel's outcome as the report gives it; a job still running when the run is cut
+    // off is failed at step "stopped", reason "interrupted", as its row says.
+    auto collect = [&] {
+        const StatusBoard board = display.Board();
+        outcome.ok = true;
+        outcome.channels.clear();
+        for (int ch = 0; ch < kChannels; ++ch) {
+            if (ports[ch] == 0) continue;
+            ChannelOutcome c;
+            c.channel = ch;
+            c.port = names[ch];
+            c.ok = g_nChannelResult[ch] == 1;
+            c.text = board.bars[ch].text;
+            const JobOutcome failure = OUTCOME_Get(ch);
+            c.step = OUTCOME_StepName(failure.step);
+            c.reason = OUTCOME_ReasonName(failure.reason);
+            c.detail = failure.detail;
+            if (failure.step == JobStep::Open) c.why = failure.detail;
+            if (g_nChannelResult[ch] == -1) {
+                c.step = "stopped";
+                c.reason = "interrupted";
+            }
+            c.seconds = display.Seconds(ch);
+            c.goAnswered = g_nGoAnswered[ch];
+            for (const IMAGE_ENTRY& e : g_ImageTable[ch]) c.bytes += e.nSent;
+            outcome.ok = outcome.ok && c.ok;
+            outcome.channels.push_back(c);
+        }
+        if (!o.report.empty() && !CLI_WriteReport(o.report, outcome, &error)) {
+            std::fprintf(err, "error: cannot write the report: %s\n", error.c_str());
+            return false;
+        }
+        return true;
+    };
+
     // The first interrupt lets the running jobs finish (a Download takes no new handsets
-    // anyway); the second stops them, with their rows written first.
+    // anyway); the second stops them: each job is on record as it ends, and one that does not
+    // end within the bound is recorded as stopped before the program ends without it.
     StopSignals signals;
     int seen = 0;
     std::optional<std::chrono::steady_clock::time_point> cutAt;
@@ -184,7 +220,6 @@ int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, Flas
                 std::fprintf(err, "stopping: the running jobs finish (Ctrl-C again stops them)\n");
             } else if (!cutAt) {
                 std::fprintf(err, "stopping the running jobs\n");
-                results.Cut(barText);
                 for (int ch = 0; ch < kChannels; ++ch) {
                     if (g_nComPort[ch] != 0) PELOR_CloseChannel(ch);
                 }
@@ -193,7 +228,10 @@ int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, Flas
         }
         if (cutAt && std::chrono::steady_clock::now() - *cutAt > kStopBound) {
             // A job that does not end when stopped is not waited for.
+            results.Poll(barText);
+            results.Cut(barText);
             results.RunEnded(barText, err, kStopBound);
+            collect();
             if (!o.trace.empty()) DBG_TraceClose();
             std::fflush(nullptr);
             std::_Exit(kExitFailed);
@@ -205,31 +243,7 @@ int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, Flas
     display.Finish();
     results.RunEnded(barText, err, cutAt ? kStopBound : kResultsCloseBound);
     if (!o.trace.empty()) DBG_TraceClose();
-
-    const StatusBoard board = display.Board();
-    outcome.ok = true;
-    for (int ch = 0; ch < kChannels; ++ch) {
-        if (ports[ch] == 0) continue;
-        ChannelOutcome c;
-        c.channel = ch;
-        c.port = names[ch];
-        c.ok = g_nChannelResult[ch] == 1;
-        c.text = board.bars[ch].text;
-        const JobOutcome failure = OUTCOME_Get(ch);
-        c.step = OUTCOME_StepName(failure.step);
-        c.reason = OUTCOME_ReasonName(failure.reason);
-        c.detail = failure.detail;
-        if (failure.step == JobStep::Open) c.why = failure.detail;
-        c.seconds = display.Seconds(ch);
-        c.goAnswered = g_nGoAnswered[ch];
-        for (const IMAGE_ENTRY& e : g_ImageTable[ch]) c.bytes += e.nSent;
-        outcome.ok = outcome.ok && c.ok;
-        outcome.channels.push_back(c);
-    }
-    if (!o.report.empty() && !CLI_WriteReport(o.report, outcome, &error)) {
-        std::fprintf(err, "error: cannot write the report: %s\n", error.c_str());
-        return kExitFailed;
-    }
+    if (!collect()) return kExitFailed;
     return outcome.ok ? kExitOk : kExitFailed;
 }
 

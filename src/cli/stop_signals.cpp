@@ -11,17 +11,36 @@ extern "C" void OnStopSignal(int) {
     g_stopSignals = g_stopSignals + 1;
 }
 
+using Handler = void (*)(int);
+
+void Restore(int signal, Handler previous) {
+    std::signal(signal, previous == SIG_ERR ? SIG_DFL : previous);
+}
+
 }  // namespace
 
 StopSignals::StopSignals() {
     g_stopSignals = 0;
     previousInt_ = std::signal(SIGINT, OnStopSignal);
     previousTerm_ = std::signal(SIGTERM, OnStopSignal);
+    // POSIX only: Windows has neither.
+#ifdef SIGHUP
+    previousHup_ = std::signal(SIGHUP, OnStopSignal);
+#endif
+#ifdef SIGPIPE
+    previousPipe_ = std::signal(SIGPIPE, SIG_IGN);
+#endif
 }
 
 StopSignals::~StopSignals() {
-    std::signal(SIGINT, previousInt_ == SIG_ERR ? SIG_DFL : previousInt_);
-    std::signal(SIGTERM, previousTerm_ == SIG_ERR ? SIG_DFL : previousTerm_);
+    Restore(SIGINT, previousInt_);
+    Restore(SIGTERM, previousTerm_);
+#ifdef SIGHUP
+    Restore(SIGHUP, previousHup_);
+#endif
+#ifdef SIGPIPE
+    Restore(SIGPIPE, previousPipe_);
+#endif
 }
 
 int StopSignals::Count() const {

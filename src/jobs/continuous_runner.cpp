@@ -65,6 +65,7 @@ void ContinuousRunner::StartJob(int channel) {
         std::lock_guard lock(mu_);
         s.state = SocketState::Running;
         s.view.state = SocketState::Running;
+        s.view.start = s.start;
         s.view.text.clear();
     }
     ++started_;

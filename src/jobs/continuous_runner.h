@@ -44,7 +44,8 @@ enum class SocketState {
 
 struct SocketSnapshot {
     SocketState state = SocketState::Unused;
-    std::string text;  // current step, or the last job's result text
+    std::chrono::system_clock::time_point start;  // of the running or last job
+    std::string text;                             // current step, or the last job's result text
     bool lastOk = false;
     bool hasResult = false;
     int done = 0;

@@ -32,14 +32,31 @@ bool MemoryResultsStore::Load(const ResultsFilter& filter, std::vector<JobRecord
     return true;
 }
 
-bool MemoryResultsStore::Pending(int limit, std::vector<JobRecord>* records,
-                                 std::string* /*error*/) {
+bool MemoryResultsStore::PendingExcept(int limit,
+                                       const std::function<bool(const std::string&)>& skip,
+                                       std::vector<JobRecord>* records, std::string* /*error*/) {
     records->clear();
     for (const Row& r : rows_) {
         if (static_cast<int>(records->size()) >= limit) break;
-        if (!r.uploaded) records->push_back(r.record);
+        if (!r.uploaded && !(skip && skip(r.record.jobId))) records->push_back(r.record);
     }
     return true;
+}
+
+bool MemoryResultsStore::CountPending(int* count, std::string* /*error*/) {
+    *count = Unsent();
+    return true;
+}
+
+int MemoryResultsStore::Unsent() const {
+    return static_cast<int>(
+        std::count_if(rows_.begin(), rows_.end(), [](const Row& r) { return !r.uploaded; }));
+}
+
+void MemoryResultsStore::Remove(const std::string& jobId) {
+    rows_.erase(std::remove_if(rows_.begin(), rows_.end(),
+                               [&jobId](const Row& r) { return r.record.jobId == jobId; }),
+                rows_.end());
 }
 
 bool MemoryResultsStore::MarkUploaded(const std::vector<std::string>& jobIds,

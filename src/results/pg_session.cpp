@@ -3,8 +3,12 @@
 #include <libpq-fe.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "results/server_target.h"
 #include "results/socket_wait.h"
@@ -38,6 +42,99 @@ bool StopAsked(const std::atomic<bool>* stop) {
     return stop != nullptr && stop->load();
 }
 
+// A login's handshake, made on a thread of its own: the client library looks a host's name up
+// inside its calls, and nothing bounds that wait. Shared with the thread, which may outlive the
+// Connect that gave up on it; it then ends the connection itself.
+struct Login {
+    std::vector<std::string> keys;
+    std::vector<std::string> values;
+    std::chrono::milliseconds bound{};
+    std::atomic<bool> stop{false};       // ends the handshake's own waits
+    std::atomic<bool> inLibrary{false};  // the thread is inside a call of the client library
+
+    std::mutex mu;  // guards what follows
+    std::condition_variable ended;
+    bool finished = false;
+    bool abandoned = false;  // Connect gave up: the thread ends the connection
+    PGconn* conn = nullptr;
+    std::string failure;  // empty when the login succeeded
+};
+
+// Handshakes that Connect gave up on and that have not ended yet: a name lookup that never
+// answers is not asked again and again.
+std::atomic<int> g_loginsLeftBehind{0};
+constexpr int kLoginsLeftBehindMax = 3;
+
+void Handshake(const std::shared_ptr<Login>& login) {
+    std::vector<const char*> keys;
+    std::vector<const char*> values;
+    for (std::size_t i = 0; i < login->keys.size(); ++i) {
+        keys.push_back(login->keys[i].c_str());
+        values.push_back(login->values[i].c_str());
+    }
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+    login->inLibrary = true;
+    PGconn* conn = PQconnectStartParams(keys.data(), values.data(), 1);
+    login->inLibrary = false;
+    std::string failure;
+    if (conn == nullptr) {
+        failure = "out of memory";
+    } else if (PQstatus(conn) == CONNECTION_BAD) {
+        failure = FirstLine(PQerrorMessage(conn));
+        // A client library without TLS (the Windows builds) refuses a target that asks for it.
+        if (PQsslAttribute(nullptr, "library") == nullptr &&
+            failure.find("sslmode") != std::string::npos) {
+            failure +=
+                ": this build of pelor speaks to servers without TLS (use a trusted network or a "
+                "local tunnel instead)";
+        }
+    } else {
+        // The server's notices ("relation already exists, skipping") are not for the operator.
+        PQsetNoticeProcessor(
+            conn, [](void*, const char*) {}, nullptr);
+        const auto deadline = Clock::now() + login->bound;
+        PostgresPollingStatusType state = PGRES_POLLING_WRITING;
+        while (state != PGRES_POLLING_OK) {
+            if (state == PGRES_POLLING_FAILED) {
+                failure = FirstLine(PQerrorMessage(conn));
+                break;
+            }
+            if (login->stop) {
+                failure = "given up: the station is ending";
+                break;
+            }
+            if (Clock::now() >= deadline) {
+                failure = "no answer within " + Seconds(login->bound);
+                break;
+            }
+            const int ready =
+                RESULTS_WaitSocket(PQsocket(conn), state == PGRES_POLLING_WRITING, kStopLook);
+            if (ready < 0) {
+                failure = "the connection's socket failed";
+                break;
+            }
+            if (ready > 0) {
+                login->inLibrary = true;
+                state = PQconnectPoll(conn);
+                login->inLibrary = false;
+            }
+        }
+    }
+    std::unique_lock lock(login->mu);
+    if (login->abandoned) {
+        lock.unlock();
+        PQfinish(conn);
+        --g_loginsLeftBehind;
+        return;
+    }
+    login->conn = conn;
+    login->failure = failure;
+    login->finished = true;
+    lock.unlock();
+    login->ended.notify_all();
+}
+
 }  // namespace
 
 void PgResultFree::operator()(pg_result* result) const {
@@ -60,60 +157,56 @@ std::string PgSession::Masked(const std::string& message) const {
 std::unique_ptr<PgSession> PgSession::Connect(const std::string& target, const ServerLimits& limits,
                                               const std::atomic<bool>* stop, std::string* error) {
     const std::string shown = RESULTS_MaskedTarget(target);
-    // The station's settings come first, so that the target may change them ("?keepalives=0").
-    const std::string silence = std::to_string(limits.silence.count());
-    const std::string connectSeconds =
-        std::to_string(std::max<long long>(2, (limits.connect.count() + 999) / 1000));
-    const char* keys[] = {"connect_timeout",
-                          "application_name",
-                          "keepalives",
-                          "keepalives_idle",
-                          "keepalives_interval",
-                          "keepalives_count",
-                          "tcp_user_timeout",
-                          "dbname",
-                          nullptr};
-    const char* values[] = {connectSeconds.c_str(), "pelor",        "1",    "5", "2", "3",
-                            silence.c_str(),        target.c_str(), nullptr};
-    PGconn* conn = PQconnectStartParams(keys, values, 1);
-    if (conn == nullptr) {
-        *error = "cannot reach the results server " + shown + ": out of memory";
-        return nullptr;
-    }
-    std::unique_ptr<PgSession> session(new PgSession(conn, target, limits, stop));
-    // The server's notices ("relation already exists, skipping") are not for the operator.
-    PQsetNoticeProcessor(
-        conn, [](void*, const char*) {}, nullptr);
     auto fail = [&](const std::string& why) {
         *error = "cannot reach the results server " + shown + ": " + why;
         return nullptr;
     };
-    if (PQstatus(conn) == CONNECTION_BAD) {
-        std::string why = session->Masked(FirstLine(PQerrorMessage(conn)));
-        // A client library without TLS (the Windows builds) refuses a target that asks for it.
-        if (PQsslAttribute(nullptr, "library") == nullptr &&
-            why.find("sslmode") != std::string::npos) {
-            why +=
-                ": this build of pelor speaks to servers without TLS (use a trusted network "
-                "or a local tunnel instead)";
-        }
-        return fail(why);
+    if (g_loginsLeftBehind.load() >= kLoginsLeftBehindMax) {
+        return fail("its host name could not be looked up (earlier lookups have not ended)");
     }
-    const auto deadline = Clock::now() + limits.connect;
-    PostgresPollingStatusType state = PGRES_POLLING_WRITING;
-    while (state != PGRES_POLLING_OK) {
-        if (state == PGRES_POLLING_FAILED) {
-            return fail(session->Masked(FirstLine(PQerrorMessage(conn))));
-        }
+    // The station's settings come first, so that the target may change them ("?keepalives=0").
+    auto login = std::make_shared<Login>();
+    login->keys = {"connect_timeout",     "application_name", "keepalives",       "keepalives_idle",
+                   "keepalives_interval", "keepalives_count", "tcp_user_timeout", "dbname"};
+    login->values = {std::to_string(std::max<long long>(2, (limits.connect.count() + 999) / 1000)),
+                     "pelor",
+                     "1",
+                     "5",
+                     "2",
+                     "3",
+                     std::to_string(limits.silence.count()),
+                     target};
+    login->bound = limits.connect;
+    try {
+        std::thread([login] { Handshake(login); }).detach();
+    } catch (const std::system_error&) {
+        Handshake(login);  // no thread for it: unbounded only in a name lookup
+    }
+    // The handshake keeps to the bound itself; a little more is given for it to say so.
+    const auto deadline = Clock::now() + limits.connect + kBeyondStatementTimeout / 4;
+    std::unique_lock lock(login->mu);
+    while (!login->finished) {
+        if (StopAsked(stop)) login->stop = true;
+        if (Clock::now() >= deadline || (StopAsked(stop) && !login->inLibrary)) break;
+        login->ended.wait_for(lock, kStopLook);
+    }
+    if (!login->finished) {
+        // Held inside the client library: looking up a host's name (it does nothing else there
+        // that waits). The handshake is left to end by itself.
+        login->abandoned = true;
+        login->stop = true;
+        ++g_loginsLeftBehind;
         if (StopAsked(stop)) return fail("given up: the station is ending");
-        if (Clock::now() >= deadline) return fail("no answer within " + Seconds(limits.connect));
-        const int ready =
-            RESULTS_WaitSocket(PQsocket(conn), state == PGRES_POLLING_WRITING, kStopLook);
-        if (ready < 0) return fail("the connection's socket failed");
-        if (ready > 0) state = PQconnectPoll(conn);
+        return fail(login->inLibrary
+                        ? "its host name could not be looked up within " + Seconds(limits.connect)
+                        : "no answer within " + Seconds(limits.connect));
     }
-    if (PQsetnonblocking(conn, 1) != 0)
-        return fail(session->Masked(FirstLine(PQerrorMessage(conn))));
+    lock.unlock();
+    std::unique_ptr<PgSession> session;
+    if (login->conn != nullptr) session.reset(new PgSession(login->conn, target, limits, stop));
+    if (!login->failure.empty()) return fail(RESULTS_MaskedMessage(login->failure, target));
+    if (PQsetnonblocking(login->conn, 1) != 0)
+        return fail(session->Masked(FirstLine(PQerrorMessage(login->conn))));
     // Nothing on the server may keep a statement of the station's waiting for long.
     const PgReply set =
         session->ExecScript("SET statement_timeout = " + std::to_string(limits.statement.count()) +
@@ -146,8 +239,11 @@ PgReply PgSession::ExecScript(const std::string& sql) {
 }
 
 PgReply PgSession::Await() {
-    const milliseconds bound = limits_.statement + kBeyondStatementTimeout;
-    const auto deadline = Clock::now() + bound;
+    // A session that reads may take as long as the server keeps sending; one that writes rows
+    // is given a little more than the server's own time-out, whatever arrives.
+    const bool quiet = limits_.quiet.count() > 0;
+    const milliseconds bound = quiet ? limits_.quiet : limits_.statement + kBeyondStatementTimeout;
+    auto deadline = Clock::now() + bound;
     PgReply reply;
     reply.ok = true;
     bool failed = false;
@@ -193,12 +289,16 @@ PgReply PgSession::Await() {
         }
         if (StopAsked(stop_)) return giveUp("given up: the station is ending", true);
         if (Clock::now() >= deadline) {
-            return giveUp("no answer within " + Seconds(bound), false);
+            return giveUp(
+                (quiet ? "nothing from the server for " : "no answer within ") + Seconds(bound),
+                false);
         }
-        if (RESULTS_WaitSocket(PQsocket(conn_), flushed == 1, kStopLook) < 0) {
+        const int ready = RESULTS_WaitSocket(PQsocket(conn_), flushed == 1, kStopLook);
+        if (ready < 0) {
             broken_ = true;
             return {false, nullptr, "", "the connection's socket failed", false};
         }
+        if (ready > 0 && quiet) deadline = Clock::now() + bound;
     }
 }
 

@@ -1,9 +1,12 @@
 #pragma once
 // One session with a line's server through libpq in which no wait is unbounded: the login ends
-// within its time-out, each statement within the server's statement_timeout and lock_timeout
-// (set for every session) or a client-side bound a little beyond them, and a statement still
-// running when its owner asks to stop is cancelled on the server and given up at once. TCP
-// keepalives and tcp_user_timeout make a connection that went silent fail instead of hang.
+// within its time-out (its handshake runs on a thread of its own, which is left behind when the
+// client library holds it in a host name lookup), each statement within the server's
+// statement_timeout and lock_timeout (set for every session) or a client-side bound (a little
+// beyond them, or, for a session that reads, a time without a byte from the server), and a
+// statement still running when its owner asks to stop is cancelled on the server and given up
+// at once. TCP keepalives and tcp_user_timeout make a connection that went silent fail instead
+// of hang.
 #include <atomic>
 #include <memory>
 #include <string>

@@ -3,8 +3,10 @@
 #include <libpq-fe.h>
 
 #include <array>
+#include <cstdlib>
 
 #include "results/server_target.h"
+#include "results/summary.h"
 
 namespace {
 
@@ -36,6 +38,40 @@ constexpr const char* kSchema =
     " (SELECT 1 FROM pelor_schema_version);";
 
 constexpr const char* kUtc = "YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"";
+
+// " WHERE ..." for the filter (empty for none), its values added to params.
+std::string Where(const ResultsFilter& filter, std::vector<const char*>* params) {
+    std::string where;
+    if (!filter.station.empty()) {
+        params->push_back(filter.station.c_str());
+        where += " station = $" + std::to_string(params->size());
+    }
+    if (!filter.since.empty()) {
+        params->push_back(filter.since.c_str());
+        if (!where.empty()) where += " AND";
+        where += " started_at >= $" + std::to_string(params->size()) + "::timestamptz";
+    }
+    return where.empty() ? where : " WHERE" + where;
+}
+
+// The rows of a query's result, one vector of texts per row.
+using Table = std::vector<std::vector<std::string>>;
+
+Table Rows(const PgReply& reply) {
+    Table table;
+    pg_result* res = reply.rows.get();
+    const int rows = res != nullptr ? PQntuples(res) : 0;
+    const int columns = res != nullptr ? PQnfields(res) : 0;
+    for (int i = 0; i < rows; ++i) {
+        std::vector<std::string>& row = table.emplace_back();
+        for (int c = 0; c < columns; ++c) row.emplace_back(PQgetvalue(res, i, c));
+    }
+    return table;
+}
+
+int Int(const std::string& text) {
+    return std::atoi(text.c_str());
+}
 
 }  // namespace
 
@@ -114,18 +150,7 @@ bool PgResultsStore::Load(const ResultsFilter& filter, std::vector<JobRecord>* r
                       "'), images::text, boot, erase, format, resource_address, bytes_sent, "
                       "result, last_text, fail_step, fail_reason, version FROM pelor_jobs";
     std::vector<const char*> params;
-    std::string where;
-    if (!filter.station.empty()) {
-        params.push_back(filter.station.c_str());
-        where += " station = $" + std::to_string(params.size());
-    }
-    if (!filter.since.empty()) {
-        params.push_back(filter.since.c_str());
-        if (!where.empty()) where += " AND";
-        where += " started_at >= $" + std::to_string(params.size()) + "::timestamptz";
-    }
-    if (!where.empty()) sql += " WHERE" + where;
-    sql += " ORDER BY started_at, channel, job_id";
+    sql += Where(filter, &params) + " ORDER BY started_at, channel, job_id";
     const PgReply reply = session_->Exec(sql, params);
     if (!reply.ok) {
         *error = reply.message;
@@ -156,6 +181,72 @@ bool PgResultsStore::Load(const ResultsFilter& filter, std::vector<JobRecord>* r
         r.version = text(17);
         records->push_back(std::move(r));
     }
+    return true;
+}
+
+bool PgResultsStore::Summarise(const ResultsFilter& filter, ResultsSummary* summary,
+                               std::string* error) {
+    // As RESULTS_Summarise counts: a job failed unless its result is "done", a day and an hour
+    // are those of its start in UTC, the cause of a failure is its step and its reason (else
+    // its last text), and the medians are of the jobs that finished and took time. Text is
+    // ordered by its bytes, as the station orders it.
+    std::vector<const char*> params;
+    const std::string jobs =
+        "(SELECT *, result <> 'done' AS failed, extract(epoch FROM ended_at - started_at)::float8 "
+        "AS seconds FROM pelor_jobs" +
+        Where(filter, &params) + ") j";
+    const char* failures = "count(*) FILTER (WHERE failed)";
+    const std::string queries[] = {
+        std::string("SELECT count(*), ") + failures +
+            ", percentile_cont(0.5) WITHIN GROUP (ORDER BY seconds) FILTER (WHERE NOT failed AND "
+            "seconds > 0), percentile_cont(0.5) WITHIN GROUP (ORDER BY bytes_sent / seconds) "
+            "FILTER (WHERE NOT failed AND seconds > 0) FROM " +
+            jobs,
+        "SELECT * FROM (SELECT to_char(started_at AT TIME ZONE 'UTC', 'YYYY-MM-DD') AS day, "
+        "station, count(*) AS n, " +
+            std::string(failures) + " FROM " + jobs +
+            " GROUP BY 1, 2) g ORDER BY day COLLATE \"C\", station COLLATE \"C\"",
+        "SELECT * FROM (SELECT fail_step, CASE WHEN fail_reason = '' THEN last_text ELSE "
+        "fail_reason END AS cause, count(*) AS n FROM " +
+            jobs +
+            " WHERE failed GROUP BY 1, 2) g ORDER BY n DESC, fail_step COLLATE \"C\", cause "
+            "COLLATE \"C\"",
+        "SELECT station, channel, device, count(*), " + std::string(failures) + " FROM " + jobs +
+            " GROUP BY 1, 2, 3 ORDER BY station COLLATE \"C\", channel, device COLLATE \"C\"",
+        "SELECT floor(extract(epoch FROM started_at) / 3600)::bigint, count(*), " +
+            std::string(failures) + " FROM " + jobs + " GROUP BY 1 ORDER BY 1",
+    };
+    std::vector<Table> tables;
+    for (const std::string& sql : queries) {
+        const PgReply reply = session_->Exec(sql, params);
+        if (!reply.ok) {
+            *error = reply.message;
+            return false;
+        }
+        tables.push_back(Rows(reply));
+    }
+    ResultsSummary s;
+    if (!tables[0].empty()) {
+        const std::vector<std::string>& totals = tables[0][0];
+        s.jobs = Int(totals[0]);
+        s.failures = Int(totals[1]);
+        s.medianSeconds = std::atof(totals[2].c_str());
+        s.medianBytesPerSecond = std::atof(totals[3].c_str());
+    }
+    for (const auto& row : tables[1]) s.days.push_back({row[0], row[1], Int(row[2]), Int(row[3])});
+    for (const auto& row : tables[2]) s.causes.push_back({row[0], row[1], Int(row[2])});
+    for (const auto& row : tables[3]) {
+        s.sockets.push_back({row[0], Int(row[1]), row[2], Int(row[3]), Int(row[4])});
+    }
+    std::vector<std::pair<std::int64_t, ResultsSummary::Hour>> hours;
+    for (const auto& row : tables[4]) {
+        ResultsSummary::Hour hour;
+        hour.jobs = Int(row[1]);
+        hour.failures = Int(row[2]);
+        hours.emplace_back(std::atoll(row[0].c_str()), hour);
+    }
+    s.hours = RESULTS_EveryHour(hours);
+    *summary = std::move(s);
     return true;
 }
 

@@ -20,6 +20,9 @@ public:
     SendVerdict Send(const JobRecord& record, std::string* error) override;
     bool Load(const ResultsFilter& filter, std::vector<JobRecord>* records,
               std::string* error) override;
+    // Counted and grouped by the server: a line's whole record is read without sending its rows.
+    bool Summarise(const ResultsFilter& filter, ResultsSummary* summary,
+                   std::string* error) override;
     bool Connected() const override;
 
 private:

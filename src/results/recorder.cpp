@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <utility>
 
 #include "config/version.h"
@@ -39,25 +41,32 @@ const char* RESULTS_SoftwareVersion() {
 // Everything the uploader touches. It is shared with the uploader's thread, so that an uploader
 // left behind at Close (its server never let go) still works on live state.
 struct ResultsRecorder::Shared {
-    enum class Pass { Idle, Progress, TryLater, Stopped };
+    enum class Pass { Idle, Progress, TryLater, FileTrouble, Stopped };
 
     ResultsConfig config;
     std::string databasePath;
     std::string target;  // the server as messages name it
     bool uploading = false;
 
-    std::mutex storeMu;  // guards local, memory and lastStoreProblem
+    // Guards local, memory, inFlight, unmarked, fileProblem and markTroubleSaid.
+    std::mutex storeMu;
     std::unique_ptr<LocalResultsStore> local;
-    MemoryResultsStore memory;  // rows the station's file could not take
-    std::string lastStoreProblem;
+    MemoryResultsStore memory;       // rows the station's file could not take (yet)
+    std::set<std::string> inFlight;  // rows of memory being sent now
+    // Rows the server has, or refused for good, that the file could not mark so: job id and the
+    // server's refusal ("" when it took the row). They are not sent again by this run.
+    std::map<std::string, std::string> unmarked;
+    std::string fileProblem;  // why the file did not take the last row; empty when it did
+    bool markTroubleSaid = false;
 
     std::atomic<int> waiting{0};
     std::atomic<bool> serverDown{false};  // the last try failed; rows wait for the next
     std::atomic<bool> stop{false};        // also ends the server's waits
 
-    std::mutex messagesMu;  // guards messages, outageLine and problem
+    std::mutex messagesMu;  // guards messages, outageLine, outageTaken and problem
     std::vector<std::string> messages;
     std::optional<std::size_t> outageLine;  // the outage's line, while it has not been taken
+    bool outageTaken = false;               // the outage's line was taken as it came
     std::string problem;                    // what keeps the rows from the server now
 
     std::mutex wakeMu;  // guards nudged and ended
@@ -72,8 +81,8 @@ struct ResultsRecorder::Shared {
 
     // Where waiting rows are: the station's file, else only this program's memory.
     std::string WaitingPlace() const {
-        return !databasePath.empty() ? "on this station (in " + databasePath + ")"
-                                     : "in memory only and are lost when the program ends";
+        return !databasePath.empty() ? "rows wait on this station (in " + databasePath + ")"
+                                     : "rows are held in memory only until it takes them";
     }
 
     // The server cannot take rows now; said once per outage, however many tries it takes.
@@ -81,8 +90,9 @@ struct ResultsRecorder::Shared {
         serverDown = true;
         std::lock_guard lock(messagesMu);
         if (problem.empty()) {
-            messages.push_back("results: " + why + "; rows wait " + WaitingPlace());
+            messages.push_back("results: " + why + "; " + WaitingPlace());
             outageLine = messages.size() - 1;
+            outageTaken = false;
         }
         problem = why;
     }
@@ -93,6 +103,51 @@ struct ResultsRecorder::Shared {
         if (problem.empty()) return;
         problem.clear();
         messages.push_back("results: the results server is reachable again");
+    }
+
+    // Puts the rows held in memory into the station's file where it takes them now, oldest
+    // first, with what the server made of them. Called with storeMu held.
+    void KeepHeldRowsLocked() {
+        if (!local || memory.Rows().empty()) return;
+        int kept = 0;
+        std::string error;
+        const std::vector<MemoryResultsStore::Row> rows = memory.Rows();
+        for (const MemoryResultsStore::Row& row : rows) {
+            const std::string& id = row.record.jobId;
+            if (inFlight.count(id) != 0) continue;
+            if (!local->Add(row.record, &error)) break;
+            if (row.uploaded) {
+                const bool marked = row.refusal.empty()
+                                        ? local->MarkUploaded({id}, &error)
+                                        : local->MarkRefused(id, row.refusal, &error);
+                if (!marked) unmarked[id] = row.refusal;
+            }
+            memory.Remove(id);
+            ++kept;
+        }
+        if (kept == 0) return;
+        fileProblem.clear();
+        Say("results: the station's file takes rows again; " + std::to_string(kept) +
+            " job(s) held in memory are kept in it now");
+    }
+
+    // Marks in the file what the server made of rows the file could not mark before.
+    void RetryMarksLocked() {
+        if (unmarked.empty() || !local) return;
+        std::vector<std::string> sent;
+        for (const auto& [id, refusal] : unmarked) {
+            if (refusal.empty()) sent.push_back(id);
+        }
+        std::string error;
+        if (!sent.empty() && !local->MarkUploaded(sent, &error)) return;
+        for (auto it = unmarked.begin(); it != unmarked.end();) {
+            if (it->second.empty() || local->MarkRefused(it->first, it->second, &error)) {
+                it = unmarked.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        if (unmarked.empty()) markTroubleSaid = false;
     }
 
     Pass SendSome(ServerResultsStore& server, std::string* why);
@@ -135,12 +190,9 @@ ResultsRecorder::ResultsRecorder(ResultsConfig config) : shared_(std::make_share
         s.Say("results: " + why + (s.local ? "; jobs are kept on this station only" : ""));
         return;
     }
-    if (s.local) {
-        std::vector<JobRecord> pending;
-        if (s.local->Pending(1 << 30, &pending, &error)) {
-            s.waiting = static_cast<int>(pending.size());
-        }
-    }
+    // Counted, not read: a backlog of any size costs the start nothing.
+    int pending = 0;
+    if (s.local && s.local->CountPending(&pending, &error)) s.waiting = pending;
     s.uploading = true;
     uploader_ = std::thread([shared = shared_] { shared->Loop(); });
 }
@@ -164,6 +216,7 @@ std::string ResultsRecorder::DatabasePath() const {
 std::vector<std::string> ResultsRecorder::TakeMessages() {
     Shared& s = *shared_;
     std::lock_guard lock(s.messagesMu);
+    if (s.outageLine) s.outageTaken = true;
     s.outageLine.reset();
     return std::exchange(s.messages, {});
 }
@@ -176,18 +229,21 @@ void ResultsRecorder::Record(const JobRecord& record) {
     const bool server = uploader_.joinable();
     {
         std::lock_guard lock(s.storeMu);
+        s.KeepHeldRowsLocked();
         std::string error;
-        bool kept = false;
-        if (s.local) {
-            kept = s.local->Add(record, &error);
-            if (!kept && error != s.lastStoreProblem) {
-                s.lastStoreProblem = error;
-                s.Say("results: job of channel " + std::to_string(record.channel) +
-                      " not kept on this station: " + error);
-            }
-            if (kept) s.lastStoreProblem.clear();
+        if (s.local && !s.local->Add(record, &error)) {
+            // Held in memory until the file takes it, and sent to the server meanwhile; each
+            // job not kept is named.
+            const bool same = error == s.fileProblem;
+            s.fileProblem = error;
+            s.Say("results: job of channel " + std::to_string(record.channel) +
+                  " not kept on this station" + (same ? " either" : ": " + error) +
+                  "; held in memory" + (server ? " for the results server" : "") +
+                  " until the file takes it");
+            s.memory.Add(record, &error);
+        } else if (!s.local && server) {
+            s.memory.Add(record, &error);
         }
-        if (!kept && server) s.memory.Add(record, &error);
         if (server) ++s.waiting;
     }
     if (server) {
@@ -217,59 +273,98 @@ void ResultsRecorder::Close(std::chrono::milliseconds bound) {
     if (closed_) return;
     closed_ = true;
     Shared& s = *shared_;
-    if (!s.uploading) return;
-    const auto end = std::chrono::steady_clock::now() + bound;
-    // Most of the bound for the server to take what waits; the rest for stopping.
-    const auto reserve = std::min<std::chrono::milliseconds>(bound / 2, std::chrono::seconds(1));
-    Flush(bound - reserve);
+    if (!s.config.enabled) return;
+    if (s.uploading) {
+        const auto end = std::chrono::steady_clock::now() + bound;
+        // Most of the bound for the server to take what waits; the rest for stopping.
+        const auto reserve =
+            std::min<std::chrono::milliseconds>(bound / 2, std::chrono::seconds(1));
+        Flush(bound - reserve);
+        {
+            std::lock_guard lock(s.wakeMu);
+            s.stop = true;
+        }
+        s.wake.notify_all();
+        // A stop is given a moment even when the bound is spent: the uploader notices it within
+        // one pass of its waits.
+        const auto stopBy = std::max(end, std::chrono::steady_clock::now() + kStopAtLeast);
+        bool ended = false;
+        {
+            std::unique_lock lock(s.wakeMu);
+            ended = s.wake.wait_until(lock, stopBy, [&s] { return s.ended; });
+        }
+        if (ended) {
+            uploader_.join();
+        } else {
+            // Something below the session's own bounds holds it: it is left to end by itself,
+            // on state it shares, and never marks a row it did not send.
+            uploader_.detach();
+        }
+    }
+    // A last try to put the rows held in memory into the file; what it does not take is lost.
+    int lost = 0;
+    bool haveFile = false;
+    std::string fileProblem;
     {
-        std::lock_guard lock(s.wakeMu);
-        s.stop = true;
+        std::lock_guard lock(s.storeMu);
+        s.KeepHeldRowsLocked();
+        lost = s.memory.Unsent();
+        haveFile = s.local != nullptr;
+        fileProblem = s.fileProblem;
     }
-    s.wake.notify_all();
-    // A stop is given a moment even when the bound is spent: the uploader notices it within
-    // one pass of its waits.
-    const auto stopBy = std::max(end, std::chrono::steady_clock::now() + kStopAtLeast);
-    bool ended = false;
-    {
-        std::unique_lock lock(s.wakeMu);
-        ended = s.wake.wait_until(lock, stopBy, [&s] { return s.ended; });
-    }
-    if (ended) {
-        uploader_.join();
-    } else {
-        // Something below the session's own bounds (a name lookup) holds it: it is left to end
-        // by itself, on state it shares, and never marks a row it did not send.
-        uploader_.detach();
-    }
-    const int waiting = s.waiting.load();
-    if (waiting <= 0) return;
+    const int inFile = s.uploading ? std::max(0, s.waiting.load() - lost) : 0;
+    if (inFile == 0 && lost == 0) return;
     std::lock_guard lock(s.messagesMu);
     const std::string why = !s.problem.empty()
                                 ? s.problem
                                 : "the results server " + s.target + " did not take them in time";
-    const std::string line = "results: " + why + "; " + std::to_string(waiting) + " job(s) wait " +
-                             s.WaitingPlace() + " and go up with a later run";
-    // One line for the outage and the rows it leaves waiting.
-    if (s.outageLine && *s.outageLine < s.messages.size()) {
-        s.messages[*s.outageLine] = line;
-    } else {
-        s.messages.push_back(line);
+    // The outage's line already shown (production mode shows lines as they come) is not
+    // repeated: the closing line then only counts.
+    const bool told = s.outageTaken && !s.problem.empty();
+    std::vector<std::string> lines;
+    if (inFile > 0) {
+        const std::string count =
+            std::to_string(inFile) + " job(s) wait on this station (in " + s.databasePath + ")";
+        lines.push_back(told ? "results: " + count + " for the results server " + s.target +
+                                   " and go up with a later run"
+                             : "results: " + why + "; " + count + " and go up with a later run");
     }
+    if (lost > 0) {
+        std::string line =
+            "results: " + std::to_string(lost) + " job(s) are lost: " +
+            (haveFile ? "the station's file could not take them (" + fileProblem + ")"
+                      : "there is no results file on this station");
+        if (s.uploading) {
+            line += " and they did not reach the results server";
+            if (lines.empty() && !told) line += " (" + why + ")";
+        }
+        lines.push_back(line);
+    }
+    // One line for the outage and the rows it leaves waiting.
+    std::size_t next = 0;
+    if (s.outageLine && *s.outageLine < s.messages.size())
+        s.messages[*s.outageLine] = lines[next++];
+    for (; next < lines.size(); ++next) s.messages.push_back(lines[next]);
 }
 
 ResultsRecorder::Shared::Pass ResultsRecorder::Shared::SendSome(ServerResultsStore& server,
                                                                 std::string* why) {
-    // Rows from the station's file first (they are older), then those it could not take.
+    // Rows from the station's file first (they are older), then those it could not take; rows
+    // the file could not mark as sent are passed over, so the rest, and those held in memory,
+    // still go up.
     std::vector<JobRecord> batch;
     bool fromFile = false;
     {
         std::lock_guard lock(storeMu);
+        KeepHeldRowsLocked();
+        RetryMarksLocked();
         std::string error;
-        if (local && local->Pending(kUploadBatch, &batch, &error) && !batch.empty()) {
+        const auto marked = [this](const std::string& id) { return unmarked.count(id) != 0; };
+        if (local && local->PendingExcept(kUploadBatch, marked, &batch, &error) && !batch.empty()) {
             fromFile = true;
         } else {
             memory.Pending(kUploadBatch, &batch, &error);
+            for (const JobRecord& r : batch) inFlight.insert(r.jobId);
         }
     }
     if (batch.empty()) return Pass::Idle;
@@ -295,18 +390,32 @@ ResultsRecorder::Shared::Pass ResultsRecorder::Shared::SendSome(ServerResultsSto
             break;
         }
     }
+    std::string trouble;  // the file could not mark what the server made of the rows
     {
         std::lock_guard lock(storeMu);
-        LocalResultsStore& store = fromFile ? *local : static_cast<LocalResultsStore&>(memory);
         std::string error;
-        if (!store.MarkUploaded(sent, &error)) {
-            // They will go up again; the server keeps one row per job id.
-            Say("results: cannot mark rows as sent: " + error);
-        }
-        for (const RefusedJob& j : refused) {
-            if (!store.MarkRefused(j.record.jobId, j.reason, &error)) {
-                Say("results: cannot mark a refused row: " + error);
+        if (fromFile) {
+            if (!sent.empty() && !local->MarkUploaded(sent, &error)) {
+                trouble = error;
+                for (const std::string& id : sent) unmarked[id] = "";
             }
+            for (const RefusedJob& j : refused) {
+                if (!local->MarkRefused(j.record.jobId, j.reason, &error)) {
+                    trouble = error;
+                    unmarked[j.record.jobId] = j.reason;
+                }
+            }
+        } else {
+            memory.MarkUploaded(sent, &error);
+            for (const RefusedJob& j : refused)
+                memory.MarkRefused(j.record.jobId, j.reason, &error);
+            for (const JobRecord& r : batch) inFlight.erase(r.jobId);
+        }
+        if (!trouble.empty() && !markTroubleSaid) {
+            markTroubleSaid = true;
+            Say("results: cannot mark rows as sent in the station's file: " + trouble +
+                "; they are not sent again by this run, a later run may send them again (the "
+                "server keeps each job once)");
         }
     }
     for (const RefusedJob& j : refused) {
@@ -316,6 +425,7 @@ ResultsRecorder::Shared::Pass ResultsRecorder::Shared::SendSome(ServerResultsSto
     }
     waiting -= static_cast<int>(sent.size() + refused.size());
     if (waiting.load() < 0) waiting = 0;
+    if (pass == Pass::Progress && !trouble.empty()) return Pass::FileTrouble;
     return pass;
 }
 
@@ -330,6 +440,7 @@ void ResultsRecorder::Shared::Loop() {
         }
         std::string why;
         bool failed = false;
+        bool fileTrouble = false;
         if (!server) {
             server = RESULTS_OpenServerStore(config.serverUrl, &why, config.server, &stop);
             failed = !server;
@@ -337,7 +448,8 @@ void ResultsRecorder::Shared::Loop() {
         while (server && !failed) {
             const Pass pass = SendSome(*server, &why);
             if (pass == Pass::TryLater) failed = true;
-            if (pass == Pass::Idle || pass == Pass::Stopped) break;
+            fileTrouble = pass == Pass::FileTrouble;
+            if (pass != Pass::Progress) break;
         }
         if (stop) break;
         std::unique_lock lock(wakeMu);
@@ -355,7 +467,13 @@ void ResultsRecorder::Shared::Loop() {
             Recovered();
             pause = config.retryInterval;
             lock.lock();
-            wake.wait(lock, [this] { return stop.load() || nudged; });
+            if (fileTrouble) {
+                // The server took the rows but the file could not say so: a pause before the
+                // next batch, not a loop over the file.
+                wake.wait_for(lock, config.retryInterval, [this] { return stop.load(); });
+            } else {
+                wake.wait(lock, [this] { return stop.load() || nudged; });
+            }
         }
     }
     server.reset();

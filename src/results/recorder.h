@@ -2,10 +2,12 @@
 // The station's recording of finished jobs: each record is committed to the station's own
 // store at once and, when a line's server is configured, sent up by a background thread that
 // never holds up a job. Rows that cannot go up wait in the station's store and go up later, in
-// order, each once; a row the server refuses for its data stays on the station, marked so. No
-// server can keep the station from ending: Close ends the uploader within its bound whatever
-// the server does, and what was not sent waits for a later run. Problems become one line each,
-// collected for the front end to show.
+// order, each once; a row the server refuses for its data stays on the station, marked so. A
+// row the store does not take (a full disk) is held in memory, sent to the server all the same,
+// and written into the store as soon as it takes rows again. No server can keep the station
+// from ending: Close ends the uploader within its bound whatever the server does, and what was
+// not sent waits for a later run. Problems become one line each, collected for the front end to
+// show.
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -58,8 +60,11 @@ public:
     bool Flush(std::chrono::milliseconds bound);
     // Ends the uploader within bound: the server is given most of it to take the waiting rows,
     // then a statement in flight is cancelled and the uploader stopped; one that does not stop
-    // in time is left behind. When rows still wait, one line says for which server and where
-    // they wait. Records made after it are kept on the station only. Idempotent.
+    // in time is left behind. The rows held in memory get a last try at the store. When rows
+    // still wait, one line says for which server and where they wait (without the outage's
+    // reason when its line was taken already); rows the store never took and the server does
+    // not have are said to be lost. Records made after it are kept on the station only.
+    // Idempotent.
     void Close(std::chrono::milliseconds bound = kResultsCloseBound);
 
 private:

@@ -47,20 +47,26 @@ bool IsSecretKeyword(std::string_view keyword) {
 std::string Mask(const std::string& target, std::vector<std::string>* secrets);
 
 // What follows a URL's credentials: hosts and database, then "?key=value&key=value". Split at
-// every "?" and "&" (a password's value may hold one, and a "?" may stand where it should not):
-// a part without "=" is the tail of the value before it, so a password with an unencoded "&" is
-// masked whole.
+// every "?" and "&" (a password's value may hold one, and a "?" may stand where it should not)
+// and at white space (keyword/value text typed after a URL): a part without "=" is the tail of
+// the value before it, so a password with an unencoded "&" or a space is masked whole, and a
+// secret's value runs on over white space to the next "&" or "?".
 std::string MaskParameters(std::string_view text, std::vector<std::string>* secrets) {
     struct Part {
         char separator;  // before the part; 0 for the first
         std::string_view text;
     };
+    auto secret = [](std::string_view part) {
+        const std::size_t eq = part.find('=');
+        return eq != npos && IsSecretKeyword(part.substr(0, eq));
+    };
     std::vector<Part> parts;
     char separator = 0;
     for (std::size_t start = 0;;) {
-        const std::size_t next = text.find_first_of("?&", start);
+        const std::size_t next = text.find_first_of("?& \t\r\n\f\v", start);
         const std::string_view part = text.substr(start, next == npos ? npos : next - start);
-        if (!parts.empty() && part.find('=') == npos) {
+        const bool spaced = separator != 0 && separator != '?' && separator != '&';
+        if (!parts.empty() && (part.find('=') == npos || (spaced && secret(parts.back().text)))) {
             const char* first = parts.back().text.data();
             parts.back().text = std::string_view(first, part.data() + part.size() - first);
         } else {
@@ -74,7 +80,7 @@ std::string MaskParameters(std::string_view text, std::vector<std::string>* secr
     for (const Part& part : parts) {
         if (part.separator != 0) out += part.separator;
         const std::size_t eq = part.text.find('=');
-        if (eq != npos && IsSecretKeyword(part.text.substr(0, eq))) {
+        if (secret(part.text)) {
             secrets->emplace_back(part.text.substr(eq + 1));
             out.append(part.text.substr(0, eq + 1)).append(kMask);
         } else {
@@ -141,18 +147,31 @@ std::string MaskKeywordValue(const std::string& text, std::vector<std::string>* 
         const std::size_t keyStart = i;
         while (i < n && !IsSpace(text[i]) && text[i] != '=') ++i;
         const std::string keyword = text.substr(keyStart, i - keyStart);
-        out += keyword;
-        copySpaces();
+        const std::size_t afterKeyword = i;
+        while (i < n && IsSpace(text[i])) ++i;
         const bool secret = IsSecretKeyword(keyword);
         if (i >= n || text[i] != '=') {
-            // Not a pair: the client library refuses the text; a secret's keyword hides the rest.
-            if (secret && i < n) {
+            // Not a pair: the client library refuses the text. A word of its own is not shown
+            // (it may be a URL with its credentials); a secret's keyword hides the rest.
+            if (!secret) {
+                if (!keyword.empty()) {
+                    secrets->push_back(keyword);
+                    out += kMask;
+                }
+                i = afterKeyword;
+                continue;
+            }
+            out += keyword;
+            out.append(text, afterKeyword, i - afterKeyword);
+            if (i < n) {
                 secrets->push_back(text.substr(i));
                 out += kMask;
                 return out;
             }
             continue;
         }
+        out += keyword;
+        out.append(text, afterKeyword, i - afterKeyword);
         out += text[i++];
         const std::size_t beforeSpaces = i;
         copySpaces();
@@ -211,12 +230,68 @@ std::string MaskKeywordValue(const std::string& text, std::vector<std::string>* 
     return out;
 }
 
+// The length of a URL's scheme with its ":" and the slashes after it ("pgsql://", "HTTP:/");
+// 0 when the text does not begin with one.
+std::size_t SchemeLength(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (std::isalnum(static_cast<unsigned char>(text[i])) != 0 ||
+                               text[i] == '+' || text[i] == '-' || text[i] == '.')) {
+        ++i;
+    }
+    if (i == 0 || i >= text.size() || text[i] != ':' ||
+        std::isalpha(static_cast<unsigned char>(text[0])) == 0) {
+        return 0;
+    }
+    ++i;
+    while (i < text.size() && text[i] == '/') ++i;
+    return i;
+}
+
+// True when the text's first word is a keyword/value pair ("host=db", "password = x").
+bool StartsWithPair(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && IsSpace(text[i])) ++i;
+    const std::size_t start = i;
+    while (i < text.size() &&
+           (std::isalnum(static_cast<unsigned char>(text[i])) != 0 || text[i] == '_')) {
+        ++i;
+    }
+    if (i == start) return false;
+    while (i < text.size() && IsSpace(text[i])) ++i;
+    return i < text.size() && text[i] == '=';
+}
+
+// A text that is neither a server URL nor keyword/value text: a mistyped scheme ("POSTGRESQL://",
+// "postgresql:/", "pgsql://"), a white space before it, a bare "user:password@host". The client
+// library never reads it, so nothing in it is known to be harmless: only its scheme and what
+// follows the last "@" up to a parameter are shown.
+std::string MaskOther(const std::string& text, std::vector<std::string>* secrets) {
+    std::size_t start = 0;
+    while (start < text.size() && IsSpace(text[start])) ++start;
+    const std::size_t scheme = start + SchemeLength(std::string_view(text).substr(start));
+    std::string out = text.substr(0, scheme);
+    std::string_view rest = std::string_view(text).substr(scheme);
+    if (const std::size_t at = rest.rfind('@'); at != npos) {
+        secrets->emplace_back(rest.substr(0, at));
+        out.append(kMask).append("@");
+        rest = rest.substr(at + 1);
+    }
+    const std::size_t cut = rest.find_first_of("?&= \t\r\n\f\v");
+    out.append(rest.substr(0, cut));
+    if (cut != npos) {
+        secrets->emplace_back(rest.substr(cut));
+        out.append(kMask);
+    }
+    return out;
+}
+
 std::string Mask(const std::string& target, std::vector<std::string>* secrets) {
     for (const char* scheme : {"postgresql://", "postgres://"}) {
         const std::size_t length = std::char_traits<char>::length(scheme);
         if (target.compare(0, length, scheme) == 0) return MaskUrl(target, length, secrets);
     }
-    return MaskKeywordValue(target, secrets);
+    if (StartsWithPair(target)) return MaskKeywordValue(target, secrets);
+    return MaskOther(target, secrets);
 }
 
 bool Contains(const std::string& text, const std::string& part) {

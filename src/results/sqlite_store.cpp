@@ -234,11 +234,12 @@ bool SqliteResultsStore::Add(const JobRecord& r, std::string* error) {
 
 bool SqliteResultsStore::Select(const std::string& where, const std::vector<std::string>& args,
                                 int limit, std::vector<JobRecord>* records, std::string* error,
-                                std::vector<std::string>* reasons) {
+                                std::vector<std::string>* reasons,
+                                const std::function<bool(const std::string&)>& skip) {
     records->clear();
     if (reasons != nullptr) reasons->clear();
     std::string sql = std::string("SELECT ") + kColumns + " FROM jobs" + where + " ORDER BY seq";
-    if (limit > 0) sql += " LIMIT " + std::to_string(limit);
+    if (limit > 0 && !skip) sql += " LIMIT " + std::to_string(limit);
     Statement s(db_, sql.c_str());
     if (s.get() == nullptr) {
         *error = Message(db_, "cannot read the jobs");
@@ -247,6 +248,11 @@ bool SqliteResultsStore::Select(const std::string& where, const std::vector<std:
     for (std::size_t i = 0; i < args.size(); ++i) s.Text(static_cast<int>(i + 1), args[i]);
     int rc = SQLITE_OK;
     while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+        if (skip && skip(s.ColumnText(0))) continue;
+        if (limit > 0 && static_cast<int>(records->size()) >= limit) {
+            rc = SQLITE_DONE;
+            break;
+        }
         JobRecord r;
         r.jobId = s.ColumnText(0);
         r.station = s.ColumnText(1);
@@ -293,8 +299,23 @@ bool SqliteResultsStore::Load(const ResultsFilter& filter, std::vector<JobRecord
     return true;
 }
 
-bool SqliteResultsStore::Pending(int limit, std::vector<JobRecord>* records, std::string* error) {
-    return Select(" WHERE uploaded = " + std::to_string(kWaiting), {}, limit, records, error);
+bool SqliteResultsStore::PendingExcept(int limit,
+                                       const std::function<bool(const std::string&)>& skip,
+                                       std::vector<JobRecord>* records, std::string* error) {
+    return Select(" WHERE uploaded = " + std::to_string(kWaiting), {}, limit, records, error,
+                  nullptr, skip);
+}
+
+bool SqliteResultsStore::CountPending(int* count, std::string* error) {
+    // The index on (uploaded, seq) counts without reading a row.
+    Statement s(db_, "SELECT count(*) FROM jobs WHERE uploaded = ?1");
+    if (s.get() != nullptr) s.Int(1, kWaiting);
+    if (s.get() == nullptr || sqlite3_step(s.get()) != SQLITE_ROW) {
+        *error = Message(db_, "cannot count the waiting jobs");
+        return false;
+    }
+    *count = sqlite3_column_int(s.get(), 0);
+    return true;
 }
 
 bool SqliteResultsStore::MarkRefused(const std::string& jobId, const std::string& reason,

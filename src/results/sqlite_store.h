@@ -26,7 +26,9 @@ public:
     bool Add(const JobRecord& record, std::string* error) override;
     bool Load(const ResultsFilter& filter, std::vector<JobRecord>* records,
               std::string* error) override;
-    bool Pending(int limit, std::vector<JobRecord>* records, std::string* error) override;
+    bool PendingExcept(int limit, const std::function<bool(const std::string&)>& skip,
+                       std::vector<JobRecord>* records, std::string* error) override;
+    bool CountPending(int* count, std::string* error) override;
     bool MarkUploaded(const std::vector<std::string>& jobIds, std::string* error) override;
     bool MarkRefused(const std::string& jobId, const std::string& reason,
                      std::string* error) override;
@@ -43,10 +45,12 @@ private:
     explicit SqliteResultsStore(sqlite3* db) : db_(db) {}
     bool UseWal(std::string* error);
     bool Migrate(int targetVersion, std::string* error);
-    // reasons (when given) receives each row's refusal text.
+    // reasons (when given) receives each row's refusal text; rows whose job id skip (when
+    // given) holds true for are passed over, and reading stops once limit rows are taken.
     bool Select(const std::string& where, const std::vector<std::string>& args, int limit,
                 std::vector<JobRecord>* records, std::string* error,
-                std::vector<std::string>* reasons = nullptr);
+                std::vector<std::string>* reasons = nullptr,
+                const std::function<bool(const std::string&)>& skip = {});
     sqlite3* db_;
     std::string note_;
 };

@@ -77,17 +77,33 @@ ResultsSummary RESULTS_Summarise(const std::vector<JobRecord>& records) {
     std::stable_sort(s.causes.begin(), s.causes.end(),
                      [](const auto& a, const auto& b) { return a.count > b.count; });
     for (auto& [key, socket] : sockets) s.sockets.push_back(socket);
-    if (!hours.empty()) {
-        // Every hour in between too, so that a plot shows the idle hours as idle.
-        for (std::int64_t h = hours.begin()->first; h <= hours.rbegin()->first; ++h) {
-            ResultsSummary::Hour hour = hours.count(h) != 0 ? hours[h] : ResultsSummary::Hour{};
-            hour.hour = RESULTS_FormatUtc(h * 3600000).substr(0, 13) + ":00Z";
-            s.hours.push_back(hour);
-        }
-    }
+    s.hours = RESULTS_EveryHour({hours.begin(), hours.end()});
     s.medianSeconds = Median(seconds);
     s.medianBytesPerSecond = Median(rates);
     return s;
+}
+
+std::vector<ResultsSummary::Hour> RESULTS_EveryHour(
+    const std::vector<std::pair<std::int64_t, ResultsSummary::Hour>>& counted) {
+    std::vector<ResultsSummary::Hour> hours;
+    if (counted.empty()) return hours;
+    // Every hour in between too, so that a plot shows the idle hours as idle.
+    std::size_t next = 0;
+    for (std::int64_t h = counted.front().first; h <= counted.back().first; ++h) {
+        ResultsSummary::Hour hour;
+        if (next < counted.size() && counted[next].first == h) hour = counted[next++].second;
+        hour.hour = RESULTS_FormatUtc(h * 3600000).substr(0, 13) + ":00Z";
+        hours.push_back(hour);
+    }
+    return hours;
+}
+
+bool ResultsStore::Summarise(const ResultsFilter& filter, ResultsSummary* summary,
+                             std::string* error) {
+    std::vector<JobRecord> records;
+    if (!Load(filter, &records, error)) return false;
+    *summary = RESULTS_Summarise(records);
+    return true;
 }
 
 std::string RESULTS_SummaryText(const ResultsSummary& s) {

@@ -4,6 +4,7 @@
 // a plot. Text for people, JSON for programs, CSV for spreadsheets.
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "results/job_record.h"
@@ -48,6 +49,10 @@ struct ResultsSummary {
 // Yield in percent: jobs that finished out of all; 0 for no jobs.
 double RESULTS_Yield(int jobs, int failures);
 ResultsSummary RESULTS_Summarise(const std::vector<JobRecord>& records);
+// Every hour from the first counted one to the last, the hours between them with no jobs;
+// counted: (hours since 1970, jobs and failures), in order.
+std::vector<ResultsSummary::Hour> RESULTS_EveryHour(
+    const std::vector<std::pair<std::int64_t, ResultsSummary::Hour>>& counted);
 std::string RESULTS_SummaryText(const ResultsSummary& summary);
 std::string RESULTS_SummaryJson(const ResultsSummary& summary);
 // One line per job with a header line; fields quoted where they need it.

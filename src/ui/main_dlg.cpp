@@ -5,6 +5,7 @@
 
 #include "config/settings.h"
 #include "dialog_template.h"
+#include "jobs/file_download.h"
 #include "jobs/runner.h"
 #include "transport/port_table.h"
 #include "ui_dialogs.h"
@@ -94,14 +95,33 @@ bool CMainDlg::OnClose() {
     if (m_bRunning == 1) {
         // The workers are cut off: the channels are stopped and nothing is saved. The jobs go
         // on record first.
-        ResultsCutOff();
-        PELOR_Stop();
-        m_bRunning = 0;
-        m_exit(1);
+        if (!m_bEnding) EndRun("window closed");
         return false;
     }
     OnDestroy();
     return true;
+}
+
+bool CMainDlg::OnEndSession() {
+    if (m_bRunning == 1) {
+        if (!m_bEnding) EndRun("station ended");
+        return false;
+    }
+    OnDestroy();
+    return true;
+}
+
+void CMainDlg::EndRun(const std::string& reason) {
+    m_bEnding = true;
+    // Stopped first, then recorded: a job in its final wait may still end done.
+    for (int ch = 0; ch < kChannels; ++ch) {
+        if (g_nComPort[ch] != 0) PELOR_CloseChannel(ch);
+    }
+    ResultsCutOff(reason);
+    PELOR_Stop();
+    m_bRunning = 0;
+    m_bEnding = false;
+    m_exit(1);
 }
 
 void CMainDlg::OnDestroy() {

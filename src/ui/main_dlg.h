@@ -85,9 +85,15 @@ public:
     void SetContinuous(bool on) { m_bContinuous = on; }
     bool Armed() const { return m_bArmed; }
     // The operator closes the window (Escape, the close box). Idle: the settings are saved and
-    // true tells the host to close. During a run the channels are stopped, nothing is saved and
-    // the process ends through the exit handler; false (when that handler returns).
+    // true tells the host to close. During a run the channels are stopped, each job goes on
+    // record as it ends (one that does not end within the bound as stopped, "window closed"),
+    // nothing is saved and the process ends through the exit handler; false (when that
+    // handler returns).
     bool OnClose();
+    // The system ends the station (SIGTERM, SIGHUP, the user logging out): as OnClose, but the
+    // jobs cut off are recorded as stopped by "station ended"; idle, true tells the host to
+    // close as after OnClose.
+    bool OnEndSession();
     // During a run the window does no dialog keyboard handling (Escape does not close it).
     bool DialogKeysEnabled() const { return m_bRunning == 0; }
 
@@ -142,10 +148,11 @@ public:
     void ResultsSessionStarted();
     void ResultsJobsStarted();
     void ResultsJobEnded(const ContinuousJob& job);
-    // The window closes during a run: the jobs that ended are recorded as they ended, each one
-    // still running as stopped ("window closed"), and the server is given what is left of a
-    // second; the rest waits on the station.
-    void ResultsCutOff();
+    // The window closes during a run, its channels stopped: each job is recorded as it ends
+    // (the window's events are handled meanwhile, for the jobs' last texts), for up to half a
+    // second; each one still running then as stopped (reason), and the server is given what is
+    // left of the second; the rest waits on the station.
+    void ResultsCutOff(const std::string& reason);
 
     // --- Create Resource Binary (main_dlg_resource.cpp) ------------------------------------
     void OnCreateResourceBinary();
@@ -194,6 +201,9 @@ private:
     void OnDestroy();
     // The recorder, made at the first run.
     void ResultsOpen();
+    // Ends the process during a run: the channels stopped, their jobs on record (reason for
+    // those that do not end in time), then the exit handler.
+    void EndRun(const std::string& reason);
     // A channel's captioned bar: caption, then range and position.
     void ShowBar(int barId, const std::string& caption, int lower, int upper, int pos);
     // Enables or disables Download; during a run it stays disabled until the run ends.
@@ -233,6 +243,7 @@ private:
     WindowHost& m_host;
     StatusBoard m_board;
     bool m_bKeepResults = true;
+    bool m_bEnding = false;  // EndRun is under way (its events may ask to close again)
     std::unique_ptr<ResultsRecorder> m_results;  // made at the first Download
     std::unique_ptr<RunRecording> m_resultsRun;
     std::string m_stationTextBeforeRun;

@@ -9,6 +9,7 @@
 #include "main_dlg.h"
 #include "results/results_settings.h"
 #include "transport/port_table.h"
+#include "transport/station_ports.h"
 
 namespace {
 
@@ -63,10 +64,22 @@ void CMainDlg::ResultsPoll() {
     if (m_resultsRun) m_resultsRun->Poll([this](int ch) { return m_board.bars[ch].text; });
 }
 
-void CMainDlg::ResultsCutOff() {
-    if (!m_resultsRun) return;
+void CMainDlg::ResultsCutOff(const std::string& reason) {
     const auto start = std::chrono::steady_clock::now();
-    m_resultsRun->Cut("window closed", [this](int ch) { return m_board.bars[ch].text; });
+    const BarTextOf barText = [this](int ch) { return m_board.bars[ch].text; };
+    auto running = [] {
+        for (int ch = 0; ch < kChannels; ++ch) {
+            if (g_nComPort[ch] != 0) return true;
+        }
+        return false;
+    };
+    // The stopped jobs end within moments; their workers hand their last texts to the window.
+    while (running() && std::chrono::steady_clock::now() - start < kCloseBound / 2) {
+        m_host.PumpEvents(std::chrono::milliseconds(5));
+        ResultsPoll();
+    }
+    if (!m_resultsRun) return;
+    m_resultsRun->Cut(reason, barText);
     m_resultsRun.reset();
     // What the server has not taken within the bound goes up with a later run.
     const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(

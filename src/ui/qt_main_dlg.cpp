@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEventLoop>
@@ -20,6 +21,7 @@
 #include "address_edits.h"
 #include "caption_progress_ctrl.h"
 #include "device_watcher.h"
+#include "end_signals.h"
 #include "jobs/station.h"
 #include "qt_ui_dialogs.h"
 #include "station_icon.h"
@@ -355,6 +357,16 @@ void QtMainDlg::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+void QtMainDlg::EndOnSystemRequests() {
+    auto end = [this] {
+        if (OnEndSession()) QDialog::reject();
+    };
+    m_endSignals = std::make_unique<EndSignals>();
+    connect(m_endSignals.get(), &EndSignals::Received, this, end);
+    // The desktop session ends (the user logs out): asked before the session manager ends it.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, end);
 }
 
 void QtMainDlg::ConnectDeviceWatcher(DeviceWatcher& watcher) {

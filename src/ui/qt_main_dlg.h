@@ -22,6 +22,7 @@ class QLabel;
 class QLineEdit;
 class CCaptionProgressCtrl;
 class DeviceWatcher;
+class EndSignals;
 class UiDialogs;
 
 class QtMainDlg : public QDialog, public WindowHost, public CMainDlg {
@@ -46,6 +47,9 @@ public:
 
     // The watcher's arrivals and removals go to OnDeviceArrived and OnDeviceRemoved.
     void ConnectDeviceWatcher(DeviceWatcher& watcher);
+    // From now on SIGTERM, SIGHUP and SIGINT, and the desktop session ending, end the station
+    // as closing the window does (OnEndSession): a run's jobs go on record first.
+    void EndOnSystemRequests();
 
     // --- WindowHost ------------------------------------------------------------------------
     std::string Text(int id) const override;
@@ -88,6 +92,7 @@ private:
     void CreateControls();
     void RouteNotifications();
 
+    std::unique_ptr<EndSignals> m_endSignals;
     std::unique_ptr<UiDialogs> m_ownDialogs;
     UiDialogs* m_dialogs = nullptr;
     DialogUnits m_units;

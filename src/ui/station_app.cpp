@@ -133,6 +133,7 @@ int CStationApp::InitInstance() {
 
     QtMainDlg dlg;
     dlg.SetContinuous(options.continuous);
+    dlg.EndOnSystemRequests();
     // Serial devices plugged in or pulled while the window is open.
     DeviceWatcher watcher;
     dlg.ConnectDeviceWatcher(watcher);

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -200,6 +201,20 @@ TEST_F(ResultsCommand, AStoreThatCannotBeWrittenOrAServerThatCannotBeReachedNeve
     EXPECT_NE(r.err.find("results: cannot reach the results server"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("1 job(s) wait on this station"), std::string::npos) << r.err;
     EXPECT_EQ(Rows().size(), 1u);
+    // Production mode shows the outage as it comes; the closing line only counts, once.
+    r = Pelor({"flash", "--continuous", "--max-jobs", "1", "-p", StartHandset().DevicePath(),
+               "--code", code, "--results",
+               "postgresql://line@/results?host=" + dir_ / "no-server"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string said = r.out + r.err;
+    std::size_t outages = 0;
+    for (std::size_t at = said.find("No such file"); at != std::string::npos;
+         at = said.find("No such file", at + 1)) {
+        ++outages;
+    }
+    EXPECT_EQ(outages, 1u) << said;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find("2 job(s) wait on this station"), std::string::npos) << r.err;
 
     r = Pelor({"flash", "-p", StartHandset().DevicePath(), "--code", code, "--results",
                "db.example/line"});
@@ -219,6 +234,9 @@ TEST_F(ResultsCommand, NoFormOfPasswordIsPrintedByFlashOrResults) {
         "postgresql://pelor:Se:krit123@/pelor?host=" + socket,
         "postgresql:///pelor?host=" + socket + "&password=Sek%zzrit123",
         "host=" + socket + " user=pelor password=Sekrit123 dbname=pelor",
+        // Keyword/value text after a URL, and a scheme typed in capitals.
+        "postgresql:///pelor?host=" + socket + " password=Sekrit123",
+        "POSTGRESQL://pelor:Sekrit123@/pelor?host=" + socket,
     };
     for (const std::string& target : targets) {
         PelorRun r = Pelor({"flash", "-p", StartHandset().DevicePath(), "--code", code, "--results",
@@ -269,28 +287,31 @@ TEST_F(ResultsCommand, ARowTheServerRefusedForGoodIsCountedAndListed) {
     EXPECT_EQ(j["refused_by_server"][0]["channel"], 1);
 }
 
-// The second Ctrl-C in a Download and in production mode: the job that ended is on record as
-// it ended, the one still running as stopped, and pelor ends at once with status 1.
-TEST_F(ResultsCommand, ASecondInterruptPutsEndedAndStoppedJobsOnRecordInBothModes) {
+// The second Ctrl-C in a Download and in production mode stops the running jobs first and puts
+// each on record as it ended: one in its final wait (GO sent, its answer not in yet) ends done,
+// report and row alike, and one stopped mid-image fails where it was stopped. pelor ends at once
+// with status 1.
+TEST_F(ResultsCommand, ASecondInterruptStopsTheJobsAndPutsEachOnRecordAsItEndedInBothModes) {
     const std::string code = MakeCodeFolder();
     for (const bool continuous : {false, true}) {
         SCOPED_TRACE(continuous ? "production mode" : "a Download");
         std::error_code ec;
         fs::remove_all(Data(), ec);
-        SimHandset& quick = StartHandset();
+        SimHandset& finishing = StartHandset("drop:GO");  // GO is not answered: the final wait
         SimOptions slow;
         slow.programLatencyPerBlock = std::chrono::seconds(2);  // far longer than the test
         std::string error;
         handsets_.push_back(SimHandset::StartOnPty(slow, &error));
         ASSERT_TRUE(handsets_.back()) << error;
         SimHandset& stuck = *handsets_.back();
+        const std::string report = dir_ / (continuous ? "jobs.jsonl" : "report.json");
         std::vector<std::string> args = {
-            "flash", "-p", quick.DevicePath(), "-p", stuck.DevicePath(), "--code", code};
+            "flash",    "-p",  finishing.DevicePath(), "-p", stuck.DevicePath(), "--code", code,
+            "--report", report};
         if (continuous) args.push_back("--continuous");
         const pid_t pid = StartPelor(dir_.path(), args, "out", {{"XDG_DATA_HOME", Data()}});
-        ASSERT_TRUE(WaitUntil([&] { return quick.Started() && stuck.RequestCount() >= 6; },
+        ASSERT_TRUE(WaitUntil([&] { return finishing.GoCount() == 1 && stuck.RequestCount() >= 6; },
                               std::chrono::seconds(20)));
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // its row is written
         ::kill(pid, SIGINT);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         ::kill(pid, SIGTERM);
@@ -303,10 +324,48 @@ TEST_F(ResultsCommand, ASecondInterruptPutsEndedAndStoppedJobsOnRecordInBothMode
                   [](const JobRecord& a, const JobRecord& b) { return a.channel < b.channel; });
         EXPECT_EQ(rows[0].result, "done");
         EXPECT_EQ(rows[1].result, "failed");
-        EXPECT_EQ(rows[1].failStep, "stopped");
-        EXPECT_EQ(rows[1].failReason, "interrupted");
+        EXPECT_EQ(rows[1].failReason, "stopped");
         EXPECT_EQ(rows[1].port, stuck.DevicePath());
+        // The report says what the rows say.
+        const std::string text = Slurp(report);
+        if (continuous) {
+            std::istringstream lines(text);
+            std::string line;
+            std::map<int, std::string> results;
+            while (std::getline(lines, line)) {
+                const auto j = nlohmann::json::parse(line);
+                results[j["socket"].get<int>()] = j["result"].get<std::string>();
+            }
+            EXPECT_EQ(results, (std::map<int, std::string>{{0, "ok"}, {1, "failed"}})) << text;
+        } else {
+            const auto j = nlohmann::json::parse(text);
+            EXPECT_EQ(j["channels"][0]["ok"], true) << text;
+            EXPECT_EQ(j["channels"][1]["ok"], false) << text;
+            EXPECT_EQ(j["channels"][1]["step"], rows[1].failStep) << text;
+            EXPECT_EQ(j["channels"][1]["reason"], "stopped") << text;
+        }
     }
+}
+
+// A closed terminal (SIGHUP) is an interrupt: production mode takes no more handsets, the job
+// running finishes and is on record, and pelor ends as after a Ctrl-C.
+TEST_F(ResultsCommand, AClosedTerminalIsAnInterruptAndTheRunningJobIsOnRecord) {
+    const std::string code = MakeCodeFolder();
+    SimOptions paced;
+    paced.programLatencyPerBlock = std::chrono::milliseconds(100);
+    std::string error;
+    handsets_.push_back(SimHandset::StartOnPty(paced, &error));
+    ASSERT_TRUE(handsets_.back()) << error;
+    SimHandset& handset = *handsets_.back();
+    const pid_t pid = StartPelor(
+        dir_.path(), {"flash", "--continuous", "-p", handset.DevicePath(), "--code", code}, "out",
+        {{"XDG_DATA_HOME", Data()}});
+    ASSERT_TRUE(WaitUntil([&] { return handset.RequestCount() >= 6; }, std::chrono::seconds(20)));
+    ::kill(pid, SIGHUP);
+    EXPECT_EQ(WaitPelor(pid, std::chrono::seconds(20)), 0) << Slurp(dir_ / "out.err");
+    const std::vector<JobRecord> rows = Rows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].result, "done");
 }
 
 // --- Against a line's server (scripts/test-results-pg starts one; PELOR_TEST_PG_URL) ---------

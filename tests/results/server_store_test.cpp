@@ -10,10 +10,13 @@
 #include <set>
 #include <thread>
 
+#include "results/pg_session.h"
 #include "results/pg_store.h"
 #include "results/recorder.h"
 #include "results/sqlite_store.h"
+#include "results/summary.h"
 #include "results_fixtures.h"
+#include "sqlite_fixtures.h"
 #include "support/pg_client.h"
 #include "support/temp_dir.h"
 
@@ -92,9 +95,9 @@ protected:
     static std::size_t PendingIn(const std::string& db) {
         std::string error;
         auto local = SqliteResultsStore::Open(db, &error);
-        std::vector<JobRecord> pending;
-        EXPECT_TRUE(local && local->Pending(1000, &pending, &error)) << error;
-        return pending.size();
+        int pending = 0;
+        EXPECT_TRUE(local && local->CountPending(&pending, &error)) << error;
+        return static_cast<std::size_t>(pending);
     }
     static std::vector<RefusedJob> RefusedIn(const std::string& db) {
         std::string error;
@@ -453,5 +456,199 @@ TEST_F(ResultsServer, ARowTheServerRefusesForItsDataStaysOnTheStationMarkedAndTh
     EXPECT_EQ(refused[0].record, bad);
     EXPECT_NE(refused[0].reason.find("22021"), std::string::npos) << refused[0].reason;
     EXPECT_EQ(PendingIn(db), 0u) << "never sent again";
+}
+#endif
+
+#if defined(PELOR_HAVE_SQLITE) && defined(PELOR_HAVE_LIBPQ)
+// --- What a full disk does to the station's file while the server is up ---------------------
+
+// The file takes no marks of rows sent (and no new rows): the rows go up once each without a
+// pause-less loop, the problem is said once, and the job held in memory reaches the server too.
+TEST_F(ResultsServer, AFileThatCannotMarkRowsSentNeitherSpinsNorStarvesTheRowsHeldInMemory) {
+    TempDir dir;
+    const std::string station = Station();
+    const std::string db = dir / "results.db";
+    std::set<std::string> recorded;
+    {
+        // Rows from an earlier run wait in the file.
+        std::string error;
+        auto local = SqliteResultsStore::Open(db, &error);
+        ASSERT_TRUE(local) << error;
+        for (int ch = 0; ch < 3; ++ch) {
+            const JobRecord old = JobOf(station, ch, true);
+            recorded.insert(old.jobId);
+            ASSERT_TRUE(local->Add(old, &error)) << error;
+        }
+    }
+    results_test::BreakWrites(db, "UPDATE");
+    results_test::BreakWrites(db, "INSERT");
+    ResultsRecorder recorder(Config(station, db));
+    const JobRecord fresh = JobOf(station, 4, true);
+    recorded.insert(fresh.jobId);
+    recorder.Record(fresh);  // the file refuses it: held in memory for the server
+    EXPECT_TRUE(recorder.Flush(std::chrono::seconds(10)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // time enough to spin
+    recorder.Close(std::chrono::seconds(1));
+    int markLines = 0;
+    std::vector<std::string> said = recorder.TakeMessages();
+    for (const std::string& line : said) {
+        markLines += line.find("cannot mark rows as sent") != std::string::npos ? 1 : 0;
+        EXPECT_EQ(line.find("are lost"), std::string::npos) << line;
+    }
+    EXPECT_EQ(markLines, 1) << ::testing::PrintToString(said);
+    std::set<std::string> arrived;
+    for (const JobRecord& r : OnServer(station)) arrived.insert(r.jobId);
+    EXPECT_EQ(arrived, recorded);
+    EXPECT_EQ(PendingIn(db), 3u) << "never marked, so a later run sends them again";
+}
+
+// A backlog left by a long outage: the station starts at once, the uploader works through it
+// in batches, and closing keeps its bound; what did not go up waits for a later run.
+TEST_F(ResultsServer, ABacklogOfWaitingRowsHoldsUpNeitherTheStartNorTheEnd) {
+    TempDir dir;
+    const std::string station = Station();
+    const std::string db = dir / "results.db";
+    constexpr int kBacklog = 100000;
+    results_test::AddBacklog(db, station, kBacklog);
+    const auto before = std::chrono::steady_clock::now();
+    ResultsRecorder recorder(Config(station, db));
+    recorder.Record(JobOf(station, 0, true));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(300));
+    const auto closing = std::chrono::steady_clock::now();
+    recorder.Close(std::chrono::seconds(1));
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::milliseconds(1500));
+    const std::size_t arrived = OnServer(station).size();
+    EXPECT_GT(arrived, 0u);
+    EXPECT_EQ(PendingIn(db) + arrived, static_cast<std::size_t>(kBacklog + 1));
+}
+#endif
+
+#if defined(PELOR_HAVE_SQLITE) && defined(PELOR_HAVE_LIBPQ)
+// --- Reading a line's whole record (`pelor results`) ----------------------------------------
+
+// The server counts and groups: its summary is the station's own summary of the same rows, and
+// a few hundred thousand rows are summarised within the reading session's bounds.
+TEST_F(ResultsServer, TheServerSummarisesAsTheStationDoesAndReadsAFewHundredThousandRows) {
+    const std::string station = Station();
+    std::string error;
+    auto writer = PgResultsStore::Open(url_, &error);
+    ASSERT_TRUE(writer) << error;
+    // Two days, idle hours between, a tie between causes, an even count of finished jobs.
+    const std::int64_t day = 1796668301000LL;
+    std::vector<JobRecord> jobs;
+    for (int i = 0; i < 10; ++i) {
+        JobRecord r = Job(i % 3, i % 4 != 0, day + (i / 3) * 7 * 3600000LL, 30 + i, station);
+        if (i == 4) r.failStep = "unlock", r.failReason = "time-out";
+        if (i == 8) r.device = "COM9";
+        jobs.push_back(r);
+        ASSERT_TRUE(writer->Add(r, &error)) << error;
+    }
+    auto reader = RESULTS_OpenServerStore(url_, &error, RESULTS_ReadingLimits());
+    ASSERT_TRUE(reader) << error;
+    ResultsSummary onServer;
+    ASSERT_TRUE(reader->Summarise({"", station}, &onServer, &error)) << error;
+    EXPECT_EQ(RESULTS_SummaryJson(onServer), RESULTS_SummaryJson(RESULTS_Summarise(jobs)));
+
+    // A line's record of some months (left for the whole server's summary that
+    // scripts/test-results-pg reads with the real program at the end).
+    constexpr int kRows = 200000;
+    PgClient admin(url_);
+    ASSERT_EQ(admin.Exec("INSERT INTO pelor_jobs (job_id, station, channel, port, device, "
+                         "started_at, ended_at, images, boot, erase, format, resource_address, "
+                         "bytes_sent, result, last_text, fail_step, fail_reason, version) SELECT "
+                         "gen_random_uuid(), '" +
+                         station +
+                         "-big', i % 8, 'p', 'd', timestamptz '2026-01-01' + i * interval '1 min', "
+                         "timestamptz '2026-01-01' + i * interval '1 min' + interval '40 s', "
+                         "'[]', false, 'none', true, '0', 4194604, CASE WHEN i % 10 = 0 THEN "
+                         "'failed' ELSE 'done' END, 'text', '', '', '1.3.0' FROM "
+                         "generate_series(1, " +
+                         std::to_string(kRows) + ") i"),
+              "");
+    const auto before = std::chrono::steady_clock::now();
+    ASSERT_TRUE(reader->Summarise({"", station + "-big"}, &onServer, &error)) << error;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
+    EXPECT_EQ(onServer.jobs, kRows);
+    EXPECT_EQ(onServer.failures, kRows / 10);
+    EXPECT_EQ(onServer.sockets.size(), 8u);
+    EXPECT_DOUBLE_EQ(onServer.medianSeconds, 40.0);
+    EXPECT_EQ(onServer.hours.size(), static_cast<std::size_t>(kRows / 60 + 1));
+    std::printf("summary of %d rows on the server: %.2f s\n", kRows, seconds);
+}
+
+// A session that reads is given up only when the server falls silent for its bound, not when a
+// result takes longer than that to arrive.
+TEST_F(ResultsServer, AReadingSessionWaitsForAResultThatKeepsComingButNotForSilence) {
+    ServerLimits limits = RESULTS_ReadingLimits();
+    limits.quiet = std::chrono::milliseconds(700);
+    std::string error;
+    auto session = PgSession::Connect(url_, limits, nullptr, &error);
+    ASSERT_TRUE(session) << error;
+    // Twenty kilobytes every 0.2 s for 1.6 s.
+    PgReply reply =
+        session->Exec("SELECT pg_sleep(0.2), repeat('x', 20000) FROM generate_series(1, 8)");
+    EXPECT_TRUE(reply.ok) << reply.message;
+    const auto before = std::chrono::steady_clock::now();
+    reply = session->Exec("SELECT pg_sleep(3)");
+    EXPECT_FALSE(reply.ok);
+    EXPECT_NE(reply.message.find("nothing from the server for 0.7 s"), std::string::npos)
+        << reply.message;
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(2000));
+}
+#endif
+
+#if defined(PELOR_HAVE_SQLITE) && defined(PELOR_HAVE_LIBPQ) && !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A login held inside the client library, as a host name lookup that never answers holds it:
+// the client library reads its service file there, and a pipe with no writer never answers.
+class HeldLogin : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(::mkfifo(services_.c_str(), 0600), 0);
+        ::setenv("PGSERVICEFILE", services_.c_str(), 1);
+    }
+    void TearDown() override {
+        ::unsetenv("PGSERVICEFILE");
+        // Lets the logins left behind end: they read nothing, then find no server.
+        const int fd = ::open(services_.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+    }
+    const std::string target_ = "postgresql://pelor@localhost:1/pelor?service=held";
+    TempDir dir_;
+    const std::string services_ = dir_ / "services";
+};
+
+}  // namespace
+
+TEST_F(HeldLogin, IsGivenUpWithinTheBoundAndTheStationSaysWhy) {
+    std::string error;
+    ServerLimits limits;
+    limits.connect = std::chrono::milliseconds(300);
+    auto before = std::chrono::steady_clock::now();
+    EXPECT_FALSE(PgSession::Connect(target_, limits, nullptr, &error));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1500));
+    EXPECT_NE(error.find("host name could not be looked up"), std::string::npos) << error;
+
+    ResultsConfig c = results_test::LocalOnly(dir_ / "results.db");
+    c.serverUrl = target_;
+    c.server = limits;
+    ResultsRecorder recorder(c);
+    recorder.Record(Job(0, true));
+    std::string said;
+    for (int pass = 0; pass < 1000 && said.find("looked up") == std::string::npos; ++pass) {
+        for (const std::string& line : recorder.TakeMessages()) said += line + "\n";
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_NE(said.find("its host name could not be looked up"), std::string::npos) << said;
+    before = std::chrono::steady_clock::now();
+    recorder.Close(std::chrono::seconds(1));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1500));
+    EXPECT_EQ(recorder.Waiting(), 1);
 }
 #endif

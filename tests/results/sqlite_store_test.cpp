@@ -157,6 +157,48 @@ TEST(ResultsSqlite, AnUnwritableFolderIsOneClearLineAndRecordingGoesOn) {
     EXPECT_EQ(lines[0].rfind("results: not kept on this station: ", 0), 0u) << lines[0];
 }
 
+// A file that takes no row (a full disk): each job it does not take is named, held in memory
+// and written into the file as soon as it takes rows again; what it never takes is said to be
+// lost, not to wait in the file, with a server or without.
+TEST(ResultsSqlite, JobsTheFileCannotTakeAreNamedHeldAndWrittenWhenItTakesThemAgain) {
+    TempDir dir;
+    const std::string db = dir / "results.db";
+    results_test::BreakWrites(db, "INSERT");
+    {
+        ResultsRecorder recorder(LocalOnly(db));
+        for (int ch = 0; ch < 3; ++ch) recorder.Record(Job(ch, true));
+        std::vector<std::string> said = recorder.TakeMessages();
+        ASSERT_EQ(said.size(), 3u) << ::testing::PrintToString(said);
+        for (int ch = 0; ch < 3; ++ch) {
+            EXPECT_NE(said[ch].find("job of channel " + std::to_string(ch) + " not kept"),
+                      std::string::npos)
+                << said[ch];
+        }
+        results_test::MendWrites(db, "INSERT");
+        recorder.Record(Job(3, true));
+        EXPECT_EQ(LoadAll(db).size(), 4u);
+        said = recorder.TakeMessages();
+        ASSERT_EQ(said.size(), 1u) << ::testing::PrintToString(said);
+        EXPECT_NE(said[0].find("3 job(s) held in memory are kept in it now"), std::string::npos);
+    }
+    for (const bool server : {false, true}) {
+        SCOPED_TRACE(server ? "a server that cannot be reached" : "no server");
+        const std::string broken = dir / (server ? "server.db" : "alone.db");
+        results_test::BreakWrites(broken, "INSERT");
+        ResultsConfig c = LocalOnly(broken);
+        if (server) c.serverUrl = "postgresql://line@/results?host=" + dir / "no-server";
+        ResultsRecorder recorder(c);
+        recorder.Record(Job(0, true));
+        recorder.Record(Job(1, false));
+        recorder.Close(std::chrono::milliseconds(300));
+        std::string said;
+        for (const std::string& line : recorder.TakeMessages()) said += line + "\n";
+        EXPECT_NE(said.find("2 job(s) are lost"), std::string::npos) << said;
+        EXPECT_EQ(said.find("wait on this station (in"), std::string::npos) << said;
+    }
+    EXPECT_EQ(LoadAll(db).size(), 4u);
+}
+
 TEST(ResultsSqlite, RecordingOffKeepsNoFileButCounts) {
     TempDir dir;
     ResultsConfig c = LocalOnly(dir / "results.db");
@@ -270,6 +312,26 @@ TEST(ResultsSqlite, WhileNoServerAnswersRowsFromManyThreadsWaitAndOneLineIsSaid)
     EXPECT_NE(said[0].find("rows wait on this station"), std::string::npos);
     EXPECT_FALSE(recorder.Flush(std::chrono::seconds(5)));  // gives up at once: it is down
     EXPECT_EQ(LoadAll(dir / "results.db").size(), 40u);
+}
+#endif
+
+#if defined(PELOR_HAVE_SQLITE) && defined(PELOR_HAVE_LIBPQ)
+// A backlog left by a long outage is counted, not read: the station starts at once, and ends
+// within its bound.
+TEST(ResultsSqlite, ABacklogOfWaitingRowsHoldsUpNeitherTheStartNorTheEnd) {
+    TempDir dir;
+    const std::string db = dir / "results.db";
+    constexpr int kBacklog = 100000;
+    results_test::AddBacklog(db, "bench-3", kBacklog);
+    ResultsConfig c = LocalOnly(db);
+    c.serverUrl = "postgresql://line@/results?host=" + dir / "no-server";
+    const auto before = std::chrono::steady_clock::now();
+    ResultsRecorder recorder(c);
+    recorder.Record(Job(0, true));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(300));
+    EXPECT_EQ(recorder.Waiting(), kBacklog + 1);
+    recorder.Close(std::chrono::seconds(1));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1500));
 }
 #endif
 

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QTimer>
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
 
 #include "dialog_template.h"
@@ -64,6 +67,72 @@ TEST(ResultsWindow, EachDownloadIsOnRecordAndTheStatusLineCountsTheSession) {
             << r.lastText;
     }
     for (auto& h : handsets) h->Stop();
+    if (saved != nullptr) {
+        ::setenv("XDG_DATA_HOME", previous.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_DATA_HOME");
+    }
+}
+
+// SIGTERM (or SIGHUP, or the desktop session ending) during a run does what closing the window
+// does: the jobs are stopped first, each is on record as it ended, then the process ends.
+TEST(ResultsWindow, ASignalToEndTheStationDuringARunPutsItsJobsOnRecordFirst) {
+    StationFolder folder;
+    const char* saved = std::getenv("XDG_DATA_HOME");
+    const std::string previous = saved != nullptr ? saved : "";
+    ::setenv("XDG_DATA_HOME", (folder / "data").c_str(), 1);
+    const std::string code = ui_test::MakeCodeFolder(folder.path(), 0x70000 + 20000);
+    WriteAll(folder / "pelorw.ini", "[PELOR]\nAUTODETECT=0\nDELAY=0\nSTATION=bench-9\n");
+    WriteAll(folder / "default.plr", "[PELOR]\nCODECHECK=1\nCODEFILE=" + code + "\n");
+    std::string error;
+    SimOptions finishingOptions;  // GO is not answered: the job's final wait
+    ASSERT_TRUE(SIM_ParseFaults("drop:GO", finishingOptions.faults, error)) << error;
+    auto finishing = SimHandset::StartOnPty(finishingOptions, &error);
+    ASSERT_TRUE(finishing) << error;
+    SimOptions slow;
+    slow.programLatencyPerBlock = std::chrono::seconds(2);  // far longer than the test
+    auto stuck = SimHandset::StartOnPty(slow, &error);
+    ASSERT_TRUE(stuck) << error;
+    const std::string db = folder / "data/pelor/results.db";
+    auto rows = [&db] {
+        std::string why;
+        auto store = SqliteResultsStore::Open(db, &why);
+        std::vector<JobRecord> all;
+        EXPECT_TRUE(store && store->Load({}, &all, &why)) << why;
+        std::sort(all.begin(), all.end(),
+                  [](const JobRecord& a, const JobRecord& b) { return a.channel < b.channel; });
+        return all;
+    };
+    std::vector<int> codes;
+    std::vector<JobRecord> atExit;
+    {
+        ScriptedDialogs dialogs;
+        QtMainDlg dlg(&dialogs);
+        dlg.SetExitHandler([&](int code) {
+            codes.push_back(code);
+            atExit = rows();  // what a process ending here leaves
+        });
+        dlg.EndOnSystemRequests();
+        dlg.SetChannelPort(0, PORTTABLE_Assign(finishing->DevicePath()));
+        dlg.SetChannelPort(1, PORTTABLE_Assign(stuck->DevicePath()));
+        dlg.show();
+        QTimer watch;
+        bool sent = false;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (sent || finishing->GoCount() < 1 || stuck->RequestCount() < 6) return;
+            sent = true;
+            std::raise(SIGTERM);
+        });
+        watch.start(5);
+        dlg.Button(IDC_DOWNLOAD)->click();
+    }
+    EXPECT_EQ(codes, std::vector<int>{1});
+    ASSERT_EQ(atExit.size(), 2u);
+    EXPECT_EQ(atExit[0].result, "done");
+    EXPECT_EQ(atExit[1].result, "failed");
+    EXPECT_EQ(atExit[1].failReason, "stopped");
+    finishing->Stop();
+    stuck->Stop();
     if (saved != nullptr) {
         ::setenv("XDG_DATA_HOME", previous.c_str(), 1);
     } else {

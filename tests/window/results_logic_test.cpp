@@ -136,45 +136,48 @@ TEST_F(WindowResultsTest, ProductionModePutsEveryJobOnRecordAsADownloadDoes) {
         << dlg->ControlText(IDC_STATUS_LINE);
 }
 
-// Closing the window during a run ends the process at once; the rows must be written by then.
-TEST_F(WindowResultsTest, ClosingDuringARunPutsEndedAndCutOffJobsOnRecordFirstInBothModes) {
+// Closing the window during a run, or the system ending the station (SIGTERM, a logout), ends
+// the process at once: the jobs are stopped first and each is on record as it ended by then.
+// One in its final wait (GO sent, its answer not in) ends done; one stopped mid-image fails.
+TEST_F(WindowResultsTest, EndingDuringARunStopsTheJobsAndPutsEachOnRecordAsItEndedInBothModes) {
     for (const bool continuous : {false, true}) {
-        SCOPED_TRACE(continuous ? "production mode" : "a Download");
-        sockets_.clear();
-        std::error_code ec;
-        std::filesystem::remove_all(folder_ / "data", ec);
-        auto dlg = StartWith(2);
-        dlg->SetContinuous(continuous);
-        SimHandset& quick = sockets_[0]->Plug();
-        SimOptions slow;
-        slow.programLatencyPerBlock = 2s;  // far longer than the test
-        SimHandset& stuck = sockets_[1]->Plug("", slow);
-        std::vector<JobRecord> atExit;
-        std::vector<int> codes;
-        dlg->SetExitHandler([&](int code) {
-            codes.push_back(code);
-            atExit = Rows();  // what a process ending here leaves
-        });
-        std::chrono::steady_clock::duration closing{};
-        dlg->SetDuringPump([&] {
-            if (!codes.empty() || !quick.Started() || g_nChannelResult[0].load() == -1 ||
-                stuck.RequestCount() < 6) {
-                return;
-            }
-            const auto before = std::chrono::steady_clock::now();
-            EXPECT_FALSE(dlg->OnClose());
-            closing = std::chrono::steady_clock::now() - before;
-        });
-        Click(*dlg, IDC_DOWNLOAD);
-        ASSERT_EQ(codes, std::vector<int>{1});
-        EXPECT_LT(closing, 1500ms);
-        ASSERT_EQ(atExit.size(), 2u);
-        EXPECT_EQ(atExit[0].result, "done");
-        EXPECT_EQ(atExit[1].result, "failed");
-        EXPECT_EQ(atExit[1].failStep, "stopped");
-        EXPECT_EQ(atExit[1].failReason, "window closed");
-        EXPECT_EQ(atExit[1].port, sockets_[1]->device());
-        EXPECT_EQ(Rows().size(), 2u) << "each job once, also when the run then ends";
+        for (const bool closed : {true, false}) {
+            SCOPED_TRACE(std::string(continuous ? "production mode, " : "a Download, ") +
+                         (closed ? "window closed" : "station ended"));
+            sockets_.clear();
+            std::error_code ec;
+            std::filesystem::remove_all(folder_ / "data", ec);
+            auto dlg = StartWith(2);
+            dlg->SetContinuous(continuous);
+            SimHandset& finishing = sockets_[0]->Plug("drop:GO");  // the final wait
+            SimOptions slow;
+            slow.programLatencyPerBlock = 2s;  // far longer than the test
+            SimHandset& stuck = sockets_[1]->Plug("", slow);
+            std::vector<JobRecord> atExit;
+            std::vector<int> codes;
+            dlg->SetExitHandler([&](int code) {
+                codes.push_back(code);
+                atExit = Rows();  // what a process ending here leaves
+            });
+            std::chrono::steady_clock::duration ending{};
+            bool asked = false;
+            dlg->SetDuringPump([&] {
+                if (asked || finishing.GoCount() < 1 || stuck.RequestCount() < 6) return;
+                asked = true;
+                const auto before = std::chrono::steady_clock::now();
+                EXPECT_FALSE(closed ? dlg->OnClose() : dlg->OnEndSession());
+                ending = std::chrono::steady_clock::now() - before;
+            });
+            Click(*dlg, IDC_DOWNLOAD);
+            ASSERT_EQ(codes, std::vector<int>{1});
+            EXPECT_LT(ending, 1500ms);
+            ASSERT_EQ(atExit.size(), 2u);
+            EXPECT_EQ(atExit[0].result, "done");
+            EXPECT_EQ(atExit[1].result, "failed");
+            EXPECT_EQ(atExit[1].failReason, "stopped");
+            EXPECT_EQ(atExit[1].port, sockets_[1]->device());
+            EXPECT_EQ(Rows().size(), 2u) << "each job once, also when the run then ends";
+        }
     }
 }
 #endif

@@ -147,6 +147,18 @@ INT_PTR Win32MainDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
                 PostQuitMessage(1);
             }
             return TRUE;
+        case WM_QUERYENDSESSION:
+            // The session may end: a run's jobs go on record when it does (WM_ENDSESSION).
+            SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, TRUE);
+            return TRUE;
+        case WM_ENDSESSION:
+            // The user logs out or the system shuts down: the process ends after this returns.
+            // During a run the jobs are stopped and put on record first, as on closing.
+            if (wParam != FALSE && OnEndSession()) {
+                Close();
+                PostQuitMessage(1);
+            }
+            return TRUE;
         case WM_DEVICECHANGE:
             OnDeviceChange(wParam, lParam);
             SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, TRUE);
