@@ -76,11 +76,13 @@ TEST_F(ResourceScan, NamesAreTakenInByteOrderWhateverTheCreationOrder) {
     EXPECT_EQ(Scan(), (Names{"B.txt", "_.txt", "a.txt", "b/a.txt", "b/y.txt", "b.txt", "z.txt"}));
 }
 
-TEST_F(ResourceScan, SpecialFileWithADotIsRecordedEmptyAndNeverOpened) {
-    ASSERT_EQ(::mkfifo(tree_.Path("x.pipe").c_str(), 0600), 0);
-    tree_.File("y.txt", 2);
-    const std::vector<std::uint8_t> image = Build();  // opening the pipe would block forever
-    EXPECT_EQ(image.size(), 2048u);
+TEST_F(ResourceScan, HiddenFoldersAreSkippedHiddenFilesPacked) {
+    tree_.File(".git/objects.pack", 40);
+    tree_.File(".svn/entries.txt", 4);
+    tree_.File("img/.cache/x.png", 4);
+    tree_.File(".keep", 0);
+    tree_.File("img/a.png", 3);
+    EXPECT_EQ(Scan(), (Names{".keep", "img/a.png"}));
 }
 
 TEST_F(ResourceScan, LinksBackUpTheTreeAreNotFollowed) {
@@ -183,6 +185,29 @@ TEST_F(ResourceRefusal, FileShrunkOrGoneSinceTheScanFailsTheWrite) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(tree_.Root()),
                             std::filesystem::directory_iterator()),
               1);
+}
+
+TEST_F(ResourceRefusal, AnEntryPackedAsAFileThatIsNoRegularFileIsNamed) {
+    std::string error;
+    bool refused = false;
+    tree_.File("y.txt", 2);
+    ASSERT_EQ(::mkfifo(tree_.Path("x.pipe").c_str(), 0600), 0);  // opening it would block
+    EXPECT_EQ(RESOURCE_BuildBinary(tree_.Root(), "", nullptr, &error, &refused), 0);
+    EXPECT_EQ(error,
+              "Not a file: " + tree_.Path("x.pipe") + " is a FIFO; only regular files are packed");
+    EXPECT_TRUE(refused);
+    std::filesystem::remove(tree_.Path("x.pipe"));
+
+    std::filesystem::create_symlink(tree_.Path("gone.png"), tree_.Path("logo.png"));
+    EXPECT_EQ(RESOURCE_BuildBinary(tree_.Root(), "", nullptr, &error, &refused), 0);
+    EXPECT_EQ(error, "Not a file: " + tree_.Path("logo.png") + " is a link that leads to nothing");
+    std::filesystem::remove(tree_.Path("logo.png"));
+
+    std::filesystem::create_directory_symlink(tree_.Path("gone"), tree_.Path("icons"));
+    EXPECT_EQ(RESOURCE_BuildBinary(tree_.Root(), "", nullptr, &error, &refused), 0);
+    EXPECT_EQ(error, "Not a folder: " + tree_.Path("icons") + " is a link that leads to nothing");
+    EXPECT_TRUE(refused);
+    EXPECT_FALSE(tree_.Exists(kResourceBinaryName));
 }
 
 TEST_F(ResourceRefusal, UnreadableFileOrFolderIsAnErrorNotAnOmission) {
