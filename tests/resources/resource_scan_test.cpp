@@ -187,29 +187,6 @@ TEST_F(ResourceRefusal, FileShrunkOrGoneSinceTheScanFailsTheWrite) {
               1);
 }
 
-TEST_F(ResourceRefusal, AnEntryPackedAsAFileThatIsNoRegularFileIsNamed) {
-    std::string error;
-    bool refused = false;
-    tree_.File("y.txt", 2);
-    ASSERT_EQ(::mkfifo(tree_.Path("x.pipe").c_str(), 0600), 0);  // opening it would block
-    EXPECT_EQ(RESOURCE_BuildBinary(tree_.Root(), "", nullptr, &error, &refused), 0);
-    EXPECT_EQ(error,
-              "Not a file: " + tree_.Path("x.pipe") + " is a FIFO; only regular files are packed");
-    EXPECT_TRUE(refused);
-    std::filesystem::remove(tree_.Path("x.pipe"));
-
-    std::filesystem::create_symlink(tree_.Path("gone.png"), tree_.Path("logo.png"));
-    EXPECT_EQ(RESOURCE_BuildBinary(tree_.Root(), "", nullptr, &error, &refused), 0);
-    EXPECT_EQ(error, "Not a file: " + tree_.Path("logo.png") + " is a link that leads to nothing");
-    std::filesystem::remove(tree_.Path("logo.png"));
-
-    std::filesystem::create_directory_symlink(tree_.Path("gone"), tree_.Path("icons"));
-    EXPECT_EQ(RESOURCE_BuildBinary(tree_.Root(), "", nullptr, &error, &refused), 0);
-    EXPECT_EQ(error, "Not a folder: " + tree_.Path("icons") + " is a link that leads to nothing");
-    EXPECT_TRUE(refused);
-    EXPECT_FALSE(tree_.Exists(kResourceBinaryName));
-}
-
 TEST_F(ResourceRefusal, UnreadableFileOrFolderIsAnErrorNotAnOmission) {
     if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
     tree_.File("a.txt", 10);
