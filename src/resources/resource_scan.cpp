@@ -6,10 +6,15 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <system_error>
 #include <vector>
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "config/paths.h"
 #include "resources/resource_builder.h"
@@ -44,6 +49,16 @@ bool IsBeingScanned(const ScanContext& ctx, const fs::path& folder) {
         if (fs::equivalent(folder, ancestor, ec)) return true;
     }
     return false;
+}
+
+// Whether this process may read the file (checked without opening it: a build measures every
+// file of the tree).
+bool Readable(const std::string& path) {
+#if defined(_WIN32)
+    return ::_access(path.c_str(), 4) == 0;
+#else
+    return ::access(path.c_str(), R_OK) == 0;
+#endif
 }
 
 const char* KindOf(fs::file_type type) {
@@ -93,9 +108,7 @@ int MeasureEntry(const std::string& path, std::uint32_t& size, std::string* erro
                                std::to_string(std::numeric_limits<std::uint32_t>::max()) +
                                " bytes)");
     }
-    if (!std::ifstream(path, std::ios::binary)) {
-        return Fail(error, "cannot open " + path + ": " + std::strerror(errno));
-    }
+    if (!Readable(path)) return Fail(error, "cannot open " + path + ": " + std::strerror(errno));
     size = static_cast<std::uint32_t>(length);
     return 1;
 }
