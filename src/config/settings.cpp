@@ -151,13 +151,19 @@ void ReadSettingsFile(const IniDocument& doc) {
     g_dwBaudRate = doc.GetInt(kSettingsSection, "BAUDRATE", kDefaultBaudRate);
 }
 
+// A row's check key: 1 for any number but 0, else 0; the Code row is ticked when absent.
+int RowCheck(const IniDocument& doc, const char* checkKey) {
+    const int defaultValue = std::strcmp(checkKey, "CODECHECK") == 0 ? 1 : 0;
+    return doc.GetInt(kSettingsSection, checkKey, defaultValue) != 0 ? 1 : 0;
+}
+
 void ReadJobFile(const IniDocument& doc) {
-    g_bCodeCheck = doc.GetInt(kSettingsSection, "CODECHECK", 1);
+    g_bCodeCheck = RowCheck(doc, "CODECHECK");
     ReadPath(doc, "CODEFILE", PELOR_DEFAULT_CODE_FILE, g_szCodeFile, sizeof g_szCodeFile);
     SETTINGS_SplitCodePath();
     SETTINGS_CopyText(g_szCodeAddress, PELOR_DEFAULT_CODE_ADDRESS);
     for (const JobRow& row : kRows) {
-        *row.check = doc.GetInt(kSettingsSection, row.checkKey, 0);
+        *row.check = RowCheck(doc, row.checkKey);
         ReadPath(doc, row.fileKey, row.defaultFile, row.file, row.fileCapacity);
         ReadText(doc, row.addressKey, row.defaultAddress, kAddressReadCapacity, row.address,
                  row.addressCapacity);
@@ -208,6 +214,12 @@ void SETTINGS_InitDirectory() {
     // A directory that does not fit is named relatively rather than cut into another path.
     if (cwd.empty() || cwd.size() >= sizeof g_szWorkDir) cwd = ".";
     SETTINGS_CopyText(g_szWorkDir, cwd);
+}
+
+bool SETTINGS_JobRowChecked(const std::string& jobFile, const char* checkKey) {
+    IniDocument doc;
+    doc.Load(jobFile);  // an unreadable file reads as an empty one, every key at its default
+    return RowCheck(doc, checkKey) == 1;
 }
 
 std::string SETTINGS_FilePath() {

@@ -68,6 +68,10 @@ int SETTINGS_Save();
 // What the last loads refused and why ("CODEFILE ignored: its path is 300 characters, at most
 // 260 fit"), each once; for the status line.
 std::vector<std::string> SETTINGS_TakeNotices();
+// Whether a job file's row check key ("CODECHECK", "ETC2CHECK", ...) ticks its row, as the window
+// reads it: any number but 0 does ("CODECHECK=2" too); an absent key gives the row's default
+// (Code ticked, every other row not). The window's load and `pelor flash --job` both read so.
+bool SETTINGS_JobRowChecked(const std::string& jobFile, const char* checkKey);
 // g_szImageFolder = g_szCodeFile; g_szImageBaseName = separator + last component.
 void SETTINGS_SplitCodePath();
 // Puts every global back to its value at program start (tests, and a fresh start).

@@ -122,8 +122,8 @@ public:
 
     // --- Download and the status display (main_dlg_download.cpp) ---------------------------
     void OnDownload();
-    // The Download handler's checks and the image tables filled from the rows' controls; false
-    // after telling the operator why nothing starts.
+    // The Download's check (the command line's: every file, the ports) and the image tables
+    // filled from the rows' controls; false after telling the operator why nothing starts.
     bool FillImagesFromControls();
     void OnDownloadContinuous();
     void ShowJobResult(const ContinuousJob& job);
