@@ -86,18 +86,12 @@ TEST_F(WindowJobFileTest, AJobFileMissingAtStartIsNamedAndNeverWrittenOnClosing)
     EXPECT_NE(ReadAll(stick).find("CODEFILE=" + std::string(g_szCodeFile)), std::string::npos);
 }
 
-TEST_F(WindowJobFileTest, TheDefaultJobIsMadeAtTheFirstCloseAndAJobNamedInTheEditIsNotWritten) {
+TEST_F(WindowJobFileTest, AJobFileNamedInTheEditIsRememberedButNotWritten) {
     auto dlg = Start();
-    EXPECT_TRUE(dlg->ControlText(IDC_STATUS_LINE).empty());
     dlg->SetControlText(IDC_JOB_FILE, folder_ / "typed.plr");
     EXPECT_TRUE(dlg->OnClose());
     EXPECT_EQ(Entries(), (Strings{"pelorw.ini"}));
     EXPECT_NE(ReadAll(Settings()).find("PELORFILE=" + (folder_ / "typed.plr")), std::string::npos);
-
-    WriteAll(Settings(), "[PELOR]\n");
-    auto first = Start();
-    EXPECT_TRUE(first->OnClose());
-    EXPECT_NE(ReadAll(Job()).find("CODECHECK=1"), std::string::npos);
 }
 
 // A job (or the bench's settings) locked read-only is the line's: the window says so at start
