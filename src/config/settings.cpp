@@ -167,8 +167,15 @@ void ReadJobFile(const IniDocument& doc) {
     }
 }
 
-// The job file the last load named, what it found there, and whether it was the work folder's
-// default job file.
+// What the last load found of the job file it named.
+enum class JobFileState {
+    Loaded,      // read: it may be written back
+    NotMadeYet,  // the work folder's default job file, not there: a save makes it
+    NotRead,     // missing or unreadable: the defaults were loaded, and it is left alone
+    ReadOnly,    // read, but locked: it is left alone
+};
+
+// The job file the last load named (or Save As chose), and what was found there.
 std::string g_jobPath;
 JobFileState g_jobState = JobFileState::NotRead;
 
@@ -313,10 +320,6 @@ int SETTINGS_Load(const char* jobFile) {
     g_jobPath = g_szJobFile;
     g_jobState = ReadJob(g_jobPath, g_jobPath == InWorkDir(kDefaultJobFileName));
     return 1;
-}
-
-JobFileState SETTINGS_JobFileState() {
-    return g_jobState;
 }
 
 bool SETTINGS_MayWriteJob() {

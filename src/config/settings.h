@@ -59,7 +59,9 @@ void SETTINGS_CopyText(char (&out)[N], const std::string& text) {
 void SETTINGS_InitDirectory();
 // Settings file path: g_szWorkDir joined with "pelorw.ini".
 std::string SETTINGS_FilePath();
-// Reads the settings file, then the job file (jobFile, or "PELORFILE", or "default.plr").
+// Reads the settings file, then the job file (jobFile, or "PELORFILE", or "default.plr"). A job
+// file that is not there (but the default one) or cannot be read leaves the defaults, and a
+// notice names it; a read-only one is named too.
 int SETTINGS_Load(const char* jobFile);
 // Writes the settings file, then (when writeJob) the job file. 1 on success, 0 when a write
 // failed. A path that the last load refused as too long is left in its file as it stands, unless
@@ -67,14 +69,6 @@ int SETTINGS_Load(const char* jobFile);
 // counts as written.
 int SETTINGS_Save(bool writeJob = true);
 
-// What the last load found of the job file it named (g_szJobFile at that time).
-enum class JobFileState {
-    Loaded,      // read: it may be written back
-    NotMadeYet,  // the work folder's default job file, not there: a save makes it
-    NotRead,     // missing or unreadable: the defaults were loaded, and it is left alone
-    ReadOnly,    // read, but locked: it is left alone
-};
-JobFileState SETTINGS_JobFileState();
 // Whether a save may write the job file g_szJobFile names now: it is the one the last load read
 // (or the one SETTINGS_TakeJobFile chose), not locked, and a default job file not made yet is
 // still missing. A file the station did not load is never replaced by its defaults.
