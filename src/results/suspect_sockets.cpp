@@ -4,6 +4,7 @@
 
 #include "config/ini_file.h"
 #include "config/settings.h"
+#include "link/outcome.h"
 
 namespace {
 
@@ -70,6 +71,24 @@ SocketVerdict RESULTS_SocketVerdict(bool ok, const std::string& step, const std:
     // The handset said no: to an image, a close, or with a version of its own.
     if (reason == "refused" || step == "version") return SocketVerdict::Handset;
     return SocketVerdict::Link;
+}
+
+SocketJob RESULTS_EndedSocketJob(int channel, bool ok, std::chrono::system_clock::time_point start,
+                                 std::chrono::system_clock::time_point end) {
+    const auto ms = [](std::chrono::system_clock::time_point t) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+    };
+    SocketJob job;
+    job.channel = channel;
+    job.startMs = ms(start);
+    job.endMs = ms(end);
+    job.ok = ok;
+    const JobOutcome failure = OUTCOME_Get(channel);
+    if (!ok && failure.Failed()) {
+        job.step = OUTCOME_StepName(failure.step);
+        job.reason = OUTCOME_ReasonName(failure.reason);
+    }
+    return job;
 }
 
 SocketWatch::SocketWatch(SuspectRule rule) : rule_(rule) {}

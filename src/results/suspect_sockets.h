@@ -8,6 +8,7 @@
 //
 // The front ends feed it the jobs they record (step and reason as the records name them), one
 // watch per station; `pelor results` replays the records through one.
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -57,6 +58,11 @@ struct SocketJob {
     std::string step;    // as recorded ("block", "open", ...); empty when done
     std::string reason;  // as recorded ("time-out", "port gone", "refused", ...)
 };
+
+// The job that has just ended on channel, its step and reason named as its record names them
+// (from the channel's outcome); on the thread that ran the station's jobs.
+SocketJob RESULTS_EndedSocketJob(int channel, bool ok, std::chrono::system_clock::time_point start,
+                                 std::chrono::system_clock::time_point end);
 
 // Why a socket is suspect: its last jobs and their failures by reason, and the station's other
 // sockets over the same period.
