@@ -86,7 +86,10 @@ SocketJob RESULTS_EndedSocketJob(int channel, bool ok, std::chrono::system_clock
     const JobOutcome failure = OUTCOME_Get(channel);
     if (!ok && failure.Failed()) {
         job.step = OUTCOME_StepName(failure.step);
-        job.reason = OUTCOME_ReasonName(failure.reason);
+        // As the record names it: a port that would not open by the system's reason.
+        job.reason = failure.step == JobStep::Open && !failure.detail.empty()
+                         ? failure.detail
+                         : OUTCOME_ReasonName(failure.reason);
     }
     return job;
 }

@@ -125,7 +125,8 @@ void SimLine::Record(int socket, bool plugged, bool started) {
 }
 
 void SimLine::Look(Clock::time_point now) {
-    for (Place& p : places_) {
+    for (int i = 0; i < static_cast<int>(places_.size()); ++i) {
+        Place& p = places_[i];
         if (!p.handset || p.ended) continue;
         const std::size_t count = p.handset->RequestCount();
         if (count != p.lastCount) {
@@ -135,7 +136,10 @@ void SimLine::Look(Clock::time_point now) {
             p.lastCount = count;
             p.lastChange = now;
         }
-        // Its line gone (a bad socket), the handset has finished at once.
+        // Its line gone (a bad socket), the handset has finished at once, and its device is
+        // gone as a USB adapter's is: a link left behind could lead to the next handset's
+        // pseudo-terminal, which may take the same number.
+        if (p.handset->Unplugged()) ::unlink(SocketPath(i).c_str());
         if (p.handset->GoCount() > 0 || p.handset->Unplugged() ||
             (count > 0 && now - p.lastChange >= options_.quiet)) {
             p.ended = true;
