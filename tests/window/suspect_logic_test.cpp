@@ -67,7 +67,8 @@ TEST_F(WindowSuspectTest, ASuspectSocketShowsOnItsBarAndTheStatusLineUntilAcknow
         if (!dlg->Armed() || !acknowledgedBar.empty()) return;
         const std::string status = dlg->ControlText(IDC_STATUS_LINE);
         if (status.find("suspect: ch1") == std::string::npos) return;
-        if (status.find("running 0") == std::string::npos) return;
+        // Between its jobs (a job running shows its own steps on the bar).
+        if (dlg->ChannelBar(1)->GetWindowText().find("SUSPECT") == std::string::npos) return;
         flaggedBar = dlg->ChannelBar(1)->GetWindowText();
         flaggedStatus = status;
         soundBar = dlg->ChannelBar(0)->GetWindowText();
@@ -79,7 +80,6 @@ TEST_F(WindowSuspectTest, ASuspectSocketShowsOnItsBarAndTheStatusLineUntilAcknow
     });
     Click(*dlg, IDC_DOWNLOAD);
     EXPECT_FALSE(dlg->Armed());
-    EXPECT_EQ(flaggedBar.rfind("FAILED: ", 0), 0u) << flaggedBar;
     EXPECT_NE(flaggedBar.find("  SUSPECT: 1 of 1 failed ("), std::string::npos) << flaggedBar;
     EXPECT_NE(flaggedStatus.find("; suspect: ch1 (double-click its bar to acknowledge)"),
               std::string::npos)
