@@ -102,6 +102,10 @@ int WriteRecords(const SimulateOptions& o,
 #endif
 
 int RunSimulate(const SimulateOptions& o) {
+    if (o.line.arrivals.empty() && !o.line.badSockets.empty()) {
+        std::fprintf(stderr, "error: --bad-socket needs --arrivals (a line of sockets)\n");
+        return 2;
+    }
     if (!o.line.arrivals.empty()) {
         SimulateArrivalsOptions line = o.line;
         line.sockets = o.count;

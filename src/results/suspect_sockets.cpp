@@ -99,14 +99,11 @@ SocketWatch::SocketWatch(SuspectRule rule) : rule_(rule) {}
 std::vector<const SocketWatch::Entry*> SocketWatch::Window(int channel) const {
     std::vector<const Entry*> window;
     const auto found = sockets_.find(channel);
-    const std::int64_t first = found == sockets_.end() ? 0 : found->second.firstSeq;
-    for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
-        if (it->seq < first) break;
-        if (it->job.channel != channel) continue;
-        window.push_back(&*it);
-        if (static_cast<int>(window.size()) >= std::max(rule_.window, rule_.minJobs)) break;
+    if (found == sockets_.end() || entries_.empty()) return window;
+    const std::int64_t oldest = entries_.front().seq;
+    for (const std::int64_t seq : found->second.recent) {
+        if (seq >= oldest) window.push_back(&entries_[static_cast<std::size_t>(seq - oldest)]);
     }
-    std::reverse(window.begin(), window.end());
     return window;
 }
 
@@ -129,8 +126,11 @@ bool SocketWatch::Judge(int channel, SuspectEvidence* evidence) const {
     // The same period: from the start of the oldest job judged.
     int othersPoints = 0;
     const std::int64_t periodStart = window.empty() ? 0 : window.front()->job.startMs;
-    for (const Entry& entry : entries_) {
-        if (entry.job.channel == channel || entry.job.endMs < periodStart) continue;
+    // The jobs are kept in the order they ended: back from the newest to the period's start.
+    for (auto it = entries_.rbegin(); !window.empty() && it != entries_.rend(); ++it) {
+        const Entry& entry = *it;
+        if (entry.job.endMs < periodStart) break;
+        if (entry.job.channel == channel) continue;
         ++e.othersJobs;
         e.othersFailures += entry.verdict != SocketVerdict::Good;
         othersPoints += Weight(entry.verdict, rule_);
@@ -149,11 +149,14 @@ bool SocketWatch::Add(const SocketJob& job) {
     if (entries_.size() > kRemembered) entries_.pop_front();
     bool changed = false;
     Socket& socket = sockets_[job.channel];
+    socket.recent.push_back(entries_.back().seq);
+    if (static_cast<int>(socket.recent.size()) > std::max(rule_.window, rule_.minJobs)) {
+        socket.recent.pop_front();
+    }
     if (socket.suspect) {
         socket.goodRun = verdict == SocketVerdict::Good ? socket.goodRun + 1 : 0;
         if (socket.goodRun >= rule_.clearAfter) {
             socket = Socket{};
-            socket.firstSeq = nextSeq_;
             changed = true;
         }
     }
@@ -179,7 +182,6 @@ bool SocketWatch::Acknowledge(int channel) {
     const auto found = sockets_.find(channel);
     if (found == sockets_.end() || !found->second.suspect) return false;
     found->second = Socket{};
-    found->second.firstSeq = nextSeq_;
     return true;
 }
 

@@ -104,7 +104,9 @@ private:
         bool suspect = false;
         std::int64_t sinceMs = 0;
         int goodRun = 0;
-        std::int64_t firstSeq = 0;  // jobs before this are forgotten (cleared, acknowledged)
+        // Its last jobs (their seq), oldest first; forgotten when the flag is cleared or
+        // acknowledged.
+        std::deque<std::int64_t> recent;
     };
 
     // The socket's last jobs judged (newest last), within what is remembered.
