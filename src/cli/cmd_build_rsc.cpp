@@ -58,18 +58,27 @@ int RunBuildRsc(const BuildRscOptions& options) {
     }
 
     std::string error;
-    const int ok = RESOURCE_BuildBinary(options.folder, options.output, progress, &error);
+    bool refused = false;
+    const int ok = RESOURCE_BuildBinary(options.folder, options.output, progress, &error, &refused);
     if (drawn) std::fputc('\n', stdout);
     if (!ok) {
         std::fflush(stdout);
         std::fprintf(stderr, "error: %s\n", error.c_str());
-        return 1;
+        // What the tree holds is at fault (nothing was written): a wrong input, as a missing
+        // folder is.
+        return refused ? 2 : 1;
     }
     const std::string output = RESOURCE_OutputPath(options.folder, options.output);
     const std::uintmax_t bytes = std::filesystem::file_size(output, ec);
     std::printf("Resource Binary(%s) created!! %d file%s, %ju bytes\n", output.c_str(), files,
                 files == 1 ? "" : "s", ec ? std::uintmax_t{0} : bytes);
     std::fflush(stdout);
+    if (files == 0) {
+        std::fprintf(stderr,
+                     "warning: %s holds no file to pack: the binary holds no resource, only its "
+                     "empty directory\n",
+                     options.folder.c_str());
+    }
     return 0;
 }
 
@@ -88,7 +97,12 @@ void CLI_AddBuildRscCommand(CLI::App& app, int& exitCode) {
         " is left out, and a folder whose name holds a dot is recorded with size 0 and its "
         "contents are left out. Names containing \".bin\", \"cvs\" or \"CVS\" (case-sensitive) "
         "are skipped, folders too, so an earlier VORODOV_rsc.bin is never packed, nor is the "
-        "output file itself. Within each folder names are taken in byte order, so the same tree "
+        "output file itself. Hidden folders (a name that begins with a dot, such as .git or "
+        ".svn) are skipped with everything in them; hidden files (.keep) are packed as any "
+        "other file. An entry packed as a file must be a regular file that can be read: a "
+        "FIFO, a device, or a link that leads to nothing is refused by name. A folder with "
+        "nothing to pack still gives a binary (its empty directory, 1024 bytes of 0xFF) and "
+        "says so. Within each folder names are taken in byte order, so the same tree "
         "always gives the same file. Links back to a folder being scanned are not followed.\n\n"
         "Layout: one 128-byte record per file (name with '/' separators zero-filled to 112 bytes,"
         " size u32 little-endian, twelve 0xFF), 0xFF records up to the next 1024-byte boundary "
@@ -100,8 +114,9 @@ void CLI_AddBuildRscCommand(CLI::App& app, int& exitCode) {
         "output is left as it was.\n\n"
         "On a terminal the progress is one line redrawn per file; otherwise only the result is "
         "printed.\n\n"
-        "Exit status: 0 when written; 1 when it could not be written (a file unreadable or "
-        "changed during the build, the output not writable; message on stderr); 2 on a usage "
-        "error or a folder that does not exist or is a file (nothing written).");
+        "Exit status: 0 when written; 1 when it could not be written (a file changed during the "
+        "build, the output not writable; message on stderr); 2 on a usage error, a folder that "
+        "does not exist or is a file, or a tree that cannot be packed: a name too long, too many "
+        "files, an entry that is not a regular readable file (nothing written).");
     command->callback([options, &exitCode]() { exitCode = RunBuildRsc(*options); });
 }

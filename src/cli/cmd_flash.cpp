@@ -35,8 +35,10 @@ void CLI_AddFlashCommand(CLI::App& app, int& exitCode) {
     CLI::App* cmd = app.add_subcommand(
         "flash",
         "Write images into up to eight handsets at once. It writes what the window's Download "
-        "writes. Everything given is checked before a port is opened: a wrong option, address, "
-        "job file or missing image is refused with exit status 2 and nothing is sent.\nExit "
+        "writes, checked as the window checks it. Everything given is checked before a port is "
+        "opened: a wrong option, address, job file, missing image, an unwritable report, or one "
+        "device given for two channels (by any of its names) is refused with exit status 2 and "
+        "nothing is sent.\nExit "
         "status: 0 when every channel finished with everything acknowledged (a handset that "
         "never answered GO, as one that restarts at once, counts as done and the report says "
         "\"go_answered\": false), 1 when a channel failed (also a refused CLOSE or GO; a port "
@@ -53,11 +55,13 @@ void CLI_AddFlashCommand(CLI::App& app, int& exitCode) {
         ->type_name("DEVICE");
     cmd->add_option("--code", options->codeDir,
                     "The Code row: the folder of the .mbn images (partition, AMSS header and "
-                    "AMSS; the AMSS files are named after the folder's last component)")
+                    "AMSS; the AMSS files are named after the folder's last component, also when "
+                    "DIR ends in a separator)")
         ->type_name("DIR");
-    cmd->add_flag("--boot", options->boot,
-                  "Change Boot Area: also write the boot chain (PBL, QCSBL configuration, QCSBL, "
-                  "OEMSBL header, OEMSBL); the code address becomes 0 instead of 70000");
+    cmd->add_flag(
+        "--boot", options->boot,
+        "Change Boot Area: also write the boot chain (PBL, QCSBL configuration, QCSBL, "
+        "OEMSBL header, OEMSBL); the code address becomes 0 instead of 70000. Needs --code");
     cmd->add_option("--erase", options->erase,
                     "Erase the NAND first: none, all, or except-backup (all but the backup "
                     "area). Both need --code and turn --boot on; except-backup also needs "
@@ -70,11 +74,12 @@ void CLI_AddFlashCommand(CLI::App& app, int& exitCode) {
         ->type_name("FILE");
     cmd->add_option("--resource-address", options->resourceAddress,
                     "Address of the resource image: 1 to 8 hexadecimal digits, optionally after "
-                    "0x (default: the job file's, else address 0)")
+                    "0x (default: the job file's, else address 0). Needs a resource image")
         ->transform(CLI::Validator(AddressGiven, ""))
         ->type_name("HEX");
     cmd->add_flag("--no-format", options->noFormat,
-                  "Initialise the handset's file system (FS_INIT) instead of formatting it");
+                  "Initialise the handset's file system (FS_INIT) instead of formatting it. "
+                  "Needs a resource image");
     cmd->add_option("--job", options->job,
                     "Take the Code and Resource choices (CODECHECK, CODEFILE, ETC2CHECK, "
                     "ETC2FILE, ETC2ADDRESS) from a job file; options given here win")
@@ -85,7 +90,8 @@ void CLI_AddFlashCommand(CLI::App& app, int& exitCode) {
     cmd->add_option("--report", options->report,
                     "Write a JSON report when the run ends, also when channels failed; with "
                     "--continuous, append one JSON line per finished job as it finishes "
-                    "(socket, port, start, end, result, text, bytes)")
+                    "(socket, port, start, end, result, text, bytes). A report that cannot be "
+                    "written is refused before a port is opened")
         ->type_name("FILE");
     cmd->add_flag("--continuous", options->continuous,
                   "Production mode: flash each handset as it is plugged in. Each port is a "
@@ -103,7 +109,8 @@ void CLI_AddFlashCommand(CLI::App& app, int& exitCode) {
         ->type_name("FILE");
     cmd->add_option("--dev", options->devRoot,
                     "Where serial devices appear and disappear (a device removed during the run "
-                    "stops its channel at once)")
+                    "stops its channel at once); COMn not yet in the port table is looked for "
+                    "here, as `pelor ports --dev DIR` lists it. Must be a folder")
         ->default_val("/dev")
         ->type_name("DIR");
     CLI_AddResultsOptions(cmd, options->results);

@@ -1,19 +1,15 @@
 #include "flash_inputs.h"
 
 #include <cctype>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <sstream>
 #include <system_error>
-#include <vector>
 
 #include "config/ini_file.h"
 #include "config/settings.h"
 #include "jobs/address_text.h"
-#include "jobs/download_plan.h"
 
 namespace fs = std::filesystem;
 
@@ -38,61 +34,6 @@ bool SameName(const std::string& a, const char* b) {
             return false;
     }
     return true;
-}
-
-bool ReadableFile(const std::string& path) {
-    std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) return false;
-    std::ifstream in(path, std::ios::binary);
-    return static_cast<bool>(in);
-}
-
-std::string FileName(const std::string& path) {
-    return fs::path(path).filename().string();
-}
-
-std::string Joined(const std::vector<std::string>& items, const char* separator) {
-    std::string out;
-    for (const std::string& item : items) {
-        if (!out.empty()) out += separator;
-        out += item;
-    }
-    return out;
-}
-
-// What is wrong with the code folder, or empty when every image the run needs is there.
-std::string CodeFolderProblem(const std::string& folder) {
-    std::error_code ec;
-    const fs::file_status status = fs::status(folder, ec);
-    if (!fs::exists(status)) return "the code folder " + folder + " does not exist";
-    if (!fs::is_directory(status)) {
-        return folder + " is a file; --code takes the folder that holds the .mbn images";
-    }
-    std::vector<std::string> expected;
-    std::vector<std::string> missing;
-    for (int slot = 5; slot <= 12; ++slot) {
-        if (slot >= 6 && slot <= 10 && !g_bChangeBootArea) continue;
-        const std::string path = PELOR_CodeImagePath(slot);
-        expected.push_back(FileName(path));
-        if (!ReadableFile(path)) missing.push_back(FileName(path));
-    }
-    if (missing.empty()) return {};
-    std::string text = "the code folder " + folder + " lacks " + Joined(missing, ", ");
-    if (missing.size() < expected.size()) text += " (it needs " + Joined(expected, ", ") + ")";
-    if (missing.size() == expected.size()) text += " (it holds none of the images it needs)";
-    return text;
-}
-
-std::string ResourceProblem(const std::string& path) {
-    std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    if (!fs::exists(status)) return "the resource image " + path + " does not exist";
-    if (fs::is_directory(status)) {
-        return "the resource image " + path + " is a folder; pack it first with `pelor build-rsc " +
-               path + "`";
-    }
-    if (!ReadableFile(path)) return "the resource image " + path + " cannot be read";
-    return {};
 }
 
 }  // namespace
@@ -139,10 +80,10 @@ bool CLI_ApplyJobFile(FlashOptions& o, std::string* error) {
     }
 
     const char* section = kSettingsSection;
-    if (o.codeDir.empty() && INI_GetInt(o.job, section, "CODECHECK", 1) == 1) {
+    if (o.codeDir.empty() && SETTINGS_JobRowChecked(o.job, "CODECHECK")) {
         o.codeDir = INI_GetString(o.job, section, "CODEFILE", std::string());
     }
-    if (o.resource.empty() && INI_GetInt(o.job, section, "ETC2CHECK", 0) == 1) {
+    if (o.resource.empty() && SETTINGS_JobRowChecked(o.job, "ETC2CHECK")) {
         o.resource = INI_GetString(o.job, section, "ETC2FILE", std::string());
         if (o.resourceAddress.empty()) {
             const std::string address = INI_GetString(o.job, section, "ETC2ADDRESS", std::string());
@@ -156,19 +97,4 @@ bool CLI_ApplyJobFile(FlashOptions& o, std::string* error) {
         }
     }
     return true;
-}
-
-bool CLI_CheckImageFiles(const FlashOptions& o, std::string* error) {
-    std::vector<std::string> problems;
-    if (!o.codeDir.empty()) {
-        std::string problem = CodeFolderProblem(o.codeDir);
-        if (!problem.empty()) problems.push_back(std::move(problem));
-    }
-    if (!o.resource.empty()) {
-        std::string problem = ResourceProblem(o.resource);
-        if (!problem.empty()) problems.push_back(std::move(problem));
-    }
-    if (problems.empty()) return true;
-    *error = "ERR: No File: " + Joined(problems, "; ");
-    return false;
 }

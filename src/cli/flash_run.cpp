@@ -2,8 +2,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include "config/atomic_file.h"
@@ -27,6 +29,33 @@
 
 namespace {
 
+// "fw/" as a shell's completion gives it is the folder "fw"; the AMSS images are named after the
+// last component. The root of the file system stays as it is.
+std::string WithoutTrailingSeparators(std::string folder) {
+    while (folder.size() > 1 && IsPathSeparator(folder.back())) {
+        if (folder.size() == 3 && folder[1] == ':') break;  // a drive's root, "C:\"
+        folder.pop_back();
+    }
+    return folder;
+}
+
+// A report that cannot be written is found before any port opens, as the trace is: a temporary
+// file is made beside it and removed again.
+bool ReportWritable(const std::string& path, std::string* error) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        *error = "cannot write the report " + path + ": it is a folder";
+        return false;
+    }
+    AtomicFileWriter probe;
+    if (!probe.Open(path)) {
+        *error = "cannot write the report " + path + ": " + probe.Error();
+        return false;
+    }
+    probe.Abort();
+    return true;
+}
+
 // Puts the choices into the settings globals as the window's handlers would.
 bool SetChoices(const FlashOptions& o, DownloadControls& controls, std::string* error) {
     SETTINGS_ResetGlobals();
@@ -37,6 +66,16 @@ bool SetChoices(const FlashOptions& o, DownloadControls& controls, std::string* 
     }
     if (o.erase != "none" && !code) {
         *error = "--erase needs --code";
+        return false;
+    }
+    // An option of a row that is not written would be ignored: it is a mistake to mend.
+    if (o.boot && !code) {
+        *error = "--boot needs --code (the boot chain is written with the Code row)";
+        return false;
+    }
+    if (o.resource.empty() && (!o.resourceAddress.empty() || o.noFormat)) {
+        *error = std::string(o.noFormat ? "--no-format" : "--resource-address") +
+                 " needs --resource (or a job file whose Resource row is ticked)";
         return false;
     }
     if (o.erase == "except-backup" && o.resource.empty()) {
@@ -55,7 +94,7 @@ bool SetChoices(const FlashOptions& o, DownloadControls& controls, std::string* 
         *error = "resource path is longer than 260 characters";
         return false;
     }
-    SETTINGS_CopyText(g_szCodeFile, o.codeDir);
+    SETTINGS_CopyText(g_szCodeFile, WithoutTrailingSeparators(o.codeDir));
     SETTINGS_SplitCodePath();
     const bool boot = o.boot || o.erase != "none";
     g_bChangeBootArea = boot ? 1 : 0;
@@ -92,22 +131,26 @@ int CLI_PrepareFlash(FlashOptions& o, std::array<int, kChannels>& ports,
         std::fprintf(err, "error: %s\n", error.c_str());
         return kExitUsage;
     }
+    {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(o.devRoot, ec)) {
+            std::fprintf(err, "error: --dev: the folder %s does not exist\n", o.devRoot.c_str());
+            return kExitUsage;
+        }
+    }
     SETTINGS_InitDirectory();
     PORTTABLE_Load(SETTINGS_FilePath());
     ports = {};
     names = {};
     for (std::size_t ch = 0; ch < o.ports.size(); ++ch) {
         std::string device;
-        const int n = PORTS_Resolve(o.ports[ch], &device, &error);
+        const int n = PORTS_Resolve(o.ports[ch], &device, &error, o.devRoot);
         if (n == 0) {
             std::fprintf(err, "error: %s\n", error.c_str());
             return kExitUsage;
         }
-        if (PORTS_Choose(ports, static_cast<int>(ch), n) != n) {
-            // The window leaves such a channel without a port; here it is a mistake to mend.
-            std::fprintf(err, "error: %s is given for two channels\n", o.ports[ch].c_str());
-            return kExitUsage;
-        }
+        // A device given twice, by one name or two, is refused by the Download's check below.
+        ports[ch] = n;
         names[ch] = device;
     }
 
@@ -116,12 +159,11 @@ int CLI_PrepareFlash(FlashOptions& o, std::array<int, kChannels>& ports,
         std::fprintf(err, "error: %s\n", error.c_str());
         return kExitUsage;
     }
-    const int check = PELOR_FillImages(controls, &error);
-    if ((check == DOWNLOAD_READY || check == DOWNLOAD_NO_FILE) && !CLI_CheckImageFiles(o, &error)) {
+    if (PELOR_CheckDownload(controls, ports, &error) != DOWNLOAD_READY) {
         std::fprintf(err, "error: %s\n", error.c_str());
         return kExitUsage;
     }
-    if (check != DOWNLOAD_READY) {
+    if (!o.continuous && !o.report.empty() && !ReportWritable(o.report, &error)) {
         std::fprintf(err, "error: %s\n", error.c_str());
         return kExitUsage;
     }

@@ -67,6 +67,10 @@ int AtomicFileWriter::Open(const std::string& path) {
     Abort();
     error_.clear();
     path_ = path;
+    if (ATOMIC_IsReadOnly(path_)) {
+        error_ = "cannot replace " + path_ + ": it is read-only";
+        return 0;
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::vector<char> name(path.begin(), path.end());
         const std::string suffix = ".tmp-XXXXXX";
@@ -163,6 +167,11 @@ int AtomicFileWriter::Open(const std::string& path) {
             return 0;
         }
         mode = st.st_mode & 0777;
+        // The rename would replace it regardless of its mode; a locked file stays as it is.
+        if (ATOMIC_IsReadOnly(path_)) {
+            error_ = "cannot replace " + path_ + ": it is read-only";
+            return 0;
+        }
     }
 
     std::string temp = path_ + ".tmp-XXXXXX";
@@ -254,6 +263,19 @@ void AtomicFileWriter::Abort() {
 }
 
 #endif
+
+bool ATOMIC_IsReadOnly(const std::string& path) {
+#ifdef _WIN32
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+           (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+#else
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    // No write bit at all locks the file also for root, whom access() lets write anything.
+    return (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
+#endif
+}
 
 int ATOMIC_WriteFile(const std::string& path, std::span<const std::uint8_t> bytes,
                      std::string* error) {

@@ -12,11 +12,16 @@ int ATOMIC_WriteFile(const std::string& path, std::span<const std::uint8_t> byte
 int ATOMIC_WriteFile(const std::string& path, const std::string& text,
                      std::string* error = nullptr);
 
+// True when path names an existing file that may not be written: no write permission for anyone
+// (or for this user), or the read-only attribute on Windows. Such a file is never replaced.
+bool ATOMIC_IsReadOnly(const std::string& path);
+
 // Streaming form for large outputs: Open creates the temporary, Write appends, Commit flushes,
 // syncs and renames; the destructor (or Abort) removes an uncommitted temporary. Open, Write and
 // Commit return 1 on success and 0 on failure; a failure removes the temporary, leaves the
 // destination as it was and puts the reason in Error(). A new file gets mode 0644; a replaced
-// file keeps its mode, and a symbolic link is written through to its target.
+// file keeps its mode, and a symbolic link is written through to its target. A read-only
+// destination (ATOMIC_IsReadOnly) is refused at Open.
 class AtomicFileWriter {
 public:
     AtomicFileWriter() = default;

@@ -1,13 +1,16 @@
 // The settings globals, the settings file "pelorw.ini" and the job file.
 #include "config/settings.h"
 
+#include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "config/atomic_file.h"
 #include "config/ini_file.h"
 #include "config/paths.h"
 
@@ -151,23 +154,91 @@ void ReadSettingsFile(const IniDocument& doc) {
     g_dwBaudRate = doc.GetInt(kSettingsSection, "BAUDRATE", kDefaultBaudRate);
 }
 
+// A row's check key: 1 for any number but 0, else 0; the Code row is ticked when absent.
+int RowCheck(const IniDocument& doc, const char* checkKey) {
+    const int defaultValue = std::strcmp(checkKey, "CODECHECK") == 0 ? 1 : 0;
+    return doc.GetInt(kSettingsSection, checkKey, defaultValue) != 0 ? 1 : 0;
+}
+
 void ReadJobFile(const IniDocument& doc) {
-    g_bCodeCheck = doc.GetInt(kSettingsSection, "CODECHECK", 1);
+    g_bCodeCheck = RowCheck(doc, "CODECHECK");
     ReadPath(doc, "CODEFILE", PELOR_DEFAULT_CODE_FILE, g_szCodeFile, sizeof g_szCodeFile);
     SETTINGS_SplitCodePath();
     SETTINGS_CopyText(g_szCodeAddress, PELOR_DEFAULT_CODE_ADDRESS);
     for (const JobRow& row : kRows) {
-        *row.check = doc.GetInt(kSettingsSection, row.checkKey, 0);
+        *row.check = RowCheck(doc, row.checkKey);
         ReadPath(doc, row.fileKey, row.defaultFile, row.file, row.fileCapacity);
         ReadText(doc, row.addressKey, row.defaultAddress, kAddressReadCapacity, row.address,
                  row.addressCapacity);
     }
 }
 
+// What the last load found of the job file it named.
+enum class JobFileState {
+    Loaded,      // read: it may be written back
+    NotMadeYet,  // the work folder's default job file, not there: a save makes it
+    NotRead,     // missing or unreadable: the defaults were loaded, and it is left alone
+    ReadOnly,    // read, but locked: it is left alone
+};
+
+// The job file the last load named (or Save As chose), and what was found there.
+std::string g_jobPath;
+JobFileState g_jobState = JobFileState::NotRead;
+
+void Notice(std::string text) {
+    std::lock_guard lock(g_refusedLock);
+    g_notices.push_back(std::move(text));
+}
+
+// "C:\Pelor\line7.plr" where drive letters mean nothing: a name, not a place.
+bool IsForeignDrivePath(const std::string& path) {
+#ifdef _WIN32
+    (void)path;
+    return false;
+#else
+    return path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
+           path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+#endif
+}
+
+// Reads the job file into the globals and says what became of it. A file that is not there or
+// cannot be read leaves the defaults (an empty document).
+JobFileState ReadJob(const std::string& path, bool isDefault) {
+    IniDocument job;
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    JobFileState state = JobFileState::Loaded;
+    std::string why;
+    if (!std::filesystem::exists(status)) {
+        state = isDefault ? JobFileState::NotMadeYet : JobFileState::NotRead;
+        why = IsForeignDrivePath(path) ? "not found (a Windows path)" : "not found";
+    } else if (std::filesystem::is_directory(status)) {
+        state = JobFileState::NotRead;
+        why = "is a folder";
+    } else if (!job.Load(path)) {
+        state = JobFileState::NotRead;
+        why = "could not be read";
+    } else if (ATOMIC_IsReadOnly(path)) {
+        state = JobFileState::ReadOnly;
+    }
+    ReadJobFile(job);
+    if (state == JobFileState::NotRead) {
+        Notice("Job file " + path + " " + why + ": defaults shown, not saved on closing");
+    } else if (state == JobFileState::ReadOnly) {
+        Notice("Job file " + path + " is read-only: not saved on closing");
+    }
+    return state;
+}
+
 // Loads path, sets the keys and replaces the file once. 0 when the file could not be read or
 // written; an unreadable file is left alone rather than replaced by the station's keys alone.
 template <typename SetKeys>
 int RewriteFile(const std::string& path, SetKeys&& setKeys) {
+    if (ATOMIC_IsReadOnly(path)) {
+        // Locked on purpose (a line's job): left as it is, as Windows leaves it.
+        Notice(path + " is read-only: not replaced");
+        return 1;
+    }
     IniDocument doc;
     if (!doc.Load(path)) return 0;
     setKeys(doc);
@@ -210,6 +281,12 @@ void SETTINGS_InitDirectory() {
     SETTINGS_CopyText(g_szWorkDir, cwd);
 }
 
+bool SETTINGS_JobRowChecked(const std::string& jobFile, const char* checkKey) {
+    IniDocument doc;
+    doc.Load(jobFile);  // an unreadable file reads as an empty one, every key at its default
+    return RowCheck(doc, checkKey) == 1;
+}
+
 std::string SETTINGS_FilePath() {
     return InWorkDir(kSettingsFileName);
 }
@@ -218,6 +295,11 @@ int SETTINGS_Load(const char* jobFile) {
     IniDocument settings;
     settings.Load(SETTINGS_FilePath());  // unreadable reads as empty: the defaults apply
     ReadSettingsFile(settings);
+    if (ATOMIC_IsReadOnly(SETTINGS_FilePath())) {
+        Notice(std::string(kSettingsFileName) + " is read-only: not saved on closing");
+    }
+    g_jobPath.clear();
+    g_jobState = JobFileState::NotRead;
 
     {
         std::lock_guard lock(g_refusedLock);
@@ -247,13 +329,27 @@ int SETTINGS_Load(const char* jobFile) {
     g_bEraseAllNand = 0;
     g_bEraseNand = 0;
 
-    IniDocument job;
-    job.Load(g_szJobFile);
-    ReadJobFile(job);
+    g_jobPath = g_szJobFile;
+    g_jobState = ReadJob(g_jobPath, g_jobPath == InWorkDir(kDefaultJobFileName));
     return 1;
 }
 
-int SETTINGS_Save() {
+bool SETTINGS_MayWriteJob() {
+    if (g_szJobFile[0] == '\0' || g_jobPath != g_szJobFile) return false;
+    if (g_jobState == JobFileState::Loaded) return true;
+    std::error_code ec;
+    return g_jobState == JobFileState::NotMadeYet && !std::filesystem::exists(g_jobPath, ec) && !ec;
+}
+
+int SETTINGS_TakeJobFile(const std::string& path) {
+    if (path.size() >= sizeof g_szJobFile) return 0;
+    SETTINGS_CopyText(g_szJobFile, path);
+    g_jobPath = path;
+    g_jobState = JobFileState::Loaded;
+    return 1;
+}
+
+int SETTINGS_Save(bool writeJob) {
     int ok = RewriteFile(SETTINGS_FilePath(), [](IniDocument& doc) {
         SetInt(doc, "AUTODETECT", g_bAutoDetect);
         for (int ch = 0; ch < kPortChannels; ++ch) {
@@ -263,7 +359,7 @@ int SETTINGS_Save() {
         SetInt(doc, "BAUDRATE", g_dwBaudRate);
         if (MayWrite("PELORFILE", g_szJobFile)) doc.Set(kSettingsSection, "PELORFILE", g_szJobFile);
     });
-    if (g_szJobFile[0] == '\0') return ok;
+    if (g_szJobFile[0] == '\0' || !writeJob) return ok;
 
     ok &= RewriteFile(g_szJobFile, [](IniDocument& doc) {
         SetInt(doc, "CODECHECK", g_bCodeCheck);
@@ -296,6 +392,8 @@ void SETTINGS_SplitCodePath() {
 }
 
 void SETTINGS_ResetGlobals() {
+    g_jobPath.clear();
+    g_jobState = JobFileState::NotRead;
     g_szWorkDir[0] = '\0';
     g_szJobFile[0] = '\0';
     g_bAutoDetect = 1;

@@ -59,15 +59,30 @@ void SETTINGS_CopyText(char (&out)[N], const std::string& text) {
 void SETTINGS_InitDirectory();
 // Settings file path: g_szWorkDir joined with "pelorw.ini".
 std::string SETTINGS_FilePath();
-// Reads the settings file, then the job file (jobFile, or "PELORFILE", or "default.plr").
+// Reads the settings file, then the job file (jobFile, or "PELORFILE", or "default.plr"). A job
+// file that is not there (but the default one) or cannot be read leaves the defaults, and a
+// notice names it; a read-only one is named too.
 int SETTINGS_Load(const char* jobFile);
-// Writes the settings file, then the job file. 1 on success, 0 when a write failed. A path that
-// the last load refused as too long is left in its file as it stands, unless its setting was
-// changed since.
-int SETTINGS_Save();
-// What the last loads refused and why ("CODEFILE ignored: its path is 300 characters, at most
-// 260 fit"), each once; for the status line.
+// Writes the settings file, then (when writeJob) the job file. 1 on success, 0 when a write
+// failed. A path that the last load refused as too long is left in its file as it stands, unless
+// its setting was changed since. A read-only file is not replaced: a notice says so, and it
+// counts as written.
+int SETTINGS_Save(bool writeJob = true);
+
+// Whether a save may write the job file g_szJobFile names now: it is the one the last load read
+// (or the one SETTINGS_TakeJobFile chose), not locked, and a default job file not made yet is
+// still missing. A file the station did not load is never replaced by its defaults.
+bool SETTINGS_MayWriteJob();
+// The operator chose path to save the job to (Save As): it becomes g_szJobFile and may be
+// written. 0 when the path does not fit.
+int SETTINGS_TakeJobFile(const std::string& path);
+// What the last loads and saves refused and why ("CODEFILE ignored: its path is 300 characters,
+// at most 260 fit", "job file x.plr not found: ..."), each once; for the status line.
 std::vector<std::string> SETTINGS_TakeNotices();
+// Whether a job file's row check key ("CODECHECK", "ETC2CHECK", ...) ticks its row, as the window
+// reads it: any number but 0 does ("CODECHECK=2" too); an absent key gives the row's default
+// (Code ticked, every other row not). The window's load and `pelor flash --job` both read so.
+bool SETTINGS_JobRowChecked(const std::string& jobFile, const char* checkKey);
 // g_szImageFolder = g_szCodeFile; g_szImageBaseName = separator + last component.
 void SETTINGS_SplitCodePath();
 // Puts every global back to its value at program start (tests, and a fresh start).

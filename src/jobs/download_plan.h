@@ -3,6 +3,8 @@
 // channel's image table, shared by the window and the command line so they can never disagree.
 #include <string>
 
+#include "jobs/port_assignment.h"
+
 // The values the Download handler reads from controls; everything else comes from the
 // settings globals (code folder, image folder and base name, erase and boot options,
 // resource file).
@@ -11,6 +13,9 @@ struct DownloadControls {
     std::string codeAddressText;  // the code address edit
     bool resourceChecked = false;
     std::string resourceAddressText;  // the resource address edit
+    // Production mode with Auto on: a socket gets its port when a handset arrives, so a start
+    // without any port is no mistake.
+    bool portsMayArrive = false;
 };
 
 enum DownloadCheck {
@@ -26,6 +31,17 @@ enum DownloadCheck {
 // Image/Address !", "Select Image !", "ERR: No File", "Invalid Resource Address ! ..." for an
 // address other than 1 to 8 hexadecimal digits, or why a path or address is too long).
 int PELOR_FillImages(const DownloadControls& controls, std::string* message);
+
+// Everything a Download is checked for before any port opens, the one check of the window and
+// the command line: the choices (as PELOR_FillImages), every file the run would send (the code
+// folder's images for the chosen options and the resource image, each a readable file), and the
+// channels' ports (at least one, unless controls.portsMayArrive, and no device on two
+// channels, however each is named). DOWNLOAD_READY with the image tables filled; otherwise the
+// tables are empty and *message is the one text to show: a notice of PELOR_FillImages,
+// "ERR: No File: " naming each missing input and what was expected of it, or what is wrong
+// with the ports.
+int PELOR_CheckDownload(const DownloadControls& controls, const ChannelPorts& ports,
+                        std::string* message);
 
 // The image file names of the code folder, by slot (empty for slots without one).
 std::string PELOR_CodeImagePath(int slot);

@@ -1,6 +1,7 @@
 #include "jobs/file_download.h"
 
 #include <cstdio>
+#include <string>
 
 #include "jobs/status.h"
 #include "link/commands.h"
@@ -54,6 +55,11 @@ bool RunSlots(int channel) {
         STATUS_ChannelPrintf(channel, "%s", JOB_SlotText(slot));
         if (!Selection(channel, slot)) {
             OUTCOME_RecordLink(channel, JobStep::Selection, slot);
+            // The bar reads as failed, not as the step still under way.
+            std::string step = JOB_SlotText(slot);
+            if (step.size() > 3 && step.compare(step.size() - 3, 3, "...") == 0)
+                step.resize(step.size() - 3);
+            STATUS_ChannelPrintf(channel, "ERR: %s", step.c_str());
             return false;
         }
         if (!kSlotSteps[slot].transfer) continue;

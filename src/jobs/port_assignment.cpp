@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "transport/port_diagnostics.h"
 #include "transport/port_table.h"
 
 int PORTS_Choose(ChannelPorts& ports, int channel, int port) {
@@ -39,13 +40,32 @@ int PORTS_ChannelOf(const ChannelPorts& ports, int port) {
     return -1;
 }
 
-int PORTS_Resolve(const std::string& name, std::string* device, std::string* error) {
+std::vector<PresentPort> PORTS_NumberPresent(const std::string& devDir) {
+    std::vector<PresentPort> present;
+    for (const std::string& device : PORTTABLE_ScanDevicesIn(devDir)) {
+        present.push_back({PORTTABLE_Assign(device), device, false});
+    }
+    const DiagOptions where;
+    for (const std::string& device : PORTDIAG_BuiltinUarts(devDir, where.sysTtyDir)) {
+        present.push_back({PORTTABLE_Assign(device), device, true});
+    }
+    return present;
+}
+
+int PORTS_Resolve(const std::string& name, std::string* device, std::string* error,
+                  const std::string& devDir) {
     std::string local;
     std::string& out = device != nullptr ? *device : local;
     if (name.size() > 3 && (name.compare(0, 3, "COM") == 0 || name.compare(0, 3, "com") == 0) &&
         name.find_first_not_of("0123456789", 3) == std::string::npos) {
         const long n = std::strtol(name.c_str() + 3, nullptr, 10);
-        out = n >= 1 && n <= kMaxPortNumber ? PORTTABLE_Device(static_cast<int>(n)) : std::string();
+        const bool inRange = n >= 1 && n <= kMaxPortNumber;
+        out = inRange ? PORTTABLE_Device(static_cast<int>(n)) : std::string();
+        if (out.empty() && inRange) {
+            // `pelor ports` shows a port seen for the first time with the number it gets here.
+            PORTS_NumberPresent(devDir);
+            out = PORTTABLE_Device(static_cast<int>(n));
+        }
         if (out.empty()) {
             if (error != nullptr) *error = name + " is not in the port table (see `pelor ports`)";
             return 0;

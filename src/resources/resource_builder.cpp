@@ -55,8 +55,11 @@ void RESOURCE_ClearEntries() {
 }
 
 int RESOURCE_BuildBinary(const std::string& folder, const std::string& outputPath,
-                         const ResourceProgressFn& progress, std::string* error) {
+                         const ResourceProgressFn& progress, std::string* error, bool* refused) {
     std::lock_guard lock(g_buildMutex);
+    bool scratch = false;
+    bool& inputRefused = refused != nullptr ? *refused : scratch;
+    inputRefused = false;
     if (folder.empty()) return Fail(error, "no resource folder given");
 
     std::string root = folder;
@@ -69,6 +72,7 @@ int RESOURCE_BuildBinary(const std::string& folder, const std::string& outputPat
 
     std::error_code ec;
     if (!std::filesystem::is_directory(folder, ec)) {
+        inputRefused = true;
         return Fail(error, ec ? "cannot open folder " + folder + ": " + ec.message()
                               : folder + " is not a folder");
     }
@@ -77,6 +81,7 @@ int RESOURCE_BuildBinary(const std::string& folder, const std::string& outputPat
     // Every build starts from an empty table and leaves it empty.
     RESOURCE_ClearEntries();
     int ok = RESOURCE_ScanTree(std::string(), root, output, error);
+    inputRefused = ok == 0;
     if (ok) ok = WriteResourceBinary(root, output, progress, error);
     RESOURCE_ClearEntries();
     return ok;

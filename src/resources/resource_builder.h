@@ -57,14 +57,20 @@ std::string RESOURCE_ProgressText(int k, int n);
 // (case-sensitive substrings). Applies to files and folders alike.
 bool RESOURCE_IsNameKept(std::string_view name);
 
+// True for a hidden folder, which the scan skips with everything in it: a folder (path, links
+// followed) whose name begins with a dot, as .git or .svn. Hidden files are packed.
+bool RESOURCE_IsHiddenFolder(std::string_view name, const std::string& path);
+
 // Lists root + relativeFolder (relativeFolder empty for the root itself; root ends with the
 // platform separator) and appends every entry to the table in ascending byte order of the
 // names within each folder, recursing into subfolders. A name holding a dot is a file (a
 // folder so named is recorded with size 0 and not entered); a name without one is a folder
-// (an extension-less file lists as nothing). Symbolic links back to a folder being scanned
-// are not entered again.
-// 1 on success; 0 when the tree exceeds the table's capacities, the root cannot be listed, or
-// a folder or file cannot be examined. The table then holds a partial scan (empty it with
+// (an extension-less file lists as nothing). Hidden folders are skipped (RESOURCE_IsHiddenFolder).
+// Symbolic links back to a folder being scanned are not entered again.
+// 1 on success; 0 when the tree exceeds the table's capacities, the root cannot be listed, a
+// folder or file cannot be examined, or an entry taken as a file is not a regular readable file
+// (a FIFO, a device, a link that leads to nothing; also a link taken as a folder that leads to
+// nothing). The table then holds a partial scan (empty it with
 // RESOURCE_ClearEntries) and *error says why.
 int ScanResourceFolder(const std::string& relativeFolder, const std::string& root,
                        std::string* error = nullptr);
@@ -85,7 +91,9 @@ std::string RESOURCE_OutputPath(const std::string& folder, const std::string& ou
 void RESOURCE_ClearEntries();
 
 // One whole build: root = folder with a trailing separator (stored in g_szResourceOutPath),
-// scan, write to outputPath (folder/VORODOV_rsc.bin when empty), empty the table. A tree over
-// capacity is refused before anything is written. 1 on success; 0 with *error on failure.
+// scan, write to outputPath (folder/VORODOV_rsc.bin when empty), empty the table. A tree the
+// scan refuses is refused before anything is written (*refused then true: the input is at
+// fault, not the writing). 1 on success; 0 with *error on failure.
 int RESOURCE_BuildBinary(const std::string& folder, const std::string& outputPath,
-                         const ResourceProgressFn& progress, std::string* error = nullptr);
+                         const ResourceProgressFn& progress, std::string* error = nullptr,
+                         bool* refused = nullptr);

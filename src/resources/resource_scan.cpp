@@ -10,6 +10,12 @@
 #include <system_error>
 #include <vector>
 
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "config/paths.h"
 #include "resources/resource_builder.h"
 #include "resources/resource_listing.h"
@@ -45,16 +51,56 @@ bool IsBeingScanned(const ScanContext& ctx, const fs::path& folder) {
     return false;
 }
 
-// Length of the entry at path: a regular file's size; 0 for a folder, a device, a pipe, or a
-// name that no longer resolves (none of which is ever read as data).
+// Whether this process may read the file (checked without opening it: a build measures every
+// file of the tree).
+bool Readable(const std::string& path) {
+#if defined(_WIN32)
+    return ::_access(path.c_str(), 4) == 0;
+#else
+    return ::access(path.c_str(), R_OK) == 0;
+#endif
+}
+
+const char* KindOf(fs::file_type type) {
+    switch (type) {
+        case fs::file_type::fifo:
+            return "a FIFO";
+        case fs::file_type::socket:
+            return "a socket";
+        case fs::file_type::character:
+            return "a character device";
+        case fs::file_type::block:
+            return "a block device";
+        default:
+            return "not a regular file";
+    }
+}
+
+// A link that leads nowhere: a file or folder of the tree has gone.
+bool IsBrokenLink(const std::string& path) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(path, ec))) return false;
+    const fs::file_status target = fs::status(path, ec);
+    return target.type() == fs::file_type::not_found ||
+           ec == std::errc::too_many_symbolic_link_levels;
+}
+
+// Length of the entry at path: a regular file's size, 0 for a folder taken as a file (never read
+// as data). Anything else packed under a file's name would be an empty resource nobody meant: a
+// link that leads nowhere, a FIFO, a device, a file that cannot be read is refused by name.
 int MeasureEntry(const std::string& path, std::uint32_t& size, std::string* error) {
     size = 0;
+    if (IsBrokenLink(path)) {
+        return Fail(error, "Not a file: " + path + " is a link that leads to nothing");
+    }
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
-    if (status.type() == fs::file_type::not_found || ec == std::errc::too_many_symbolic_link_levels)
-        return 1;
     if (ec) return Fail(error, "cannot examine " + path + ": " + ec.message());
-    if (!fs::is_regular_file(status)) return 1;
+    if (fs::is_directory(status)) return 1;
+    if (!fs::is_regular_file(status)) {
+        return Fail(error, std::string("Not a file: ") + path + " is " + KindOf(status.type()) +
+                               "; only regular files are packed");
+    }
     const std::uintmax_t length = fs::file_size(path, ec);
     if (ec) return Fail(error, "cannot examine " + path + ": " + ec.message());
     if (length > std::numeric_limits<std::uint32_t>::max()) {
@@ -62,6 +108,7 @@ int MeasureEntry(const std::string& path, std::uint32_t& size, std::string* erro
                                std::to_string(std::numeric_limits<std::uint32_t>::max()) +
                                " bytes)");
     }
+    if (!Readable(path)) return Fail(error, "cannot open " + path + ": " + std::strerror(errno));
     size = static_cast<std::uint32_t>(length);
     return 1;
 }
@@ -124,6 +171,9 @@ int ScanFolder(ScanContext& ctx, const std::string& relativeFolder) {
     for (const std::string& name : names) {
         if (name == "." || name == "..") continue;
         const std::string path = relative + name;
+        // A hidden folder (.git, .svn) is the tools' business, not the handset's: skipped with
+        // all it holds. A hidden file is packed as any other.
+        if (RESOURCE_IsHiddenFolder(name, ctx.root + path)) continue;
         const std::string prefix = savedPrefix + name;
         if (path.size() >= kResourceNameSize || prefix.size() >= kResourceNameSize) {
             return Fail(ctx.error, "Name too long: " + prefix + " (a resource name holds at most " +
@@ -133,6 +183,10 @@ int ScanFolder(ScanContext& ctx, const std::string& relativeFolder) {
         if (path.find('.') != std::string::npos) {
             if (!RecordFile(ctx, path, prefix)) return 0;
         } else {
+            if (IsBrokenLink(ctx.root + path)) {
+                return Fail(ctx.error, "Not a folder: " + ctx.root + path +
+                                           " is a link that leads to nothing");
+            }
             const fs::path subfolder = ctx.root + path;
             if (!IsBeingScanned(ctx, subfolder)) {
                 ctx.ancestors.push_back(subfolder);
@@ -151,6 +205,12 @@ int ScanFolder(ScanContext& ctx, const std::string& relativeFolder) {
 bool RESOURCE_IsNameKept(std::string_view name) {
     return name.find(".bin") == std::string_view::npos &&
            name.find("cvs") == std::string_view::npos && name.find("CVS") == std::string_view::npos;
+}
+
+bool RESOURCE_IsHiddenFolder(std::string_view name, const std::string& path) {
+    if (name.empty() || name.front() != '.' || name == "." || name == "..") return false;
+    std::error_code ec;
+    return fs::is_directory(path, ec);
 }
 
 int RESOURCE_ScanTree(const std::string& relativeFolder, const std::string& root,

@@ -26,5 +26,10 @@ std::vector<std::string> PORTTABLE_ScanDevices();
 // The same scan under another device folder instead of /dev (for tests). On Windows the folder
 // is ignored.
 std::vector<std::string> PORTTABLE_ScanDevicesIn(const std::string& devDir);
+// What a device is, whatever it is called: every name of one device gives the same text, so a
+// /dev/serial/by-path link and the /dev/ttyUSBn it leads to are one device. POSIX: the device
+// number of a device node (else the file system's device and inode), every link followed;
+// Windows: "COMn" for "\\.\COMn", "com7" or "COM7". A name that leads nowhere gives itself.
+std::string PORTTABLE_DeviceIdentity(const std::string& device);
 // Short name of a device for a selector entry ("ttyUSB0" for /dev/ttyUSB0).
 std::string PORTTABLE_ShortName(const std::string& device);

@@ -1,5 +1,7 @@
 // Serial devices present on a POSIX system. A USB adapter is listed by its stable
 // /dev/serial/by-path name, so the same socket keeps its port number across re-plugging.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <filesystem>
@@ -79,4 +81,14 @@ std::vector<std::string> PORTTABLE_ScanDevicesIn(const std::string& devDir) {
 
 std::vector<std::string> PORTTABLE_ScanDevices() {
     return PORTTABLE_ScanDevicesIn("/dev");
+}
+
+std::string PORTTABLE_DeviceIdentity(const std::string& device) {
+    struct stat st {};
+    if (device.empty() || ::stat(device.c_str(), &st) != 0) return device;
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) {
+        return "node " + std::to_string(static_cast<unsigned long long>(st.st_rdev));
+    }
+    return "file " + std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+           std::to_string(static_cast<unsigned long long>(st.st_ino));
 }

@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include <array>
+#include <cctype>
+#include <string_view>
 
 #include "transport/port_table.h"
 
@@ -21,4 +23,17 @@ std::vector<std::string> PORTTABLE_ScanDevices() {
 
 std::vector<std::string> PORTTABLE_ScanDevicesIn(const std::string&) {
     return PORTTABLE_ScanDevices();
+}
+
+std::string PORTTABLE_DeviceIdentity(const std::string& device) {
+    std::string_view rest(device);
+    if (rest.substr(0, 4) == "\\\\.\\") rest.remove_prefix(4);
+    std::string name;
+    for (char c : rest) name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (name.size() < 4 || name.size() > 8 || name.compare(0, 3, "COM") != 0 ||
+        name.find_first_not_of("0123456789", 3) != std::string::npos) {
+        return device;
+    }
+    // "COM07" and "COM7" are one port.
+    return "COM" + std::to_string(std::stoi(name.substr(3)));
 }

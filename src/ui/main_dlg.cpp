@@ -38,6 +38,12 @@ void CMainDlg::SetChannelPort(int channel, int port) {
     EnableDownload(AnyPort());
 }
 
+bool CMainDlg::RefusedDuringRun(const char* what) {
+    if (m_bRunning == 0) return false;
+    SetControlText(IDC_STATUS_LINE, std::string(what) + " waits until the run has ended");
+    return true;
+}
+
 void CMainDlg::SetExitHandler(ExitFn exitFn) {
     m_exit = exitFn ? std::move(exitFn) : EndProcess;
 }

@@ -26,6 +26,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "jobs/status.h"
 #include "jobs/status_board.h"
@@ -111,7 +112,8 @@ public:
     // --- Settings transfer and the handlers that start-up needs (main_dlg_settings.cpp) ----
     void ApplySettings(const char* jobFile);
     // Takes the ports and the texts that live only in controls into the globals and saves
-    // both files. 1 when both were written.
+    // the settings file, and the job file when it is the one the window loaded (or Save As
+    // chose). 1 when both were written (a read-only file is left alone and counts as written).
     int CollectSettings();
     void OnCodeCheck();
     void OnFontCheck();
@@ -126,8 +128,8 @@ public:
 
     // --- Download and the status display (main_dlg_download.cpp) ---------------------------
     void OnDownload();
-    // The Download handler's checks and the image tables filled from the rows' controls; false
-    // after telling the operator why nothing starts.
+    // The Download's check (the command line's: every file, the ports) and the image tables
+    // filled from the rows' controls; false after telling the operator why nothing starts.
     bool FillImagesFromControls();
     void OnDownloadContinuous();
     void ShowJobResult(const ContinuousJob& job);
@@ -195,6 +197,10 @@ public:
     // removal of a device without a number is not this station's business.
     void OnDeviceArrived(const std::string& device);
     void OnDeviceRemoved(const std::string& device);
+    // The serial devices present when the window starts (the host calls it once, after
+    // OnInitDialog): with Auto on, each is given a channel as if it had just arrived, in port
+    // order. A notice of the settings' load keeps the status line.
+    void OnDevicesPresent(const std::vector<std::string>& devices);
     // Puts the port table's devices into the selectors' entries ("COM3 ttyUSB0") and tips.
     // Where port n is COMn itself (Windows) the entries are the plain "COMn".
     void RefreshPortSelectors();
@@ -217,6 +223,11 @@ private:
     void EndRun(const std::string& reason);
     // A channel's captioned bar: caption, then range and position.
     void ShowBar(int barId, const std::string& caption, int lower, int upper, int pos);
+    // What the settings' loads and saves refused, on the status line.
+    void ShowSettingsNotices();
+    // During a run (armed included) the run's inputs stay put: true, with a status line saying
+    // that what (the control) waits until the run has ended.
+    bool RefusedDuringRun(const char* what);
     // Enables or disables Download; during a run it stays disabled until the run ends.
     void EnableDownload(bool enabled);
     bool AnyPort() const;

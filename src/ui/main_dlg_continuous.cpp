@@ -95,7 +95,7 @@ void CMainDlg::ShowLineTotals() {
 
 void CMainDlg::OnArmedPortChange(int channel, int port) {
     if (m_pContinuous != nullptr) {
-        m_pContinuous->SetSocketPort(channel, port, PORTTABLE_Device(port));
+        m_pContinuous->SetSocketPort(channel, port, port != 0 ? PORTTABLE_Device(port) : "");
     }
 }
 

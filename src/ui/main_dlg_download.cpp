@@ -1,4 +1,4 @@
-// Download: the checks and slot filling shared with the command line, the run with the window's
+// Download: the check and slot filling shared with the command line, the run with the window's
 // event loop as its pump, and the display of the workers' status messages.
 #include <algorithm>
 
@@ -15,8 +15,11 @@ bool CMainDlg::FillImagesFromControls() {
     controls.codeAddressText = ControlText(IDC_CODE_ADDRESS);
     controls.resourceChecked = IsChecked(IDC_RESOURCE_CHECK);
     controls.resourceAddressText = ControlText(IDC_RESOURCE_ADDRESS);
+    // Armed with Auto on, a socket gets its port when its handset arrives.
+    controls.portsMayArrive = m_bContinuous && IsChecked(IDC_AUTO);
     std::string message;
-    if (PELOR_FillImages(controls, &message) == DOWNLOAD_READY) return true;
+    // The command line's check: every file of the run, and the ports by the devices they are.
+    if (PELOR_CheckDownload(controls, m_nPort, &message) == DOWNLOAD_READY) return true;
     // Also "ERR: No File": nothing was started, and the window stays open with the operator's
     // choices as they are.
     m_host.Dialogs().Notice(message);

@@ -1,6 +1,7 @@
 // Load and Save As: job files (".plr") chosen in the file dialogs.
 #include <filesystem>
 
+#include "config/atomic_file.h"
 #include "config/settings.h"
 #include "dialog_template.h"
 #include "main_dlg.h"
@@ -14,6 +15,8 @@ constexpr const char* kJobExtension = "plr";
 }  // namespace
 
 void CMainDlg::OnLoadJob() {
+    // A load would drop the ports the channels run on.
+    if (RefusedDuringRun("Load")) return;
     const std::string path = m_host.Dialogs().OpenFile(kJobFilter, kJobExtension);
     if (path.empty()) return;
     if (TakePath(path, g_szJobFile, sizeof g_szJobFile) == 0) return;
@@ -23,6 +26,7 @@ void CMainDlg::OnLoadJob() {
 }
 
 void CMainDlg::OnSaveJobAs() {
+    if (RefusedDuringRun("Save As")) return;
     // A selected row needs its file and its address; the Resource row is not checked.
     const struct {
         int check;
@@ -46,14 +50,22 @@ void CMainDlg::OnSaveJobAs() {
     if (path.empty()) return;
     // A name may be typed; an existing file is replaced only when the operator says so.
     std::error_code ec;
+    if (ATOMIC_IsReadOnly(path)) {
+        // Locked on purpose (a line's job): refused as Windows refuses it.
+        SetControlText(IDC_STATUS_LINE, path + " is read-only: not replaced");
+        return;
+    }
     if (std::filesystem::exists(path, ec)) {
         const std::string name = std::filesystem::path(path).filename().string();
         if (!m_host.Dialogs().Confirm(name + " already exists. Replace it?")) return;
     }
     if (TakePath(path, g_szJobFile, sizeof g_szJobFile) == 0) return;
+    // The chosen file is the job file from now on: closing writes it too.
+    SETTINGS_TakeJobFile(path);
     SetControlText(IDC_JOB_FILE, path);
     if (CollectSettings() == 0) {
         m_host.Dialogs().Notice(std::string("The settings could not be saved to ") +
                                 SETTINGS_FilePath() + " and " + g_szJobFile + ".");
     }
+    ShowSettingsNotices();
 }

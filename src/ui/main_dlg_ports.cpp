@@ -1,11 +1,13 @@
 // Which COM port each channel uses: chosen by hand in the eight selectors, or given
 // automatically when Auto is on and a serial device arrives; a removed device takes its
 // channel's port away, and during a run stops that channel.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 #include "config/settings.h"
 #include "dialog_template.h"
+#include "jobs/continuous_runner.h"
 #include "jobs/file_download.h"
 #include "jobs/port_assignment.h"
 #include "main_dlg.h"
@@ -102,6 +104,19 @@ void CMainDlg::ClearChannelPort(int channel, bool keepText) {
 
 void CMainDlg::OnSelchangePort(int channel) {
     if (!IsChannel(channel)) return;
+    // During a Download the channels run on the ports they started with: the selector goes
+    // back to the port its channel runs on. Armed, a socket without a job takes a new port.
+    const bool jobOnSocket = m_bArmed && m_pContinuous != nullptr &&
+                             m_pContinuous->Socket(channel).state == SocketState::Running;
+    if ((m_bRunning == 1 && !m_bArmed) || jobOnSocket) {
+        ShowPort(channel, m_nPort[channel]);
+        SetControlText(IDC_STATUS_LINE,
+                       jobOnSocket ? PortText("COM%d is flashing a handset: its channel keeps it",
+                                              m_nPort[channel])
+                                   : std::string("The ports wait until the run has ended"));
+        return;
+    }
+    const int before = m_nPort[channel];
     const int n = m_host.Selection(kPortSelectorIds[channel]);
     if (PORTS_Choose(m_nPort, channel, n) != n) {
         // A port already in use, this channel's own included: the channel has none.
@@ -110,6 +125,8 @@ void CMainDlg::OnSelchangePort(int channel) {
     } else {
         UpdatePortTip(channel);
     }
+    // Armed, the socket watches its new port at once (none: it takes no more handsets).
+    if (m_bArmed && m_nPort[channel] != before) OnArmedPortChange(channel, m_nPort[channel]);
     EnableDownload(AnyPort());
 }
 
@@ -194,4 +211,19 @@ void CMainDlg::OnDeviceArrived(const std::string& device) {
 
 void CMainDlg::OnDeviceRemoved(const std::string& device) {
     OnDeviceRemoval(PORTTABLE_Find(device));
+}
+
+void CMainDlg::OnDevicesPresent(const std::vector<std::string>& devices) {
+    std::vector<int> ports;
+    for (const std::string& device : devices) {
+        const int port = PORTTABLE_Assign(device);  // a known device keeps its number
+        if (port != 0) ports.push_back(port);
+    }
+    if (ports.empty()) return;
+    std::sort(ports.begin(), ports.end());
+    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+    RefreshPortSelectors();
+    const std::string status = ControlText(IDC_STATUS_LINE);
+    for (int port : ports) OnDeviceArrival(port);
+    if (!status.empty()) SetControlText(IDC_STATUS_LINE, status);
 }

@@ -7,6 +7,8 @@
 #include "ui_dialogs.h"
 
 void CMainDlg::OnCreateResourceBinary() {
+    // It would hold up every worker's messages and take over channel 0's bar.
+    if (RefusedDuringRun("Create Resource Binary")) return;
     UpdateData(true);
     CFolderBrowser browser(m_host.Dialogs());
     if (browser.Browse(FOLDER_RESOURCE) == 0) return;

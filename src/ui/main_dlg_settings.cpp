@@ -1,5 +1,6 @@
 // Moving the settings between the globals and the controls, and the small handlers that do it
 // at start-up: the row check boxes, Change Boot Area and Format.
+#include "config/atomic_file.h"
 #include "config/settings.h"
 #include "dialog_template.h"
 #include "main_dlg.h"
@@ -39,6 +40,14 @@ void CMainDlg::ApplySettings(const char* jobFile) {
     }
     EnableDownload(g_bAutoDetect.load() == 0);
 
+    // The erase options follow the load (which clears them), so the boxes never show an erase
+    // that will not happen.
+    SetCheck(IDC_ERASE_NAND, g_bEraseNand != 0);
+    m_nEraseAll = g_bEraseAllNand != 0 ? 1 : 0;
+    m_nEraseExceptBackup = m_nEraseAll == 0 && g_bEraseNand != 0 ? 1 : 0;
+    m_nEraseNone = m_nEraseAll == 0 && m_nEraseExceptBackup == 0 ? 1 : 0;
+    UpdateData(false);
+
     SetCheck(IDC_CHANGE_BOOT_AREA, g_bChangeBootArea != 0);
     OnChangeBootArea();
 
@@ -60,7 +69,12 @@ void CMainDlg::ApplySettings(const char* jobFile) {
         SetControlText(row.address, row.addressText);
         (this->*row.handler)();
     }
-    // A path too long for its setting was ignored: say so rather than load a cut one.
+    // A path too long for its setting was ignored, a job file could not be read or is locked:
+    // say so rather than leave the operator to find out at closing.
+    ShowSettingsNotices();
+}
+
+void CMainDlg::ShowSettingsNotices() {
     std::string notices;
     for (const std::string& notice : SETTINGS_TakeNotices()) {
         notices += (notices.empty() ? "" : "; ") + notice;
@@ -76,10 +90,14 @@ int CMainDlg::CollectSettings() {
     SETTINGS_CopyText(g_szFontAddress, ControlText(IDC_FONT_ADDRESS));
     SETTINGS_CopyText(g_szEtc1Address, ControlText(IDC_ETC1_ADDRESS));
     SETTINGS_CopyText(g_szEtc2Address, ControlText(IDC_RESOURCE_ADDRESS));
-    const int saved = SETTINGS_Save();
+    // The job goes only into the job file the window loaded (or Save As chose): never over a
+    // file it could not read, one named since in the edit, or a locked one.
+    const int saved = SETTINGS_Save(SETTINGS_MayWriteJob());
     // The port numbers saved above stand for the devices of the port table: it is saved with
-    // them, so a number given to a new device means the same device at the next start.
-    const int table = PORTTABLE_Save(SETTINGS_FilePath());
+    // them, so a number given to a new device means the same device at the next start. A
+    // locked settings file keeps its table too.
+    const int table =
+        ATOMIC_IsReadOnly(SETTINGS_FilePath()) ? 1 : PORTTABLE_Save(SETTINGS_FilePath());
     return saved != 0 && table != 0 ? 1 : 0;
 }
 

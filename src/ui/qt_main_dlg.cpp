@@ -23,6 +23,7 @@
 #include "device_watcher.h"
 #include "end_signals.h"
 #include "jobs/station.h"
+#include "qt_paths.h"
 #include "qt_ui_dialogs.h"
 #include "station_icon.h"
 
@@ -242,7 +243,14 @@ void QtMainDlg::SetTip(int id, const std::string& tip) {
 
 std::string QtMainDlg::Text(int id) const {
     QWidget* w = Control(id);
-    if (auto* edit = qobject_cast<QLineEdit*>(w)) return edit->text().toStdString();
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        // What was put in comes back byte for byte (a job file's path in the file system's
+        // bytes) until the operator edits it.
+        const auto set = m_editBytes.find(id);
+        if (set != m_editBytes.end() && set->second.first == edit->text())
+            return set->second.second;
+        return UI_PathFromQt(edit->text());
+    }
     if (auto* bar = qobject_cast<CCaptionProgressCtrl*>(w)) {
         return bar->GetWindowText().toStdString();
     }
@@ -255,7 +263,9 @@ void QtMainDlg::SetText(int id, const std::string& text) {
     QWidget* w = Control(id);
     const QString t = QString::fromStdString(text);
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-        edit->setText(t);
+        const QString shown = UI_PathToQt(text);
+        edit->setText(shown);
+        m_editBytes[id] = {edit->text(), text};
     } else if (auto* bar = qobject_cast<CCaptionProgressCtrl*>(w)) {
         bar->SetWindowText(t);
     } else if (auto* label = qobject_cast<QLabel*>(w)) {

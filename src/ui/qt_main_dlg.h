@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <QRect>
 #include <array>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -103,6 +104,8 @@ private:
     std::vector<std::pair<int, QWidget*>> m_byId;
     std::array<CCaptionProgressCtrl*, kChannels> m_ChannelBars{};
     std::array<QComboBox*, kChannels> m_PortSelectors{};
+    // Per edit: the text it showed when the logic set it, and the bytes it was set to.
+    std::map<int, std::pair<QString, std::string>> m_editBytes;
 };
 
 // Dialog units of a Qt font.

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <vector>
 
+#include "qt_paths.h"
+
 namespace {
 
 QString Caption() {
@@ -16,7 +18,7 @@ QString Caption() {
 std::string Run(QFileDialog& dialog) {
     if (dialog.exec() != QDialog::Accepted) return {};
     const QStringList files = dialog.selectedFiles();
-    return files.isEmpty() ? std::string() : files.front().toStdString();
+    return files.isEmpty() ? std::string() : UI_PathFromQt(files.front());
 }
 
 }  // namespace
@@ -87,10 +89,11 @@ std::string QtUiDialogs::SaveFile(const std::string& filter, const std::string& 
 }
 
 std::string QtUiDialogs::BrowseFolder(const std::string& title, const std::string& start) {
-    QString folder = QString::fromStdString(start);
+    QString folder = UI_PathToQt(start);
     const QFileInfo info(folder);
     // The remembered value may name a file (the last resource image): open at its folder.
     if (info.exists() && !info.isDir()) folder = info.absolutePath();
-    return QFileDialog::getExistingDirectory(owner_, QString::fromStdString(title), folder)
-        .toStdString();
+    const QString chosen =
+        QFileDialog::getExistingDirectory(owner_, QString::fromStdString(title), folder);
+    return chosen.isEmpty() ? std::string() : UI_PathFromQt(chosen);
 }

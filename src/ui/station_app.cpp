@@ -9,6 +9,7 @@
 #include "qt_main_dlg.h"
 #include "station_simulation.h"
 #include "transport/channels.h"
+#include "transport/port_table.h"
 
 const char* const kStationUsage =
     "usage: pelor-station [--continuous] [--simulate N [--screenshot FILE.png]\n"
@@ -138,6 +139,16 @@ int CStationApp::InitInstance() {
     DeviceWatcher watcher;
     dlg.ConnectDeviceWatcher(watcher);
     watcher.Start();
+    if (options.simulate == 0) {
+        // Handsets plugged in before the window started get their channels as arrivals do.
+#if defined(_WIN32)
+        dlg.OnDevicesPresent(PORTTABLE_ScanDevices());  // nothing is watched here on Windows
+#else
+        std::vector<std::string> present;
+        for (const auto& known : watcher.Known()) present.push_back(known.first);
+        dlg.OnDevicesPresent(present);
+#endif
+    }
     std::unique_ptr<StationSimulation> simulation;
     if (options.simulate > 0) {
         SimulationOptions so;

@@ -1,11 +1,13 @@
 // `pelor build-rsc` driven in-process, as a user would call it.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -87,6 +89,44 @@ TEST_F(BuildRscCommand, FailureGoesToStderrWithStatusOne) {
     EXPECT_EQ(Run({root_, "-o", root_ + "/plain.txt/out.img"}), 1);
     EXPECT_EQ(err_.rfind("error: ", 0), 0u) << err_;
     EXPECT_FALSE(fs::exists(root_ + "/plain.txt/out.img"));
+}
+
+TEST_F(BuildRscCommand, AnEmptyFolderIsSaidAndATreeThatCannotBePackedIsAWrongInput) {
+    fs::create_directories(root_ + "/empty/.git");
+    std::ofstream(root_ + "/empty/.git/HEAD.txt") << "ref";
+    ASSERT_EQ(Run({root_ + "/empty"}), 0) << err_;
+    EXPECT_EQ(fs::file_size(root_ + "/empty/" + kResourceBinaryName), 1024u);
+    EXPECT_EQ(err_, "warning: " + root_ +
+                        "/empty holds no file to pack: the binary holds no resource, only its "
+                        "empty directory\n");
+
+    // Each tree refused with status 2, naming the entry, and nothing written.
+    const struct {
+        const char* name;
+        std::function<void(const std::string&)> make;
+        std::string says;
+    } cases[] = {
+        {"fifo",
+         [](const std::string& d) { ASSERT_EQ(::mkfifo((d + "/x.pipe").c_str(), 0600), 0); },
+         "/fifo/x.pipe is a FIFO"},
+        {"link", [](const std::string& d) { fs::create_symlink(d + "/gone.png", d + "/logo.png"); },
+         "/link/logo.png is a link that leads to nothing"},
+        {"folderlink",
+         [](const std::string& d) { fs::create_directory_symlink(d + "/gone", d + "/icons"); },
+         "Not a folder: " + root_ + "/folderlink/icons is a link that leads to nothing"},
+        {"long",
+         [](const std::string& d) { std::ofstream(d + "/" + std::string(112, 'n') + ".t") << "x"; },
+         "Name too long: nnn"},
+    };
+    for (const auto& c : cases) {
+        const std::string folder = root_ + "/" + c.name;
+        fs::create_directories(folder);
+        std::ofstream(folder + "/ok.txt") << "fine";
+        c.make(folder);
+        EXPECT_EQ(Run({folder}), 2) << c.name;
+        EXPECT_NE(err_.find(c.says), std::string::npos) << err_;
+        EXPECT_FALSE(fs::exists(folder + "/" + kResourceBinaryName)) << c.name;
+    }
 }
 
 TEST_F(BuildRscCommand, MissingFolderIsAUsageError) {

@@ -140,6 +140,17 @@ TEST_F(PelorCommand, AFailingChannelMakesTheRunFailWhileTheOtherFinishes) {
     EXPECT_FALSE(old.Started());
 }
 
+TEST_F(PelorCommand, ARefusedSelectionStepReadsAsFailedOnTheDisplay) {
+    const fs::path code = MakeCodeFolder();
+    SimHandset& security = StartHandset("refuse:SECURITY_MODE:1");
+    SimHandset& header = StartHandset("refuse:INIT_AMSS_HEADER:1");
+    const PelorRun r = Pelor({"flash", "-p", security.DevicePath(), "-p", header.DevicePath(),
+                              "--code", code.string(), "--delay", "0"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(HasLine(r.out, "ch0 ERR: Security Mode")) << r.out;
+    EXPECT_TRUE(HasLine(r.out, "ch1 ERR: Init AMSS Header")) << r.out;
+}
+
 TEST_F(PelorCommand, AMissingImageSendsNothingAndExitsTwo) {
     const fs::path code = MakeCodeFolder();
     fs::remove(code / "fw.mbn");
@@ -169,7 +180,8 @@ TEST_F(PelorCommand, UsageErrorsExitTwoAndSayWhy) {
         {{"flash", "-p", "/dev/null", "--code", code.string(), "--erase", "except-backup"},
          "needs --resource"},
         {{"flash", "-p", "/dev/null", "--code", code.string(), "--erase", "some"}, "some"},
-        {{"flash", "-p", "/dev/x", "-p", "/dev/x", "--code", code.string()}, "two channels"},
+        {{"flash", "-p", "/dev/x", "-p", "/dev/x", "--code", code.string()},
+         "is given to channels 0 and 1"},
         {{"flash", "-p", "COM77", "--code", code.string()}, "not in the port table"},
         {{"flash", "-p", "/dev/null"}, "Select Image !"},
         {{"flash", "-p", "a",  "-p", "b",  "-p", "c",  "-p", "d",      "-p",         "e",

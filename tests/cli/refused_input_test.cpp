@@ -139,7 +139,7 @@ TEST_F(RefusedInput, MissingImagesAreNamedWithWhatWasExpected) {
     ExpectRefused({"--code", dir_ / "nowhere"},
                   {"ERR: No File", "the code folder " + (dir_ / "nowhere") + " does not exist"});
     ExpectRefused({"--code", code_ + "/fw.mbn"},
-                  {"ERR: No File", code_ + "/fw.mbn is a file; --code takes the folder"});
+                  {"ERR: No File", code_ + "/fw.mbn is a file; the Code row takes the folder"});
     fs::create_directories(dir_ / "empty");
     ExpectRefused({"--code", dir_ / "empty"},
                   {"the code folder " + (dir_ / "empty") +
@@ -155,6 +155,54 @@ TEST_F(RefusedInput, MissingImagesAreNamedWithWhatWasExpected) {
         {"ERR: No File", "the resource image " + (dir_ / "absent.bin") + " does not exist"});
     ExpectRefused({"--resource", dir_ / "empty"},
                   {"the resource image " + (dir_ / "empty") + " is a folder; pack it first"});
+}
+
+TEST_F(RefusedInput, AnOptionThatWouldBeIgnoredOrAnOutputThatCannotBeWrittenIsAUsageError) {
+    const std::string pty = handset_->DevicePath();
+    // One device by two names: a link as /dev/serial/by-path has and the node it leads to.
+    fs::create_directories(dir_ / "dev/serial/by-path");
+    fs::create_symlink(pty, dir_ / "dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0");
+    fs::create_symlink(pty, dir_ / "dev/ttyUSB0");
+    const struct {
+        std::vector<std::string> args;
+        std::string says;
+    } cases[] = {
+        {{"--resource", resource_, "--boot"}, "--boot needs --code"},
+        {{"--code", code_, "--resource-address", "400"}, "--resource-address needs --resource"},
+        {{"--code", code_, "--no-format"}, "--no-format needs --resource"},
+        {{"--code", code_, "--dev", dir_ / "nodev"},
+         "--dev: the folder " + (dir_ / "nodev") + " does not exist"},
+        {{"--code", code_, "--report", dir_ / "absent/r.json"},
+         "cannot write the report " + (dir_ / "absent/r.json")},
+        {{"--code", code_, "--report", dir_.path()},
+         "cannot write the report " + dir_.path() + ": it is a folder"},
+        {{"-p", pty, "-p", pty, "--code", code_}, "is given to channels 0 and 1"},
+        {{"-p", dir_ / "dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0", "-p",
+          dir_ / "dev/ttyUSB0", "--code", code_},
+         "of channels 0 and 1 are one device"},
+    };
+    for (const auto& c : cases) ExpectRefused(c.args, {c.says});
+    EXPECT_FALSE(fs::exists(dir_ / "absent"));
+}
+
+// What the window and `pelor ports` take, `pelor flash` takes too.
+using AcceptedInput = RefusedInput;
+
+TEST_F(AcceptedInput, APortAsPortsShowsItAndAJobAsTheWindowReadsIt) {
+    fs::create_directories(dir_ / "dev");
+    fs::create_symlink(handset_->DevicePath(), dir_ / "dev/ttyUSB0");
+    const std::string listing = "cd '" + dir_.path() + "' && '" PELOR_EXE "' ports --dev '" +
+                                (dir_ / "dev") + "' >'" + (dir_ / "ports.txt") + "'";
+    ASSERT_EQ(std::system(listing.c_str()), 0);
+    const std::string shown = Slurp(dir_ / "ports.txt");
+    ASSERT_EQ(shown.rfind("COM1 ", 0), 0u) << shown;
+    EXPECT_NE(shown.find(dir_ / "dev/ttyUSB0"), std::string::npos) << shown;
+
+    // CODECHECK=2 ticks the Code row in the window; the folder as tab completion gives it.
+    const std::string job = Job("line.plr", "[PELOR]\nCODECHECK=2\nCODEFILE=" + code_ + "/\n");
+    const FlashRun r = Flash({"-p", "COM1", "--dev", dir_ / "dev", "--job", job});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_GT(handset_->BytesReceived(), 4000u);
 }
 
 TEST_F(RefusedInput, APrefixedAddressIsTakenAsItsDigits) {

@@ -137,7 +137,7 @@ TEST_F(ResultsCommand, ABatchOfEightWithMixedResultsIsOnRecordAndSummarised) {
     }
     EXPECT_EQ(rows[2].lastText, "Downloader Version Incorrect");
     EXPECT_EQ(rows[2].bytesSent, 0);
-    EXPECT_EQ(rows[5].lastText, "Init AMSS");
+    EXPECT_EQ(rows[5].lastText, "ERR: Init AMSS");
     EXPECT_EQ(rows[5].bytesSent, 300 + 1200);
 
     PelorRun r = Pelor({"results", "--json"});

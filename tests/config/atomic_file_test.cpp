@@ -90,6 +90,16 @@ TEST(AtomicWrite, FailureLeavesTheOldFileWholeAndSaysWhy) {
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(ReadAll(path), "old contents");
     EXPECT_EQ(List(dir.path()), (std::vector<std::string>{"folder", "out.bin"}));
+
+    // A read-only file is not replaced, also for root (whom the rename would let).
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    EXPECT_TRUE(ATOMIC_IsReadOnly(path));
+    error.clear();
+    EXPECT_EQ(ATOMIC_WriteFile(path, std::string("new"), &error), 0);
+    EXPECT_NE(error.find("read-only"), std::string::npos) << error;
+    EXPECT_EQ(ReadAll(path), "old contents");
+    EXPECT_EQ(List(dir.path()), (std::vector<std::string>{"folder", "out.bin"}));
+    ::chmod(path.c_str(), 0644);
 }
 
 TEST(AtomicWrite, ASymbolicLinkIsWrittenThroughToItsTarget) {

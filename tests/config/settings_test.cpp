@@ -295,6 +295,23 @@ TEST_F(SettingsTest, AJobFileWithoutCodeCheckSelectsTheCodeRow) {
     EXPECT_EQ(g_bCodeCheck, 0);
 }
 
+// The window's load and `pelor flash --job` read a row's check key alike.
+TEST_F(SettingsTest, AnyNumberButZeroTicksARowForTheWindowAndTheCommandLine) {
+    for (const char* value : {"1", "2", "-1", "0", "yes"}) {
+        const bool ticked = std::string(value) != "0" && std::string(value) != "yes";
+        WriteAll(DefaultJob(),
+                 std::string("[PELOR]\nCODECHECK=") + value + "\nETC2CHECK=" + value + "\n");
+        ASSERT_EQ(SETTINGS_Load(nullptr), 1);
+        EXPECT_EQ(g_bCodeCheck, ticked ? 1 : 0) << value;
+        EXPECT_EQ(g_bEtc2Check, ticked ? 1 : 0) << value;
+        EXPECT_EQ(SETTINGS_JobRowChecked(DefaultJob(), "CODECHECK"), ticked) << value;
+        EXPECT_EQ(SETTINGS_JobRowChecked(DefaultJob(), "ETC2CHECK"), ticked) << value;
+    }
+    WriteAll(DefaultJob(), "[PELOR]\n");
+    EXPECT_TRUE(SETTINGS_JobRowChecked(DefaultJob(), "CODECHECK"));
+    EXPECT_FALSE(SETTINGS_JobRowChecked(DefaultJob(), "ETC2CHECK"));
+}
+
 TEST_F(SettingsTest, LongTextsAreCutToTheirCapacitiesButPathsAreNever) {
     const std::string address(40, 'A');
     const std::string file(300, 'f');

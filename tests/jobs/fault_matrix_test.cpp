@@ -101,7 +101,7 @@ TEST(FaultMatrix, EveryChannelEndsInItsOwnTextAndNoneWaitsOnAnother) {
         EXPECT_EQ(recorder.LastText(1), "Downloader Version Incorrect");
         EXPECT_EQ(recorder.Alerts(1),
                   std::vector<std::string>{"Downloader Version Incorrect !!!!!!"});
-        EXPECT_EQ(recorder.LastText(2), "Init AMSS Header");
+        EXPECT_EQ(recorder.LastText(2), "ERR: Init AMSS Header");
         EXPECT_TRUE(StartsWith(recorder.LastText(3), "Download Complete! ["));
         EXPECT_EQ(recorder.LastText(4), "ERR: [0,1]");
         EXPECT_EQ(recorder.LastText(5), "ERR: Go");

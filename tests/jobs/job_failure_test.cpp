@@ -119,7 +119,7 @@ TEST(JobFailure, RefusedSelectionStopsAtItsSlotAndStillClosesAndGoes) {
     EXPECT_EQ(
         Sequence(SettledLog(*line)),
         "UNLOCK VERSION SECURITY_MODE INIT_PARTITION ERASE WRITE END_IMAGE INIT_PBL CLOSE*2 GO");
-    EXPECT_EQ(rec.LastText(kCh), "Init PBL");
+    EXPECT_EQ(rec.LastText(kCh), "ERR: Init PBL");
     EXPECT_TRUE(rec.Alerts(kCh).empty());
     const JobOutcome outcome = OUTCOME_Get(kCh);
     EXPECT_EQ(outcome.step, JobStep::Selection);
@@ -248,7 +248,7 @@ TEST(JobFailure, CorruptedReplyFailsTheTransferOrTheExchangeItAnswers) {
     };
     for (const Case& c :
          {Case{"corrupt-crc:WRITE:10", "ERR: [", "WRITE WRITE CLOSE GO"},
-          Case{"corrupt-crc:INIT_AMSS:1", "Init AMSS", "INIT_AMSS CLOSE CLOSE GO"}}) {
+          Case{"corrupt-crc:INIT_AMSS:1", "ERR: Init AMSS", "INIT_AMSS CLOSE CLOSE GO"}}) {
         SCOPED_TRACE(c.fault);
         JobGuard guard;
         TempDir dir;

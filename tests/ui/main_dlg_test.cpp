@@ -181,8 +181,10 @@ TEST_F(MainDlgTest, ClosingWhileIdleSavesTheSettingsAndTheJob) {
 }
 
 TEST_F(MainDlgTest, ClosingWhenTheFilesCannotBeWrittenSaysSo) {
+    WriteAll(Job(), "[PELOR]\n");
     auto dlg = Start();
-    std::filesystem::create_directories(Job());  // a folder where the job file would go
+    std::filesystem::remove(Job());
+    std::filesystem::create_directories(Job());  // a folder where the loaded job file was
     dlg->show();
     dlg->close();
     ASSERT_EQ(dialogs_.notices.size(), 1u);

@@ -63,7 +63,8 @@ TEST(ResultsWindow, EachDownloadIsOnRecordAndTheStatusLineCountsTheSession) {
         EXPECT_EQ(r.port, handsets[r.channel]->DevicePath());
         EXPECT_EQ(r.result, r.channel == 0 ? "done" : "failed");
         EXPECT_EQ(r.images.size(), 3u);
-        EXPECT_EQ(r.lastText.rfind(r.channel == 0 ? "Download Complete! [" : "Init AMSS", 0), 0u)
+        EXPECT_EQ(r.lastText.rfind(r.channel == 0 ? "Download Complete! [" : "ERR: Init AMSS", 0),
+                  0u)
             << r.lastText;
     }
     for (auto& h : handsets) h->Stop();

@@ -299,7 +299,9 @@ TEST_F(WindowLogicTest, MissingImageSaysNoFileStartsNothingAndKeepsTheWindow) {
     auto dlg = Start();
     dlg->Button(IDC_RESOURCE_CHECK)->click();  // an unsaved choice
     dlg->Button(IDC_DOWNLOAD)->click();
-    EXPECT_EQ(dialogs_.notices, std::vector<std::string>{"ERR: No File"});
+    EXPECT_EQ(dialogs_.notices,
+              std::vector<std::string>{"ERR: No File: the code folder " + (folder_ / "nowhere") +
+                                       " does not exist; no resource image is chosen"});
     EXPECT_EQ(started.load(), 0);
     EXPECT_TRUE(exitCodes_.empty());
     EXPECT_EQ(dlg->Running(), 0);

@@ -7,11 +7,8 @@
 
 #include "dialog_template.h"
 #include "jobs/file_download.h"
+#include "loop_socket.h"
 #include "results/sqlite_store.h"
-#include "sim/sim_fault.h"
-#include "sim/sim_handset.h"
-#include "transport/loopback_port.h"
-#include "transport/port_table.h"
 #include "window_fixture.h"
 
 using namespace window_test;
@@ -20,33 +17,7 @@ using namespace std::chrono_literals;
 #ifdef PELOR_HAVE_SQLITE
 namespace {
 
-// A socket of the bench: a loopback line with a port number, and the handset plugged into it.
-class Socket {
-public:
-    explicit Socket(std::string name) : name_(std::move(name)) {
-        port_ = PORTTABLE_Assign("loop:" + name_);
-    }
-    ~Socket() {
-        if (!handset_) return;
-        LOOPBACK_Remove(name_);
-        handset_->Unplug();
-    }
-    int port() const { return port_; }
-    std::string device() const { return "loop:" + name_; }
-    SimHandset& Plug(const std::string& faults = "", SimOptions options = {}) {
-        std::string error;
-        if (!faults.empty()) {
-            EXPECT_TRUE(SIM_ParseFaults(faults, options.faults, error)) << error;
-        }
-        handset_ = SimHandset::StartOnFd(LOOPBACK_Create(name_), std::move(options));
-        return *handset_;
-    }
-
-private:
-    std::string name_;
-    int port_ = 0;
-    std::unique_ptr<SimHandset> handset_;
-};
+using Socket = LoopSocket;
 
 class WindowResultsTest : public WindowTest {
 protected:

@@ -9,6 +9,7 @@
 #include "config/version.h"
 #include "jobs/station.h"
 #include "main_dlg_win32.h"
+#include "transport/port_table.h"
 
 namespace {
 
@@ -59,5 +60,7 @@ int main(int argc, char** argv) {
                     MB_OK | MB_ICONERROR);
         return 1;
     }
+    // Handsets plugged in before the window started get their channels as arrivals do.
+    dlg.OnDevicesPresent(PORTTABLE_ScanDevices());
     return dlg.Run();
 }
