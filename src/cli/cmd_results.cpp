@@ -9,12 +9,17 @@
 #endif
 
 #include "cli_commands.h"
+#include "config/settings.h"
 #include "flash_run.h"
 #include "results/results_store.h"
 #include "results/summary.h"
+#include "results/suspect_sockets.h"
 #include "results_plot.h"
 
 namespace {
+
+// How far back suspect sockets are looked for when no --since is given.
+constexpr std::int64_t kSuspectLookBackMs = 7LL * 24 * 3600 * 1000;
 
 struct ResultsCommandOptions {
     std::string server;
@@ -84,6 +89,19 @@ int CLI_RunResults(const std::string& server, const std::string& database,
         return kExitFailed;
     }
     if (csv && !plot.empty()) summary = RESULTS_Summarise(records);
+    if (!csv) {
+        // Suspect sockets from the rows themselves: of the period asked, else the last week.
+        ResultsFilter recent = filter;
+        if (recent.since.empty()) {
+            recent.since = RESULTS_FormatUtc(RESULTS_NowUnixMs() - kSuspectLookBackMs);
+        }
+        std::vector<JobRecord> rows;
+        if (!store->Load(recent, &rows, &error)) {
+            std::fprintf(err, "error: cannot read the results: %s\n", error.c_str());
+            return kExitFailed;
+        }
+        summary.suspects = RESULTS_SuspectSockets(rows, RESULTS_SuspectRule(SETTINGS_FilePath()));
+    }
     std::vector<RefusedJob> refused;
     if (local != nullptr && !local->Refused(&refused, &error)) {
         std::fprintf(err, "error: cannot read the results: %s\n", error.c_str());
@@ -123,7 +141,10 @@ void CLI_AddResultsCommand(CLI::App& app, int& exitCode) {
     CLI::App* cmd = app.add_subcommand(
         "results",
         "Summarise the record of flashed handsets. Jobs, failures and yield per day and "
-        "station, failures by step and reason, each socket (channel and device), the median "
+        "station, sockets failing markedly more than their station's others (suspect, with the "
+        "evidence: their last jobs, failures by reason, the others' record in the same period; "
+        "judged on the --since period, else the last 7 days), failures by step and reason, each "
+        "socket (channel and device), the median "
         "job time and throughput, and the jobs the results server refused for good (kept on "
         "this station only), from this station's results store unless --results names a "
         "line's server.\nExit status 0, or 1 when there is nothing to read or it cannot be "

@@ -102,6 +102,10 @@ int WriteRecords(const SimulateOptions& o,
 #endif
 
 int RunSimulate(const SimulateOptions& o) {
+    if (o.line.arrivals.empty() && !o.line.badSockets.empty()) {
+        std::fprintf(stderr, "error: --bad-socket needs --arrivals (a line of sockets)\n");
+        return 2;
+    }
     if (!o.line.arrivals.empty()) {
         SimulateArrivalsOptions line = o.line;
         line.sockets = o.count;
@@ -212,6 +216,11 @@ void CLI_AddSimulateCommand(CLI::App& app, int& exitCode) {
                     "(0 = no limit)")
         ->check(CLI::NonNegativeNumber)
         ->default_val(0);
+    cmd->add_option("--bad-socket", options->line.badSockets,
+                    "With --arrivals: socket N goes bad: that share of the handsets plugged into "
+                    "it (0..1, or a percentage) lose their line in the middle of the image, as "
+                    "through a worn cable or contacts; e.g. --bad-socket 2:0.8 (repeatable)")
+        ->type_name("N:RATE");
     cmd->add_option("--sockets-dir", options->line.folder,
                     "With --arrivals: make the sockets' links in DIR (default: a new temporary "
                     "folder)")

@@ -57,6 +57,13 @@ void ContinuousDisplay::JobEnded(const ContinuousJob& job) {
     dirty_ = true;
 }
 
+void ContinuousDisplay::SetSuspect(int channel, const std::string& badge) {
+    if (!IsChannel(channel)) return;
+    std::lock_guard lock(mu_);
+    suspect_[channel] = badge;
+    dirty_ = true;
+}
+
 void ContinuousDisplay::Note(const std::string& text) {
     std::lock_guard lock(mu_);
     if (live_ && drawnLines_ > 0) {
@@ -74,7 +81,13 @@ std::string ContinuousDisplay::TotalsLine() const {
     char line[160];
     std::snprintf(line, sizeof line, "total done %d failed %d running %d, %.0f handsets/h", t.done,
                   t.failed, t.running, t.perHour);
-    return line;
+    std::string text = line;
+    for (int ch = 0; ch < kChannels; ++ch) {
+        if (suspect_[ch].empty()) continue;
+        text += text.find("suspect:") == std::string::npos ? ", suspect: ch" : " ch";
+        text += std::to_string(ch);
+    }
+    return text;
 }
 
 std::string ContinuousDisplay::SocketLine(int channel) const {
@@ -104,6 +117,7 @@ std::string ContinuousDisplay::SocketLine(int channel) const {
     }
     char counts[48];
     std::snprintf(counts, sizeof counts, "%4d ok %3d failed ", s.done, s.failed);
+    if (!suspect_[channel].empty()) text = suspect_[channel] + " | " + text;
     return "ch" + std::to_string(channel) + " " + port + " [" + std::string(filled, '#') +
            std::string(kWidth - filled, '.') + "] " + counts + text;
 }

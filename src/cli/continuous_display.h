@@ -24,6 +24,9 @@ public:
 
     // A finished job (on the runner's thread).
     void JobEnded(const ContinuousJob& job);
+    // A socket's suspect flag: its badge ("SUSPECT: 3 of 5 failed (...)"), or empty when it is
+    // not suspect; shown on its socket line and beside the totals.
+    void SetSuspect(int channel, const std::string& badge);
     // A line about the station ("stopping: ...").
     void Note(const std::string& text);
     // Redraws the live display when something changed.
@@ -42,6 +45,7 @@ private:
     const ContinuousRunner* runner_ = nullptr;
     mutable std::mutex mu_;
     StatusBoard board_;
+    std::array<std::string, kChannels> suspect_;
     bool dirty_ = true;
     int drawnLines_ = 0;
 };

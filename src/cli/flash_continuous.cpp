@@ -13,6 +13,7 @@
 #include "config/settings.h"
 #include "continuous_display.h"
 #include "jobs/continuous_runner.h"
+#include "results/suspect_sockets.h"
 #include "stop_signals.h"
 #include "transport/trace.h"
 
@@ -101,6 +102,24 @@ int CLI_RunFlashContinuous(const FlashOptions& given, std::FILE* out, std::FILE*
     results.SessionStarted();
     bool cut = false;  // the second interrupt: the running jobs are on record as stopped
     bool reportFailed = false;
+    // A socket going bad is flagged on its line; the flags start afresh with each run.
+    SocketWatch watch(RESULTS_SuspectRule(SETTINGS_FilePath()));
+    std::array<bool, kChannels> flagged{};
+    const auto judge = [&](const ContinuousJob& job) {
+        if (!watch.Add(RESULTS_EndedSocketJob(job.channel, job.ok, job.start, job.end))) return;
+        for (int ch = 0; ch < kChannels; ++ch) {
+            SuspectEvidence e;
+            const bool suspect = watch.Evidence(ch, &e);
+            e.device = names[ch];
+            display.SetSuspect(ch, suspect ? RESULTS_SuspectBadge(e) : "");
+            if (suspect == flagged[ch]) continue;
+            flagged[ch] = suspect;
+            display.Note(suspect
+                             ? "suspect socket " + RESULTS_DescribeSuspect(e)
+                             : "ch" + std::to_string(ch) + " is no longer suspect: " +
+                                   std::to_string(watch.Rule().clearAfter) + " good jobs in a row");
+        }
+    };
     ContinuousOptions options;
     options.ports = ports;
     options.devices = names;
@@ -109,6 +128,7 @@ int CLI_RunFlashContinuous(const FlashOptions& given, std::FILE* out, std::FILE*
     options.target = &display;
     options.onJobEnd = [&](const ContinuousJob& job) {
         display.JobEnded(job);
+        judge(job);
         results.JobEnded(job.channel, job.ok, job.text);
         if (!report.Append(CLI_ContinuousReportLine(job)) && !reportFailed) {
             reportFailed = true;

@@ -1,6 +1,7 @@
 #include "simulate_arrivals.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #ifndef _WIN32
@@ -26,6 +27,35 @@ int CLI_ParseArrivals(const std::string& text, SimArrivalOptions& line, std::str
     return SIM_ParseSwapTime(text.substr(comma + 1), line.swap, error);
 }
 
+int CLI_ParseBadSocket(const std::string& text, int sockets, SimArrivalOptions& line,
+                       std::string& error) {
+    error =
+        "--bad-socket takes N:RATE, a socket and the share of its handsets that fail "
+        "(e.g. 2:0.8 or 2:80%): " +
+        text;
+    const auto colon = text.find(':');
+    if (colon == std::string::npos || colon == 0 || colon > 3) return 0;
+    const std::string number = text.substr(0, colon);
+    if (number.find_first_not_of("0123456789") != std::string::npos) return 0;
+    const int socket = std::stoi(number);
+    std::string rate = text.substr(colon + 1);
+    const bool percent = !rate.empty() && rate.back() == '%';
+    if (percent) rate.pop_back();
+    char* end = nullptr;
+    double value = rate.empty() ? -1 : std::strtod(rate.c_str(), &end);
+    if (end == nullptr || *end != '\0') return 0;
+    if (percent) value /= 100;
+    if (!(value >= 0 && value <= 1)) return 0;
+    if (socket >= sockets) {
+        error = "--bad-socket: no socket " + number + " among " + std::to_string(sockets);
+        return 0;
+    }
+    if (static_cast<int>(line.badRate.size()) < sockets) line.badRate.resize(sockets, 0.0);
+    line.badRate[socket] = value;
+    error.clear();
+    return 1;
+}
+
 int CLI_RunSimulateArrivals(const SimulateArrivalsOptions& o) {
 #ifdef _WIN32
     (void)o;
@@ -37,6 +67,12 @@ int CLI_RunSimulateArrivals(const SimulateArrivalsOptions& o) {
     if (!CLI_ParseArrivals(o.arrivals, line, error)) {
         std::fprintf(stderr, "error: %s\n", error.c_str());
         return 2;
+    }
+    for (const std::string& bad : o.badSockets) {
+        if (!CLI_ParseBadSocket(bad, o.sockets, line, error)) {
+            std::fprintf(stderr, "error: %s\n", error.c_str());
+            return 2;
+        }
     }
     std::string madeFolder;
     line.folder = o.folder;

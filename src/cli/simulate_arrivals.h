@@ -2,6 +2,7 @@
 // `pelor simulate --arrivals`: simulated handsets on a line of sockets that an operator works,
 // for production mode without hardware.
 #include <string>
+#include <vector>
 
 #include "sim/sim_arrivals.h"
 
@@ -12,10 +13,16 @@ struct SimulateArrivalsOptions {
     unsigned seed = 1;
     int handsets = 0;  // 0 = no limit
     unsigned uartBaud = 0;
+    std::vector<std::string> badSockets;  // "N:RATE" each
 };
 
 // Prints one socket path per line and serves until interrupted. Returns the exit status.
 int CLI_RunSimulateArrivals(const SimulateArrivalsOptions& options);
+
+// Parses "N:RATE" (socket N of sockets, a share of its handsets 0..1 or a percentage "30%")
+// into line.badRate. 1 on success, else 0 with error set.
+int CLI_ParseBadSocket(const std::string& text, int sockets, SimArrivalOptions& line,
+                       std::string& error);
 
 // Parses "LEAVE,SWAP" into the line's options. 1 on success, else 0 with error set.
 int CLI_ParseArrivals(const std::string& text, SimArrivalOptions& line, std::string& error);

@@ -112,6 +112,14 @@ std::string RESULTS_SummaryText(const ResultsSummary& s) {
                       ", yield " + Format("%.1f%%", RESULTS_Yield(s.jobs, s.failures)) + "\n";
     out += "Median job " + Format("%.1f s", s.medianSeconds) + ", median throughput " +
            Format("%.1f KiB/s", s.medianBytesPerSecond / 1024) + " (jobs that finished)\n";
+    if (!s.suspects.empty()) {
+        out += "\nSuspect sockets (failing markedly more than their station's others):\n";
+        for (const StationSuspects& station : s.suspects) {
+            for (const SuspectEvidence& e : station.sockets) {
+                out += "  " + station.station + " " + RESULTS_DescribeSuspect(e) + "\n";
+            }
+        }
+    }
     out += "\nPer day and station:\n";
     char line[512];
     std::snprintf(line, sizeof line, "  %-10s  %-20s %6s %6s %7s\n", "day", "station", "jobs",
@@ -192,6 +200,22 @@ std::string RESULTS_SummaryJson(const ResultsSummary& s) {
                                           {"channel", r.record.channel},
                                           {"ended_at", r.record.endedAt},
                                           {"reason", r.reason}});
+    }
+    j["suspect_sockets"] = nlohmann::json::array();
+    for (const StationSuspects& station : s.suspects) {
+        for (const SuspectEvidence& e : station.sockets) {
+            nlohmann::json reasons = nlohmann::json::object();
+            for (const auto& [reason, count] : e.reasons) reasons[reason] = count;
+            j["suspect_sockets"].push_back({{"station", station.station},
+                                            {"channel", e.channel},
+                                            {"device", e.device},
+                                            {"since", RESULTS_FormatUtc(e.sinceMs)},
+                                            {"jobs", e.jobs},
+                                            {"failures", e.failures},
+                                            {"failures_by_reason", reasons},
+                                            {"others_jobs", e.othersJobs},
+                                            {"others_failures", e.othersFailures}});
+        }
     }
     return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }

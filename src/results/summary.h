@@ -9,6 +9,7 @@
 
 #include "results/job_record.h"
 #include "results/results_store.h"
+#include "results/suspect_sockets.h"
 
 struct ResultsSummary {
     struct DayStation {
@@ -44,6 +45,9 @@ struct ResultsSummary {
     double medianBytesPerSecond = 0;
     // Rows the server refused for good, kept on this station only (a station's own file).
     std::vector<RefusedJob> refused;
+    // Sockets failing markedly more than their station's others at the end of the records
+    // (suspect_sockets.h); filled by the caller that has the rows.
+    std::vector<StationSuspects> suspects;
 };
 
 // Yield in percent: jobs that finished out of all; 0 for no jobs.

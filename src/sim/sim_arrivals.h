@@ -42,6 +42,10 @@ struct SimArrivalOptions {
     // A handset that talked and then stayed silent this long has finished (its job failed).
     std::chrono::microseconds quiet{std::chrono::seconds(5)};
     SimOptions handset;  // every handset's options (pace, latencies, faults)
+    // A socket going bad: per socket, the share (0..1) of the handsets plugged into it whose
+    // link fails (the line goes away in the middle of the image); missing or 0 = sound. The
+    // draws come from the seed.
+    std::vector<double> badRate;
 };
 
 struct SimArrivalEvent {
@@ -101,6 +105,7 @@ private:
     std::vector<SimArrivalEvent> events_;
     std::vector<double> latencies_;
     std::mt19937 rng_;
+    std::mt19937 badRng_;  // which handsets of a bad socket fail, and where
     int plugged_ = 0;
     int finished_ = 0;
     int swapping_ = -1;  // the socket being swapped, -1 when the operator stands by

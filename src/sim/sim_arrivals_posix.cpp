@@ -21,7 +21,8 @@ SimLine::SimLine(SimArrivalOptions options)
     : options_(std::move(options)),
       began_(Clock::now()),
       places_(static_cast<std::size_t>(options_.sockets)),
-      rng_(options_.seed) {}
+      rng_(options_.seed),
+      badRng_(options_.seed ^ 0x5eedbadu) {}
 
 std::unique_ptr<SimLine> SimLine::Start(SimArrivalOptions options, std::string* error) {
     std::string ignored;
@@ -69,6 +70,14 @@ bool SimLine::Plug(int socket, std::string* error) {
     Place& p = places_[socket];
     SimOptions handsetOptions = options_.handset;
     handsetOptions.seed = options_.handset.seed + static_cast<std::uint32_t>(plugged_);
+    const double badRate =
+        socket < static_cast<int>(options_.badRate.size()) ? options_.badRate[socket] : 0.0;
+    if (badRate > 0 && std::uniform_real_distribution<double>(0.0, 1.0)(badRng_) < badRate) {
+        // A worn cable: the line goes away at one of the first blocks.
+        const int block = std::uniform_int_distribution<int>(1, 3)(badRng_);
+        std::string ignored;
+        SIM_ParseFaults("unplug:WRITE:" + std::to_string(block), handsetOptions.faults, ignored);
+    }
     std::string why;
     auto handset = SimHandset::StartOnPty(handsetOptions, &why);
     if (!handset) {
@@ -116,7 +125,8 @@ void SimLine::Record(int socket, bool plugged, bool started) {
 }
 
 void SimLine::Look(Clock::time_point now) {
-    for (Place& p : places_) {
+    for (int i = 0; i < static_cast<int>(places_.size()); ++i) {
+        Place& p = places_[i];
         if (!p.handset || p.ended) continue;
         const std::size_t count = p.handset->RequestCount();
         if (count != p.lastCount) {
@@ -126,7 +136,12 @@ void SimLine::Look(Clock::time_point now) {
             p.lastCount = count;
             p.lastChange = now;
         }
-        if (p.handset->GoCount() > 0 || (count > 0 && now - p.lastChange >= options_.quiet)) {
+        // Its line gone (a bad socket), the handset has finished at once, and its device is
+        // gone as a USB adapter's is: a link left behind could lead to the next handset's
+        // pseudo-terminal, which may take the same number.
+        if (p.handset->Unplugged()) ::unlink(SocketPath(i).c_str());
+        if (p.handset->GoCount() > 0 || p.handset->Unplugged() ||
+            (count > 0 && now - p.lastChange >= options_.quiet)) {
             p.ended = true;
             p.endedAt = now;
         }

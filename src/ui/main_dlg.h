@@ -32,6 +32,7 @@
 #include "jobs/status_board.h"
 #include "results/recorder.h"
 #include "results/run_recording.h"
+#include "results/suspect_sockets.h"
 #include "transport/channels.h"
 #include "window_host.h"
 
@@ -104,6 +105,9 @@ public:
     bool OnCommand(int id);
     // The operator chose an entry of a drop-down list, also the one it already showed.
     bool OnSelectionChange(int id);
+    // The operator acknowledges a suspect socket (a double-click on its bar): its flag and its
+    // jobs so far are forgotten. False when it was not suspect.
+    bool OnAcknowledgeSuspect(int channel);
 
     // --- Settings transfer and the handlers that start-up needs (main_dlg_settings.cpp) ----
     void ApplySettings(const char* jobFile);
@@ -132,6 +136,13 @@ public:
     void ShowLineTotals();
     void OnArmedPortChange(int channel, int port);
     void OnArmedRemoval(int channel);
+    // A socket going bad (main_dlg_suspects.cpp): the flags start afresh when the station is
+    // armed; each job that ends is judged, and the bars and the status line show the flags.
+    void SuspectsArmed();
+    void JudgeSocket(const ContinuousJob& job);
+    void ShowSuspectBars();
+    // "; suspect: ch2 (double-click its bar to acknowledge)", or empty.
+    std::string SuspectStatus() const;
     // WM_DOWNLOAD_STATUS on the window's thread; always returns 0.
     long OnDownloadStatus(std::uintptr_t wParam, const void* lParam);
     // NotifyTarget: called on a worker's thread (or the window's own); returns after the
@@ -263,6 +274,7 @@ private:
     bool m_bContinuous = false;
     bool m_bArmed = false;                      // production mode: Download has armed it
     ContinuousRunner* m_pContinuous = nullptr;  // the armed station's runner
+    std::unique_ptr<SocketWatch> m_suspects;    // made when the station is armed
     // The hand-over between workers and the window's thread. The host wakes the window's
     // thread and holds the worker; the items themselves pass through this queue under the
     // mutex, so that their data is visibly published to the window's thread and handled before

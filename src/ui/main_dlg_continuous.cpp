@@ -37,7 +37,9 @@ void CMainDlg::OnDownloadContinuous() {
     options.target = this;
     options.onJobEnd = [this](const ContinuousJob& job) {
         ResultsJobEnded(job);
+        JudgeSocket(job);
         ShowJobResult(job);
+        ShowSuspectBars();
     };
     PELOR_SetRunOptions(g_nDelay.load(), g_bFormat.load());
     ContinuousRunner runner(std::move(options));
@@ -48,6 +50,7 @@ void CMainDlg::OnDownloadContinuous() {
     m_bRunning = 1;
     SetControlText(IDC_DOWNLOAD, kStopCaption);
     EnableControl(IDC_DOWNLOAD, true);
+    SuspectsArmed();
     ShowLineTotals();
     ResultsSessionStarted();
     m_host.DownloadStarted();
@@ -87,7 +90,7 @@ void CMainDlg::ShowLineTotals() {
     char line[160];
     std::snprintf(line, sizeof line, "Armed: done %d, failed %d, running %d, %.0f handsets/h",
                   t.done, t.failed, t.running, t.perHour);
-    SetControlText(IDC_STATUS_LINE, line);
+    SetControlText(IDC_STATUS_LINE, line + SuspectStatus());
 }
 
 void CMainDlg::OnArmedPortChange(int channel, int port) {

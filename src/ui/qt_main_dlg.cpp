@@ -177,6 +177,7 @@ void QtMainDlg::CreateControls() {
     for (int ch = 0; ch < kChannels; ++ch) {
         m_ChannelBars[ch] = Bar(kChannelBarIds[ch]);
         m_PortSelectors[ch] = Combo(kPortSelectorIds[ch]);
+        m_ChannelBars[ch]->installEventFilter(this);
     }
     // The group boxes lie behind every control, whatever their place in the tab order.
     for (auto& control : m_controls) {
@@ -359,6 +360,15 @@ void QtMainDlg::RouteNotifications() {
 
 void QtMainDlg::reject() {
     if (OnClose()) QDialog::reject();
+}
+
+bool QtMainDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        for (int ch = 0; ch < kChannels; ++ch) {
+            if (watched == m_ChannelBars[ch]) return OnAcknowledgeSuspect(ch);
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void QtMainDlg::keyPressEvent(QKeyEvent* event) {

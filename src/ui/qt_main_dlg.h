@@ -84,6 +84,8 @@ signals:
 protected:
     void reject() override;
     void keyPressEvent(QKeyEvent* event) override;
+    // A double-click on a channel's bar acknowledges its socket's suspect flag.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 #if defined(_WIN32)
     // The device-change broadcast reaches the window here.
     bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;

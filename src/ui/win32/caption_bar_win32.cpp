@@ -159,6 +159,11 @@ LRESULT CALLBACK BarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
             return s != nullptr ? s->barWidth : -1;
         case CBM_GETPAINTCOUNT:
             return s != nullptr ? s->paints : 0;
+        case WM_LBUTTONDBLCLK:
+            SendMessageA(GetParent(hwnd), WM_COMMAND,
+                         MAKEWPARAM(GetDlgCtrlID(hwnd), kCaptionBarDoubleClicked),
+                         reinterpret_cast<LPARAM>(hwnd));
+            return 0;
         default:
             break;
     }
@@ -180,6 +185,7 @@ int CaptionBar_FilledWidth(int lower, int upper, int pos, int width) {
 bool CaptionBar_Register(HINSTANCE instance) {
     WNDCLASSA wc{};
     if (GetClassInfoA(instance, kCaptionBarClass, &wc)) return true;
+    wc.style = CS_DBLCLKS;
     wc.lpfnWndProc = BarProc;
     wc.hInstance = instance;
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);

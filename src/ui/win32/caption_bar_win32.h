@@ -19,6 +19,9 @@ enum : UINT {
     CBM_GETPAINTCOUNT = WM_USER + 7,  // paint passes so far
 };
 
+// The notification code of WM_COMMAND by which the control tells its parent of a double-click.
+inline constexpr WORD kCaptionBarDoubleClicked = 1;
+
 // Registers the class for this process (once). False when it cannot be registered.
 bool CaptionBar_Register(HINSTANCE instance);
 

@@ -137,6 +137,12 @@ INT_PTR Win32MainDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
                 }
                 return TRUE;
             }
+            if (code == kCaptionBarDoubleClicked) {
+                // A channel's bar: acknowledges its socket's suspect flag.
+                for (int ch = 0; ch < kChannels; ++ch) {
+                    if (kChannelBarIds[ch] == id) return OnAcknowledgeSuspect(ch) ? TRUE : FALSE;
+                }
+            }
             if (code == BN_CLICKED) return OnCommand(id) ? TRUE : FALSE;
             if (code == CBN_SELCHANGE) return OnSelectionChange(id) ? TRUE : FALSE;
             return FALSE;
