@@ -39,14 +39,16 @@ TEST(LinkSimulation, TwoBlocksAskedForAgainInSeparateReadsAreDoneAtEveryLatency)
 }
 
 TEST(LinkSimulation, CloseAskedForAgainIsDoneOnlyWhenItsOwnAcknowledgeArrives) {
+    // GO goes out only once CLOSE is acknowledged; what becomes of GO then does not undo that.
     struct Case {
         const char* faults;
         bool done;
         JobReason reason;
     };
     for (const Case& c : {Case{"nak-resend:CLOSE:1:3", true, JobReason::None},
-                          Case{"nak-resend:CLOSE,silent:GO", false, JobReason::TimeOut},
-                          Case{"nak-resend:CLOSE:1,drop:GO", false, JobReason::OutOfOrder}}) {
+                          Case{"nak-resend:CLOSE:1,silent:CLOSE:2", false, JobReason::TimeOut},
+                          Case{"nak-resend:CLOSE,silent:GO", false, JobReason::ResendLimit},
+                          Case{"nak-resend:CLOSE:1,drop:GO", true, JobReason::None}}) {
         SCOPED_TRACE(c.faults);
         Schedule s = WithFaults(c.faults);
         s.recoverable = c.done;
