@@ -137,7 +137,13 @@ INSTANTIATE_TEST_SUITE_P(
         Found{4177, "the grace ended at a spoilt answer to GO", true},
         // GO asked for again, and the port refused the resend: reported done, with the
         // handset never started.
-        Found{36362, "GO asked for again could not be sent", false}),
+        Found{36362, "GO asked for again could not be sent", false},
+        // The handset left its port the moment GO arrived, before the station had read CLOSE's
+        // acknowledge, and the port took it along: a healthy handset failed with "port gone".
+        Found{4749, "CLOSE's acknowledge lost with the port GO took away", true},
+        // CLOSE asked for again: GO went out before the CLOSE sent again, and GO's answer was
+        // looked up under the frame sent again ahead of it.
+        Found{72463, "GO ahead of the CLOSE sent again", false}),
     [](const auto& info) { return "Seed" + std::to_string(info.param.seed); });
 
 }  // namespace
