@@ -110,6 +110,30 @@ int RunSimulate(const SimulateOptions& o) {
         SimulateArrivalsOptions line = o.line;
         line.sockets = o.count;
         line.uartBaud = o.uartBaud;
+#ifndef _WIN32
+        // Every handset of a line commits the faults and takes the times given; the handsets
+        // come and go, so none is picked by number, and none is logged or dumped at the end.
+        std::string error;
+        if (!o.log.empty() || !o.dump.empty()) {
+            error = "--log and --dump are not available with --arrivals";
+        }
+        for (const std::string& f : o.faults) {
+            if (!error.empty()) break;
+            if (f.find('=') != std::string::npos) {
+                error = "with --arrivals a fault is for every handset: drop the number in " + f;
+            } else {
+                SIM_ParseFaults(f, line.faults, error);
+            }
+        }
+        if (error.empty() && Duration(o.eraseLatency, line.eraseLatency, error) &&
+            Duration(o.programLatency, line.programLatency, error)) {
+            Duration(o.replyLatency, line.replyLatency, error);
+        }
+        if (!error.empty()) {
+            std::fprintf(stderr, "error: %s\n", error.c_str());
+            return 2;
+        }
+#endif
         return CLI_RunSimulateArrivals(line);
     }
 #ifdef _WIN32
@@ -183,7 +207,8 @@ void CLI_AddSimulateCommand(CLI::App& app, int& exitCode) {
            "A fault for the handsets to commit. [N=]KIND[:COMMAND[:WHICH[:VALUE]]], "
            "for handset N or all; KIND is refuse, nak-resend, corrupt-crc, drop, garbage, latency, "
            "silent, unplug, hold or wrong-seq; e.g. 2=nak-resend:WRITE:40, refuse:INIT_PBL:1, "
-           "silent, nak-resend:CLOSE:1:3 (CLOSE asked for again three times in a row)")
+           "silent, nak-resend:CLOSE:1:3 (CLOSE asked for again three times in a row); with "
+           "--arrivals every handset commits it, and no N is given")
         ->type_name("FAULT");
     cmd->add_option("--erase-latency", options->eraseLatency,
                     "Time to erase each 16 KiB block (e.g. 2ms)")
@@ -195,11 +220,12 @@ void CLI_AddSimulateCommand(CLI::App& app, int& exitCode) {
         ->type_name("DURATION");
     cmd->add_option("--log", options->log,
                     "When interrupted, write every handset's requests and a digest of each "
-                    "range its flash was written in to FILE")
+                    "range its flash was written in to FILE (not with --arrivals)")
         ->type_name("FILE");
     cmd->add_option("--dump", options->dump,
                     "When interrupted, write the bytes of each range a handset's flash was "
-                    "written in to a file of its own in DIR (handsetN-AREA-0xADDRESS.bin)")
+                    "written in to a file of its own in DIR (handsetN-AREA-0xADDRESS.bin; not with "
+                    "--arrivals)")
         ->type_name("DIR");
     cmd->add_option("--arrivals", options->line.arrivals,
                     "Production line: plug handsets in and out as an operator would. It prints "

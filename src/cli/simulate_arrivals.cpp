@@ -89,6 +89,10 @@ int CLI_RunSimulateArrivals(const SimulateArrivalsOptions& o) {
     line.seed = o.seed;
     line.handsets = o.handsets;
     line.handset.baud = o.uartBaud;
+    line.handset.faults = o.faults;
+    line.handset.eraseLatencyPerBlock = o.eraseLatency;
+    line.handset.programLatencyPerBlock = o.programLatency;
+    line.handset.replyLatency = o.replyLatency;
 
     sigset_t stopSignals;
     sigemptyset(&stopSignals);

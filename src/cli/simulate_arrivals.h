@@ -1,10 +1,12 @@
 #pragma once
 // `pelor simulate --arrivals`: simulated handsets on a line of sockets that an operator works,
 // for production mode without hardware.
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "sim/sim_arrivals.h"
+#include "sim/sim_fault.h"
 
 struct SimulateArrivalsOptions {
     int sockets = 1;
@@ -14,6 +16,10 @@ struct SimulateArrivalsOptions {
     int handsets = 0;  // 0 = no limit
     unsigned uartBaud = 0;
     std::vector<std::string> badSockets;  // "N:RATE" each
+    std::vector<SimFault> faults;         // every handset's
+    std::chrono::microseconds eraseLatency{0};
+    std::chrono::microseconds programLatency{0};
+    std::chrono::microseconds replyLatency{0};
 };
 
 // Prints one socket path per line and serves until interrupted. Returns the exit status.

@@ -148,42 +148,51 @@ int FileDownload(int channel) {
     const bool slotsOk = RunSlots(channel);
     const bool closeOk = FLASH_DOWNLOADER_Close(channel) != 0;
     if (!closeOk) DBG_Trace("FileDownload() => FLASH_DOWNLOADER_Close FALSE\n");
-    if (slotsOk && !closeOk) {
-        // Blocks the handset never acknowledged (the resource image has no END_IMAGE).
-        OUTCOME_RecordLink(channel, JobStep::Close);
-        STATUS_ChannelPrintf(channel, "ERR: Close");
+    if (!slotsOk || !closeOk) {
+        if (slotsOk) {
+            // Blocks the handset never acknowledged (the resource image has no END_IMAGE).
+            OUTCOME_RecordLink(channel, JobStep::Close);
+            STATUS_ChannelPrintf(channel, "ERR: Close");
+        }
+        // GO all the same, so that a failed handset restarts.
+        if (!FLASH_DOWNLOADER_Go(channel))
+            DBG_Trace("FileDownload() => FLASH_DOWNLOADER_Go FALSE\n");
+        return Finish(channel, 0);
     }
-    const bool goSent = FLASH_DOWNLOADER_Go(channel) != 0;
-    if (!goSent) DBG_Trace("FileDownload() => FLASH_DOWNLOADER_Go FALSE\n");
-    if (!slotsOk || !closeOk) return Finish(channel, 0);
-    if (!goSent) {
+    // CLOSE acknowledged (after as many resends as the handset asks for) before GO goes out: a
+    // handset restarts on GO, and its port may go away at once, taking with it any reply not
+    // yet read. GO then shares what is left of the grace.
+    std::int64_t grace = kFinalGraceUs;
+    const FinalAnswer close =
+        FLASH_DOWNLOADER_WaitFinalAnswer(channel, FN[channel].closeSentAs, grace);
+    if (close != FinalAnswer::Acknowledged) {
+        if (close == FinalAnswer::Refused) {
+            RecordRefused(channel, JobStep::Close);
+        } else {
+            // Unanswered, stopped, unplugged, or a reply that was not CLOSE's own.
+            OUTCOME_RecordLink(channel, JobStep::Close, -1, "CLOSE not acknowledged");
+        }
+        STATUS_ChannelPrintf(channel, "ERR: Close");
+        // GO all the same, so that the handset restarts; the job has failed.
+        FLASH_DOWNLOADER_Go(channel);
+        return Finish(channel, 0);
+    }
+    if (!FLASH_DOWNLOADER_Go(channel)) {
+        DBG_Trace("FileDownload() => FLASH_DOWNLOADER_Go FALSE\n");
         OUTCOME_RecordLink(channel, JobStep::Go);
         STATUS_ChannelPrintf(channel, "ERR: Go");
         return Finish(channel, 0);
     }
-    // Both went out without waiting. Done needs CLOSE acknowledged (after as many resends as the
-    // handset asks for within the grace); a handset that refuses either has not taken the
-    // images; GO may go unanswered (a handset may restart at once, and so may vanish from its
-    // port once CLOSE is acknowledged).
-    const FinalAnswers answers = FLASH_DOWNLOADER_WaitFinalAnswers(channel, kWaitShort);
-    if (answers.close == FinalAnswer::Refused) {
-        RecordRefused(channel, JobStep::Close);
-        STATUS_ChannelPrintf(channel, "ERR: Close");
-        return Finish(channel, 0);
-    }
-    if (answers.close != FinalAnswer::Acknowledged) {
-        // Unanswered, stopped, unplugged, or a reply that was not CLOSE's own.
-        OUTCOME_RecordLink(channel, JobStep::Close, -1, "CLOSE not acknowledged");
-        STATUS_ChannelPrintf(channel, "ERR: Close");
-        return Finish(channel, 0);
-    }
-    g_nGoAnswered[channel] = answers.go == FinalAnswer::None ? 0 : 1;
-    if (answers.go == FinalAnswer::Refused) {
+    // The handset has taken the images. GO may go unanswered: the handset may restart, and
+    // leave its port, at once; a stop or a port gone now is that restart, not a failure.
+    const FinalAnswer go = FLASH_DOWNLOADER_WaitFinalAnswer(channel, FN[channel].goSentAs, grace);
+    g_nGoAnswered[channel] = go == FinalAnswer::None ? 0 : 1;
+    if (go == FinalAnswer::Refused) {
         RecordRefused(channel, JobStep::Go);
         STATUS_ChannelPrintf(channel, "ERR: Go");
         return Finish(channel, 0);
     }
-    if (answers.go == FinalAnswer::AskedAgain || answers.go == FinalAnswer::NotSent) {
+    if (go == FinalAnswer::AskedAgain || go == FinalAnswer::NotSent) {
         // The handset answered GO, again and again, without taking it, or asked for it again
         // and it could not be sent: it has not started.
         OUTCOME_RecordLink(channel, JobStep::Go);

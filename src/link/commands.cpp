@@ -35,12 +35,14 @@ void Finish(int channel, int end) {
     FLASH_DOWNLOADER_Send(channel, b.data, b.start, b.end);
 }
 
-// Requests without arguments; 1 when the frame went out.
+// Requests without arguments: the count the request went out under, or -1 when it did not go
+// out whole. Frames the handset asked for again go out first (Begin), under earlier counts.
 int SendPlain(int channel, int commandIndex) {
     const int end = Begin(channel, commandIndex);
     TxBuffer& b = FLASH_DOWNLOADER_CurrentBuffer(channel);
     b.end = end;
-    return FLASH_DOWNLOADER_Send(channel, b.data, b.start, b.end);
+    const int count = FN[channel].sentCount;
+    return FLASH_DOWNLOADER_Send(channel, b.data, b.start, b.end) ? count : -1;
 }
 
 // What is known of a final request's answer: settled once nothing more can be learned (an
@@ -172,11 +174,8 @@ int FLASH_DOWNLOADER_FsWrite(int channel, std::uint32_t address, int length,
 }
 
 int FLASH_DOWNLOADER_Go(int channel) {
-    FlashLink& fn = FN[channel];
-    const int count = fn.sentCount;
-    const int sent = SendPlain(channel, CMD_GO);
-    fn.goSentAs = sent ? count : -1;
-    return sent;
+    FN[channel].goSentAs = SendPlain(channel, CMD_GO);
+    return FN[channel].goSentAs >= 0 ? 1 : 0;
 }
 
 int FLASH_DOWNLOADER_Unlock(int channel) {
@@ -228,33 +227,22 @@ int FLASH_DOWNLOADER_Close(int channel) {
             fn.sendFailed = 1;
         }
     }
-    const int count = fn.sentCount;
-    const int sent = SendPlain(channel, CMD_CLOSE);
-    fn.closeSentAs = sent ? count : -1;
+    fn.closeSentAs = SendPlain(channel, CMD_CLOSE);
     // A CLOSE that never went out does not close anything.
-    return allAnswered && sent ? 1 : 0;
+    return allAnswered && fn.closeSentAs >= 0 ? 1 : 0;
 }
 
-FinalAnswers FLASH_DOWNLOADER_WaitFinalAnswers(int channel, int passes) {
+FinalAnswer FLASH_DOWNLOADER_WaitFinalAnswer(int channel, int sentAs, std::int64_t& graceUs) {
     FlashLink& fn = FN[channel];
-    FinalAnswers answers;
-    std::int64_t budget = static_cast<std::int64_t>(passes) * 1000;
     for (;;) {
         SERIAL_PORT_DoReading(channel);
         // A line glitch on CLOSE or GO is mended as on any other request, as often as the
         // handset asks (up to the resend limit) within the grace.
         if (fn.pendingCount > 0 && fn.sendFailed == 0) FLASH_DOWNLOADER_Resend(channel);
-        const FinalState close = Final(channel, fn.closeSentAs);
-        const FinalState go = Final(channel, fn.goSentAs);
-        answers.close = close.answer;
-        answers.go = go.answer;
-        // Replies are credited in order, each to its own frame: one spoilt on the way to GO
-        // says nothing about the answer still due for CLOSE.
-        if (close.settled && (go.settled || close.answer != FinalAnswer::Acknowledged)) break;
-        if (budget <= 0) break;
-        if (g_bChannelActive[channel].load(std::memory_order_relaxed) == 0) break;
-        if (SERIAL_PORT_IsGone(channel)) break;
-        budget -= SERIAL_PORT_WaitPass(channel, budget);
+        const FinalState state = Final(channel, sentAs);
+        if (state.settled || graceUs <= 0) return state.answer;
+        if (g_bChannelActive[channel].load(std::memory_order_relaxed) == 0) return state.answer;
+        if (SERIAL_PORT_IsGone(channel)) return state.answer;
+        graceUs -= SERIAL_PORT_WaitPass(channel, graceUs);
     }
-    return answers;
 }

@@ -67,6 +67,7 @@ int FLASH_DOWNLOADER_Write(int channel, std::uint32_t address, int length,
                            std::span<const std::uint8_t> data);
 int FLASH_DOWNLOADER_FsWrite(int channel, std::uint32_t address, int length,
                              std::span<const std::uint8_t> data);
+// GO; FN.goSentAs names its own frame (frames asked for again go out before it).
 int FLASH_DOWNLOADER_Go(int channel);
 
 // Exchanges: send, then wait until everything is answered; on failure run the close
@@ -83,7 +84,8 @@ int FLASH_DOWNLOADER_EndImage(int channel);
 // Returns 1 or 0.
 int FLASH_DOWNLOADER_Settle(int channel);
 // Close procedure: resend what was asked for and wait (unless a send already failed), then
-// CLOSE. Returns 1 when everything sent was acknowledged and CLOSE went out, else 0.
+// CLOSE (FN.closeSentAs names its frame). Returns 1 when everything sent was acknowledged and
+// CLOSE went out, else 0.
 int FLASH_DOWNLOADER_Close(int channel);
 
 // What the handset said to the job's final CLOSE or GO.
@@ -94,12 +96,12 @@ enum class FinalAnswer {
     NotSent,     // the request never went out
     AskedAgain,  // asked for again more often in a row than the resend limit
 };
-struct FinalAnswers {
-    FinalAnswer close = FinalAnswer::None;
-    FinalAnswer go = FinalAnswer::None;
-};
-// After the final CLOSE and GO went out (both sent without waiting): reads their answers for at
-// most passes, sending either again as often as the handset asks (up to the resend limit), and
-// ends as soon as both are settled (so a healthy handset adds milliseconds), once CLOSE is
-// settled otherwise than acknowledged, or when the channel is stopped or its port gone.
-FinalAnswers FLASH_DOWNLOADER_WaitFinalAnswers(int channel, int passes);
+// The grace (microseconds) the job's end has for the answers to its CLOSE and GO together.
+inline constexpr std::int64_t kFinalGraceUs = std::int64_t{kWaitShort} * 1000;
+// Reads the answer to the final CLOSE or GO that went out under sentAs (-1: it never went out),
+// sending it again as often as the handset asks (up to the resend limit). Ends as soon as the
+// answer is settled (so a healthy handset adds milliseconds), when graceUs is used up (the wait
+// takes its time from it), or when the channel is stopped or its port gone. CLOSE's answer is
+// read before GO goes out: a handset restarts on GO, and a port that goes away with it takes
+// any reply not yet read along.
+FinalAnswer FLASH_DOWNLOADER_WaitFinalAnswer(int channel, int sentAs, std::int64_t& graceUs);

@@ -94,7 +94,10 @@ private:
     bool Plug(int socket, std::string* error);  // caller holds mu_
     void Unplug(int socket);                    // caller holds mu_
     void Run();
-    void Look(std::chrono::steady_clock::time_point now);           // caller holds mu_
+    void Look(std::chrono::steady_clock::time_point now);  // caller holds mu_
+    // A handset that left by itself (its cable pulled) has ended, and its link goes at once,
+    // as a device's link goes with it. Caller holds mu_.
+    void ForgetLeft(std::chrono::steady_clock::time_point now);
     int NextSwap(std::chrono::steady_clock::time_point now) const;  // caller holds mu_
     void Record(int socket, bool plugged, bool started);            // caller holds mu_
 

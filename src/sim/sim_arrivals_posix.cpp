@@ -3,6 +3,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
 
 #include "sim/sim_arrivals.h"
 #include "sim/sim_fault.h"
@@ -67,6 +68,8 @@ std::string SimLine::SocketPath(int socket) const {
 }
 
 bool SimLine::Plug(int socket, std::string* error) {
+    // No link may outlive its handset's pseudo-terminal, whose number the new one may take.
+    ForgetLeft(Clock::now());
     Place& p = places_[socket];
     SimOptions handsetOptions = options_.handset;
     handsetOptions.seed = options_.handset.seed + static_cast<std::uint32_t>(plugged_);
@@ -124,9 +127,24 @@ void SimLine::Record(int socket, bool plugged, bool started) {
     events_.push_back(e);
 }
 
-void SimLine::Look(Clock::time_point now) {
+void SimLine::ForgetLeft(Clock::time_point now) {
     for (int i = 0; i < static_cast<int>(places_.size()); ++i) {
         Place& p = places_[i];
+        if (!p.handset || !p.handset->Unplugged()) continue;
+        std::error_code ec;
+        if (std::filesystem::read_symlink(SocketPath(i), ec) == p.handset->DevicePath()) {
+            ::unlink(SocketPath(i).c_str());
+        }
+        if (!p.ended) {
+            p.ended = true;
+            p.endedAt = now;
+        }
+    }
+}
+
+void SimLine::Look(Clock::time_point now) {
+    ForgetLeft(now);
+    for (Place& p : places_) {
         if (!p.handset || p.ended) continue;
         const std::size_t count = p.handset->RequestCount();
         if (count != p.lastCount) {
@@ -136,10 +154,6 @@ void SimLine::Look(Clock::time_point now) {
             p.lastCount = count;
             p.lastChange = now;
         }
-        // Its line gone (a bad socket), the handset has finished at once, and its device is
-        // gone as a USB adapter's is: a link left behind could lead to the next handset's
-        // pseudo-terminal, which may take the same number.
-        if (p.handset->Unplugged()) ::unlink(SocketPath(i).c_str());
         if (p.handset->GoCount() > 0 || p.handset->Unplugged() ||
             (count > 0 && now - p.lastChange >= options_.quiet)) {
             p.ended = true;

@@ -182,6 +182,33 @@ TEST_F(ContinuousCommand, ASimulatedLineIsWorkedThroughByTheStation) {
     EXPECT_FALSE(fs::exists(Socket(0))) << "the simulator took its handsets out when it ended";
 }
 
+TEST_F(ContinuousCommand, ASimulatedLinesHandsetsCommitTheFaultsGiven) {
+    // Every handset the simulator plugs in refuses GO: the station fails each job. A fault for
+    // one handset by number means nothing on a line of arrivals, and is refused.
+    const std::vector<std::string> line = {"simulate",    "-n",         "2", "--arrivals",
+                                           "100ms,150ms", "--handsets", "2", "--sockets-dir",
+                                           dir_.string()};
+    std::vector<std::string> numbered = line;
+    numbered.insert(numbered.end(), {"--fault", "1=refuse:GO"});
+    EXPECT_EQ(Wait(Start(numbered, "numbered"), 20s), 2);
+    EXPECT_NE(Slurp(dir_ / "numbered.err").find("--arrivals"), std::string::npos)
+        << Slurp(dir_ / "numbered.err");
+
+    std::vector<std::string> refusing = line;
+    refusing.insert(refusing.end(), {"--fault", "refuse:GO", "--reply-latency", "1ms"});
+    const pid_t sim = Start(refusing, "sim");
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(Socket(0)) && fs::exists(Socket(1)); }, 20s));
+    std::vector<std::string> args = FlashArgs(2);
+    args.push_back("--max-jobs");
+    args.push_back("2");
+    EXPECT_EQ(Wait(Start(args), 60s), 1) << Slurp(dir_ / "out.txt");
+    ::kill(sim, SIGINT);
+    EXPECT_EQ(Wait(sim, 10s), 0);
+    const auto lines = ReportLines(dir_ / "jobs.jsonl");
+    ASSERT_EQ(lines.size(), 2u);
+    for (const auto& l : lines) EXPECT_NE(l["result"], "ok") << l.dump();
+}
+
 TEST_F(ContinuousCommand, UsageErrorsSendNothing) {
     SimHandset& h = Plug(0);
     std::vector<std::string> args = FlashArgs(1);

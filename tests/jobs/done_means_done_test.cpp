@@ -32,6 +32,7 @@ struct Outcome {
     std::string text;
     int result = -1;
     bool verified = false;
+    bool started = false;  // the handset took GO
     std::size_t requests = 0;
     std::chrono::milliseconds took{0};
 };
@@ -47,6 +48,7 @@ Outcome FlashOne(const char* faults) {
     o.text = rec.LastText(kCh);
     o.result = g_nChannelResult[kCh].load();
     o.verified = VerifyChannel(*line, kCh).ok;
+    o.started = line->Started();
     o.requests = SettledLog(*line).size();
     EXPECT_EQ(g_nComPort[kCh].load(), 0);
     if (o.result == 1) {
@@ -91,6 +93,7 @@ TEST(DoneMeansDone, AHandsetThatRefusesGoOrCloseIsNotDone) {
     const Outcome close = FlashOne("refuse:CLOSE");
     EXPECT_EQ(close.text, "ERR: Close");
     EXPECT_EQ(close.result, 0);
+    EXPECT_TRUE(close.started) << "GO still goes out after a refused CLOSE: the handset restarts";
 }
 
 TEST(DoneMeansDone, AGoThatIsNeverAnsweredStaysASuccessAndIsReportedSo) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "link/flash_downloader.h"
@@ -241,15 +242,17 @@ TEST(Exchanges, FinalAnswersTellAcknowledgedRefusedAndSilentApart) {
             if (code != 0) p.QueueReply(f[0], code, code == 0x03 ? 2 : 0);
         };
         FLASH_DOWNLOADER_Reset(kCh);
+        std::int64_t grace = kFinalGraceUs;
         ASSERT_EQ(FLASH_DOWNLOADER_Close(kCh), 1);
+        EXPECT_EQ(FLASH_DOWNLOADER_WaitFinalAnswer(kCh, FN[kCh].closeSentAs, grace), c.close);
+        ASSERT_EQ(ch.port().frames.size(), 1u) << "GO waits for CLOSE's answer";
         ASSERT_EQ(FLASH_DOWNLOADER_Go(kCh), 1);
         const long long before = ScriptedChannel::Passes();
-        const FinalAnswers answers = FLASH_DOWNLOADER_WaitFinalAnswers(kCh, kWaitShort);
-        EXPECT_EQ(answers.close, c.close);
-        EXPECT_EQ(answers.go, c.go);
+        EXPECT_EQ(FLASH_DOWNLOADER_WaitFinalAnswer(kCh, FN[kCh].goSentAs, grace), c.go);
         const long long passes = ScriptedChannel::Passes() - before;
         if (c.go == FinalAnswer::None) {
-            EXPECT_EQ(passes, kWaitShort) << "a silent GO gets the whole grace";
+            EXPECT_EQ(passes, kWaitShort) << "a silent GO gets the rest of the grace";
+            EXPECT_LE(grace, 0);
         } else {
             EXPECT_EQ(passes, 0) << "answers already read end the grace at once";
         }
@@ -264,44 +267,72 @@ TEST(Exchanges, ALineGlitchOnGoIsMendedWithinTheGrace) {
         p.QueueReply(f[0], firstGo ? 0x03 : 0x02, firstGo ? 1 : 0);
     };
     FLASH_DOWNLOADER_Reset(kCh);
+    std::int64_t grace = kFinalGraceUs;
     ASSERT_EQ(FLASH_DOWNLOADER_Close(kCh), 1);
+    ASSERT_EQ(FLASH_DOWNLOADER_WaitFinalAnswer(kCh, FN[kCh].closeSentAs, grace),
+              FinalAnswer::Acknowledged);
     ASSERT_EQ(FLASH_DOWNLOADER_Go(kCh), 1);
-    const FinalAnswers answers = FLASH_DOWNLOADER_WaitFinalAnswers(kCh, kWaitShort);
-    EXPECT_EQ(answers.go, FinalAnswer::Acknowledged);
+    EXPECT_EQ(FLASH_DOWNLOADER_WaitFinalAnswer(kCh, FN[kCh].goSentAs, grace),
+              FinalAnswer::Acknowledged);
     EXPECT_EQ(gos, 2);
     EXPECT_EQ(FLASH_DOWNLOADER_Unconfirmed(kCh), 0);
 }
 
-TEST(Exchanges, CloseIsDoneOnlyWhenItsOwnAcknowledgeArrivesAfterAsManyResendsAsAsked) {
-    // CLOSE is answered "send again"; what follows decides. GO goes out right after the first
-    // CLOSE either way.
+TEST(Exchanges, CloseIsAcknowledgedOnlyUnderItsOwnFrameAfterAsManyResendsAsAsked) {
     struct Case {
         const char* name;
-        int closeAsked;   // "send again" answers to CLOSE before it is acknowledged
-        bool goAnswered;  // false: GO never reaches the handset
+        int closeAsked;  // "send again" answers to CLOSE before it is acknowledged
         FinalAnswer close;
+        LinkFault fault;
     };
     const Case cases[] = {
-        {"asked for again twice", 2, true, FinalAnswer::Acknowledged},
-        // The resent CLOSE's acknowledge arrives where GO's answer is due: out of order.
-        {"asked for again and GO lost", 1, false, FinalAnswer::None},
+        {"asked for again twice", 2, FinalAnswer::Acknowledged, LinkFault::None},
+        {"asked for again up to the limit", kResendLimit, FinalAnswer::Acknowledged,
+         LinkFault::None},
+        {"asked for again past the limit", kResendLimit + 1, FinalAnswer::AskedAgain,
+         LinkFault::ResendLimit},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ScriptedChannel ch(kCh);
         int closes = 0;
         ch.port().onFrame = [&](ScriptedPort& p, const Bytes& f) {
-            if (f[1] == 0x0A && !c.goAnswered) return;
             const bool again = f[1] == 0xC0 && closes++ < c.closeAsked;
             p.QueueReply(f[0], again ? 0x03 : 0x02, again ? 1 : 0);
         };
         FLASH_DOWNLOADER_Reset(kCh);
+        std::int64_t grace = kFinalGraceUs;
         ASSERT_EQ(FLASH_DOWNLOADER_Close(kCh), 1);
-        ASSERT_EQ(FLASH_DOWNLOADER_Go(kCh), 1);
-        const FinalAnswers answers = FLASH_DOWNLOADER_WaitFinalAnswers(kCh, kWaitShort);
-        EXPECT_EQ(answers.close, c.close);
-        EXPECT_EQ(answers.go == FinalAnswer::Acknowledged, c.goAnswered);
-        EXPECT_EQ(closes, c.closeAsked + 1);
-        EXPECT_EQ(FN[kCh].fault, c.goAnswered ? LinkFault::None : LinkFault::OutOfOrder);
+        EXPECT_EQ(FLASH_DOWNLOADER_WaitFinalAnswer(kCh, FN[kCh].closeSentAs, grace), c.close);
+        EXPECT_EQ(closes, std::min(c.closeAsked, kResendLimit) + 1);
+        EXPECT_EQ(FN[kCh].fault, c.fault);
     }
+}
+
+TEST(Exchanges, GoIsAnsweredUnderItsOwnFrameWhenAFrameAskedForAgainGoesOutFirst) {
+    // A block asked for again is still pending when GO is built: it goes out first, and GO's
+    // answer (a refusal) must not be taken from the block's acknowledge.
+    ScriptedChannel ch(kCh);
+    int writes = 0;
+    ch.port().onFrame = [&](ScriptedPort& p, const Bytes& f) {
+        if (f[1] == 0x0A) {
+            p.QueueReply(f[0], 0x03, 2);
+            return;
+        }
+        const bool again = f[1] == 0xDD && ++writes == 1;
+        p.QueueReply(f[0], again ? 0x03 : 0x02, again ? 1 : 0);
+    };
+    FLASH_DOWNLOADER_Reset(kCh);
+    const Bytes block(16, 0x22);
+    ASSERT_EQ(FLASH_DOWNLOADER_Write(kCh, 0, 16, block), 1);
+    SERIAL_PORT_DoReading(kCh);
+    ASSERT_EQ(FN[kCh].pendingCount, 1);
+    ASSERT_EQ(FLASH_DOWNLOADER_Go(kCh), 1);
+    const auto& frames = ch.port().frames;
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[1][1], 0xDD) << "the block went out again first";
+    EXPECT_EQ(frames[2][1], 0x0A);
+    EXPECT_EQ(FN[kCh].goSentAs, FN[kCh].sentCount - 1) << "GO's own frame";
+    std::int64_t grace = kFinalGraceUs;
+    EXPECT_EQ(FLASH_DOWNLOADER_WaitFinalAnswer(kCh, FN[kCh].goSentAs, grace), FinalAnswer::Refused);
 }

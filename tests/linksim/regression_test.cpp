@@ -39,14 +39,16 @@ TEST(LinkSimulation, TwoBlocksAskedForAgainInSeparateReadsAreDoneAtEveryLatency)
 }
 
 TEST(LinkSimulation, CloseAskedForAgainIsDoneOnlyWhenItsOwnAcknowledgeArrives) {
+    // GO goes out only once CLOSE is acknowledged; what becomes of GO then does not undo that.
     struct Case {
         const char* faults;
         bool done;
         JobReason reason;
     };
     for (const Case& c : {Case{"nak-resend:CLOSE:1:3", true, JobReason::None},
-                          Case{"nak-resend:CLOSE,silent:GO", false, JobReason::TimeOut},
-                          Case{"nak-resend:CLOSE:1,drop:GO", false, JobReason::OutOfOrder}}) {
+                          Case{"nak-resend:CLOSE:1,silent:CLOSE:2", false, JobReason::TimeOut},
+                          Case{"nak-resend:CLOSE,silent:GO", false, JobReason::ResendLimit},
+                          Case{"nak-resend:CLOSE:1,drop:GO", true, JobReason::None}}) {
         SCOPED_TRACE(c.faults);
         Schedule s = WithFaults(c.faults);
         s.recoverable = c.done;
@@ -135,7 +137,13 @@ INSTANTIATE_TEST_SUITE_P(
         Found{4177, "the grace ended at a spoilt answer to GO", true},
         // GO asked for again, and the port refused the resend: reported done, with the
         // handset never started.
-        Found{36362, "GO asked for again could not be sent", false}),
+        Found{36362, "GO asked for again could not be sent", false},
+        // The handset left its port the moment GO arrived, before the station had read CLOSE's
+        // acknowledge, and the port took it along: a healthy handset failed with "port gone".
+        Found{4749, "CLOSE's acknowledge lost with the port GO took away", true},
+        // CLOSE asked for again: GO went out before the CLOSE sent again, and GO's answer was
+        // looked up under the frame sent again ahead of it.
+        Found{72463, "GO ahead of the CLOSE sent again", false}),
     [](const auto& info) { return "Seed" + std::to_string(info.param.seed); });
 
 }  // namespace

@@ -81,8 +81,11 @@ void SimLine::AdvanceTo(std::int64_t now) {
     while (!due_.empty() && due_.front().at <= now && !dead_) {
         Due& d = due_.front();
         if (d.unplug) {
+            // A port that goes away takes the bytes the station has not read yet with it.
             dead_ = true;
             diedAt_ = d.at;
+            received_.clear();
+            readFrom_ = 0;
         } else {
             if (readFrom_ == received_.size()) {
                 received_.clear();

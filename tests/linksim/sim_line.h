@@ -4,8 +4,8 @@
 // reads as the schedule says); each reply is due once the agent has worked through the requests
 // before it and the reply's latency has passed, and only then can the station read it (again cut
 // as the schedule says). The line is the virtual clock's world: a pass of a wait ends when the
-// next reply is due. An unplug kills the line when it is due: the station reads what arrived
-// before it, then the port fails.
+// next reply is due. An unplug kills the line when it is due: what arrived before it and the
+// station has not read yet is lost with it, as on a real port, and the port fails.
 #include <cstdint>
 #include <deque>
 #include <functional>

@@ -334,6 +334,12 @@ std::string Check(const Schedule& s, const Verdict& v, const std::vector<SimRequ
             return text;
         }
     }
+    // GO ends the job (a handset restarts on it): only GO sent again may follow it.
+    bool goSent = false;
+    for (const auto& f : frames.sent) {
+        if (goSent && f.code != Code(CMD_GO)) return Name(f.code) + " went out after GO";
+        goSent = goSent || f.code == Code(CMD_GO);
+    }
     // Done means done, and a handset that took everything is reported done.
     if (v.done && !v.accepted) return "reported done, but the handset did not take the whole job";
     if (!v.done && v.accepted && Knowable(log) && s.stopAtUs < 0 &&

@@ -13,6 +13,8 @@
 //   - a schedule whose faults are all recoverable ends done;
 //   - every frame the station counts as answered was answered so by the handset, under that
 //     frame's own sequence number, and the handset got exactly the frames the station sent;
+//   - nothing but GO sent again follows GO (the handset restarts on it, so CLOSE's answer is
+//     read first);
 //   - a healthy line carries exactly the job's requests, each once;
 //   - a frame the port did not take whole fails the job at step "write" with the system's error;
 //   - the job ends within its time bounds (virtual time);

@@ -78,9 +78,12 @@ public:
         if (fd_ >= 0) ::close(fd_);
     }
     bool ok() const { return fd_ >= 0; }
-    void FinishJob() {
+    void BeginJob() {
         Send(0, SimBodyCode(kCommandCodes[CMD_UNLOCK]));
         Send(1, SimBodyVersion(DOWNLOADER_VERSION));
+    }
+    void FinishJob() {
+        BeginJob();
         Send(2, SimBodyCode(kCommandCodes[CMD_GO]));
     }
 
@@ -148,6 +151,31 @@ TEST(SimLine, AFinishedHandsetIsTakenOutAndAFreshOneArrivesAfterTheSwap) {
     EXPECT_EQ(line->FirstRequestLatencies().size(), 1u);
     line->Stop();
     EXPECT_FALSE(std::filesystem::exists(socket)) << "stopping takes the handsets out";
+}
+
+TEST(SimLine, AHandsetThatLeavesByItselfTakesItsLinkWithIt) {
+    // A device that goes away takes its socket's link with it, as the system's links do: a
+    // link left behind would lead to the next pseudo-terminal of that number, perhaps a handset
+    // plugged into another socket. The operator then puts a fresh handset in.
+    TempDir dir;
+    SimArrivalOptions o = Options(dir, 1, false);
+    std::string error;
+    ASSERT_EQ(SIM_ParseFaults("unplug:VERSION", o.handset.faults, error), 1) << error;
+    auto line = SimLine::Start(o, &error);
+    ASSERT_TRUE(line) << error;
+    const std::string socket = line->SocketPath(0);
+    const std::string first = Target(socket);
+    {
+        Station station(socket);
+        ASSERT_TRUE(station.ok());
+        station.BeginJob();  // the handset leaves at VERSION
+        // Well before the handset would count as fallen silent (5 s).
+        EXPECT_TRUE(WaitFor([&] { return Target(socket) != first; }, 2s));
+    }
+    ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(socket); }));
+    EXPECT_NE(Target(socket), "");
+    EXPECT_EQ(line->Plugged(), 2);
+    line->Stop();
 }
 
 TEST(SimLine, InBatchModeTheOperatorWaitsForEverySocketThenSwapsThemInARow) {
