@@ -6,6 +6,7 @@
 #include "link/flash_downloader.h"
 #include "link/frame.h"
 #include "link/image_table.h"
+#include "link/image_transfer.h"
 #include "link/outcome.h"
 #include "transport/port_presence.h"
 #include "transport/serial_port.h"
@@ -23,6 +24,9 @@ void CONTINUOUS_ArmChannel(int channel, int port, int baudRate) {
     FRAME_Reset(channel);
     FLASH_DOWNLOADER_LinkStart(channel);
     OUTCOME_Clear(channel);
+    // Each job is a run of its own: a file missing for an earlier handset does not silence
+    // this one's partition alert.
+    FLASH_DOWNLOADER_ClearFileMissing(channel);
     // A slot the last job never reached must not count its bytes again.
     for (IMAGE_ENTRY& e : g_ImageTable[channel]) {
         e.nSize = 0;

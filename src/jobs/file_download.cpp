@@ -75,7 +75,7 @@ bool RunSlots(int channel) {
             ok = false;
         }
         if (!ok) {
-            if (IsPartitionSlot(slot) && LINK_Station().fileMissing.load() == 0) {
+            if (IsPartitionSlot(slot) && FLASH_DOWNLOADER_FileMissing(channel) == 0) {
                 STATUS_Alert(channel, "Partition is changed! Erase All NAND and download again!");
             }
             return false;

@@ -233,6 +233,38 @@ TEST(ContinuousRunner, RemovalDuringItsJobFailsOnlyThatJobAndTheNextArrivalStart
     EXPECT_EQ(runner.Run(), 0) << "a failed job makes the result 0";
 }
 
+// In production mode each job is a run of its own: a partition image missing for one handset
+// does not silence the partition alert of the next, although the runner never starts again.
+TEST(ContinuousRunner, AFileMissingForOneHandsetDoesNotSilenceTheNextOnesPartitionAlert) {
+    JobGuard guard;
+    ProductionLine line(1);
+    TempDir dir;
+    const std::string partition = dir.File("partition.mbn");  // not there for the first job
+    ASSERT_EQ(PELOR_SetImage(5, partition.c_str(), "0"), 5);
+    line[0].Plug();
+    ContinuousRunner runner(line.Options());
+    int phase = 0;
+    RunScript(runner, [&] {
+        const std::size_t jobs = line.Jobs().size();
+        if (phase == 0 && jobs == 1) {
+            line[0].Unplug();
+            WriteBytes(partition, Pattern(100, 3));
+            phase = 1;
+        } else if (phase == 1 && runner.Socket(0).state == SocketState::Empty) {
+            line[0].Plug(WithFaults("refuse:END_IMAGE:1"));
+            phase = 2;
+        }
+        return jobs < 2;
+    });
+    const auto jobs = line.Jobs();
+    ASSERT_EQ(jobs.size(), 2u);
+    EXPECT_EQ(jobs[0].text, "ERR: No File");
+    EXPECT_EQ(jobs[1].text, "ERR: End Image");
+    EXPECT_EQ(
+        line.recorder.Alerts(0),
+        (std::vector<std::string>{"Partition is changed! Erase All NAND and download again!"}));
+}
+
 TEST(ContinuousRunner, FirstStopLetsRunningJobsFinishAndTakesNoNewHandset) {
     JobGuard guard;
     ProductionLine line(2, 8 * 16384);
