@@ -96,6 +96,10 @@ std::string ContinuousDisplay::SocketLine(int channel) const {
         case SocketState::Finished:
             text = std::string(s.lastOk ? "done: " : "FAILED: ") + s.text + " (unplug)";
             break;
+        case SocketState::Checking:
+            text = std::string(s.lastOk ? "done: " : "FAILED: ") + s.text +
+                   " (a handset is back: restarted, or new?)";
+            break;
         default:
             text = s.hasResult
                        ? std::string(s.lastOk ? "done: " : "FAILED: ") + s.text + " (waiting)"

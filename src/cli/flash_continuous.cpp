@@ -7,6 +7,7 @@
 #include <thread>
 
 #ifndef _WIN32
+#include <poll.h>
 #include <unistd.h>
 #endif
 
@@ -14,6 +15,7 @@
 #include "continuous_display.h"
 #include "jobs/continuous_runner.h"
 #include "stop_signals.h"
+#include "transport/device_watch.h"
 #include "transport/trace.h"
 
 namespace {
@@ -124,10 +126,32 @@ int CLI_RunFlashContinuous(const FlashOptions& given, std::FILE* out, std::FILE*
                                : "production mode: flashing each handset as it is plugged in "
                                  "(Ctrl-C: take no more handsets; twice: stop the jobs)");
     const BarTextOf barText = [&runner](int ch) { return runner.Socket(ch).text; };
+    // The system's device events, where udev runs: a handset swapped quicker than the runner
+    // looks is told by its removal, and an arrival wakes the pump at once. (The runner's own
+    // look is the back-up; a polling watch would add nothing to it.)
+    std::array<std::string, kChannels> nodes{};  // what each socket's name led to when last seen
+    DeviceWatcherOptions watchOptions;
+    watchOptions.devRoot = o.devRoot;
+    DeviceWatch watch(watchOptions, [&](const DeviceEvent& e) {
+        if (e.arrived) return;
+        for (int ch = 0; ch < kChannels; ++ch) {
+            if (ports[ch] == 0) continue;
+            if (names[ch] == e.name || (!nodes[ch].empty() && nodes[ch] == e.node)) {
+                runner.DeviceLeft(ch);
+            }
+        }
+    });
+    if (watch.Start() != DeviceWatch::Mode::Udev) watch.Stop();
     StopSignals signals;
     int seen = 0;
     std::optional<std::chrono::steady_clock::time_point> cutAt;
     runner.Run([&](std::chrono::milliseconds interval) {
+        for (int ch = 0; ch < kChannels; ++ch) {
+            if (ports[ch] == 0) continue;
+            std::string node = DEVICE_ResolvedNode(names[ch]);
+            if (!node.empty()) nodes[ch] = std::move(node);
+        }
+        watch.Poll();
         // The runner starts jobs just before it calls here: each is seen as it starts.
         for (int ch = 0; ch < kChannels && !cut; ++ch) {
             if (runner.Socket(ch).state == SocketState::Running && !results.InFlight(ch)) {
@@ -173,8 +197,18 @@ int CLI_RunFlashContinuous(const FlashOptions& given, std::FILE* out, std::FILE*
             std::fflush(nullptr);
             std::_Exit(kExitFailed);
         }
+#ifndef _WIN32
+        if (watch.PollFd() >= 0) {
+            // Woken by the system's next device event, or after the interval.
+            pollfd event{watch.PollFd(), POLLIN, 0};
+            ::poll(&event, 1, static_cast<int>(interval.count()));
+            watch.Poll();
+            return;
+        }
+#endif
         std::this_thread::sleep_for(interval);
     });
+    watch.Stop();
     display.Finish();
     results.RunEnded(barText, err, cut ? kStopBound : kResultsCloseBound);
     if (!o.trace.empty()) DBG_TraceClose();

@@ -53,6 +53,7 @@ int CLI_RunSimulateArrivals(const SimulateArrivalsOptions& o) {
     line.seed = o.seed;
     line.handsets = o.handsets;
     line.handset.baud = o.uartBaud;
+    line.restart = o.restart;
 
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -72,8 +73,10 @@ int CLI_RunSimulateArrivals(const SimulateArrivalsOptions& o) {
     int signal = 0;
     sigwait(&stopSignals, &signal);
     sim->Stop();
-    std::fprintf(stderr, "%d handsets plugged in, %d taken out after GO\n", sim->Plugged(),
+    std::fprintf(stderr, "%d handsets plugged in, %d taken out after GO", sim->Plugged(),
                  sim->Finished());
+    if (o.restart) std::fprintf(stderr, ", %d back from a restart", sim->Restarts());
+    std::fprintf(stderr, "\n");
     if (!madeFolder.empty()) {
         std::error_code ec;
         std::filesystem::remove_all(madeFolder, ec);

@@ -12,6 +12,7 @@ struct SimulateArrivalsOptions {
     unsigned seed = 1;
     int handsets = 0;  // 0 = no limit
     unsigned uartBaud = 0;
+    bool restart = false;  // handsets restart on GO
 };
 
 // Prints one socket path per line and serves until interrupted. Returns the exit status.

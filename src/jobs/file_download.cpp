@@ -117,6 +117,7 @@ int FileDownload(int channel) {
     if (!IsChannel(channel)) return 0;
     g_nChannelResult[channel] = -1;
     g_nGoAnswered[channel] = -1;
+    g_nUnlocked[channel] = 0;
     OUTCOME_Clear(channel);
     STATUS_ChannelPrintf(channel, "Download Start");
     SerialOpenFailure failure;
@@ -133,6 +134,7 @@ int FileDownload(int channel) {
         STATUS_ChannelPrintf(channel, "ERR: Unlock");
         return Finish(channel, 0);
     }
+    g_nUnlocked[channel] = 1;
     if (!FLASH_DOWNLOADER_Version(channel, DOWNLOADER_VERSION)) {
         OUTCOME_RecordLink(channel, JobStep::Version);
         STATUS_ChannelPrintf(channel, "Downloader Version Incorrect");
