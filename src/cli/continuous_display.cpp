@@ -74,7 +74,10 @@ std::string ContinuousDisplay::TotalsLine() const {
     char line[160];
     std::snprintf(line, sizeof line, "total done %d failed %d running %d, %.0f handsets/h", t.done,
                   t.failed, t.running, t.perHour);
-    return line;
+    std::string text = line;
+    // Handsets back on their socket after GO: neither flashed again nor counted.
+    if (t.restarts > 0) text += ", " + std::to_string(t.restarts) + " back after a restart";
+    return text;
 }
 
 std::string ContinuousDisplay::SocketLine(int channel) const {

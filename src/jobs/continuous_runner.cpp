@@ -174,8 +174,9 @@ void ContinuousRunner::EndJob(int channel) {
     // before the next look (a quick swap): whatever is there now is a new arrival.
     job.removed = s.removed || SERIAL_PORT_IsGone(channel) != 0;
     s.removed = job.removed;
-    // A handset that took GO restarts: for the settle time, a handset coming back may be it.
-    s.settling = job.ok;
+    // A handset that took GO restarts (after a failed slot too: the close procedure sends it):
+    // for the settle time, a handset coming back may be it.
+    s.settling = g_nGoSent[channel] != 0;
     s.goTick = SERIAL_PORT_Clock().TickMs();
     for (const IMAGE_ENTRY& e : g_ImageTable[channel]) job.bytes += e.nSent;
     {

@@ -6,12 +6,13 @@
 // an arrival.
 //
 // A handset restarts on GO: its port goes away and comes back on the same socket, now running
-// its new firmware. That is not a new handset. Within the settle time after a job that ended
-// well, a returning handset with the same USB serial number is not flashed again; one with
-// another serial number is a new handset; when the system gives no serial number, a job is
-// started but counts only if the handset answers the unlock (a restarted handset is not in
-// download mode). Until then the socket is Checking: its texts are not shown, nothing is
-// recorded, and a handset that does not answer is not counted.
+// its new firmware. That is not a new handset. Within the settle time after a job that sent
+// GO (done, or failed at a slot: the close procedure sends it too), a returning handset with
+// the same USB serial number is not flashed again; one with another serial number is a new
+// handset; when the system gives no serial number, a job is started but counts only if the
+// handset answers the unlock (a restarted handset is not in download mode). Until then the socket
+// is Checking: its texts are not shown, nothing is recorded, and a handset that does not answer is
+// not counted.
 //
 // The runner is the notification target of its jobs: it keeps each socket's current text and
 // hands every message on to the front end's target.
@@ -31,7 +32,7 @@
 // How often the sockets' devices are looked at: a job starts at most this long (plus one
 // pump pass) after its handset's device appears.
 inline constexpr std::chrono::milliseconds kPresencePollInterval{100};
-// How long after a job that ended well a handset coming back on its socket may be that handset
+// How long after a job that sent GO a handset coming back on its socket may be that handset
 // restarting on GO (a USB device takes up to about 10 s to come back with its new firmware).
 inline constexpr std::chrono::milliseconds kRestartSettleTime{10000};
 
@@ -84,7 +85,7 @@ struct ContinuousOptions {
     // The USB serial number of the handset on a socket now (empty: the system gives none);
     // empty function = PORT_IDENTITY_SerialNumber(devices[channel]).
     std::function<std::string(int channel)> serial;
-    // After a job that ended well, how long a handset coming back on its socket may be that
+    // After a job that sent GO, how long a handset coming back on its socket may be that
     // handset restarting; measured on the station's clock.
     std::chrono::milliseconds settle = kRestartSettleTime;
     // Called on the thread of Run for every finished job, in the order they finish.
@@ -139,7 +140,7 @@ private:
         std::string serial;        // of the running or last job's handset; empty: not known
         std::string identity;      // what was plugged in when the handset arrived
         bool left = false;         // the system reported the device removed since
-        bool settling = false;     // the last job ended well: its handset may come back restarted
+        bool settling = false;     // the last job sent GO: its handset may come back restarted
         std::uint32_t goTick = 0;  // the station's tick when that job ended
         SocketSnapshot view;
     };

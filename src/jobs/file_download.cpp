@@ -118,6 +118,7 @@ int FileDownload(int channel) {
     g_nChannelResult[channel] = -1;
     g_nGoAnswered[channel] = -1;
     g_nUnlocked[channel] = 0;
+    g_nGoSent[channel] = 0;
     OUTCOME_Clear(channel);
     STATUS_ChannelPrintf(channel, "Download Start");
     SerialOpenFailure failure;
@@ -150,6 +151,7 @@ int FileDownload(int channel) {
         STATUS_ChannelPrintf(channel, "ERR: Close");
     }
     const bool goSent = FLASH_DOWNLOADER_Go(channel) != 0;
+    g_nGoSent[channel] = goSent ? 1 : 0;
     if (!goSent) DBG_Trace("FileDownload() => FLASH_DOWNLOADER_Go FALSE\n");
     if (!slotsOk || !closeOk) return Finish(channel, 0);
     if (!goSent) {

@@ -44,6 +44,8 @@ struct JobChannel {
     std::atomic<int> goAnswered{-1};
     // 1 once the job's handset has answered the unlock: it is in download mode.
     std::atomic<int> unlocked{0};
+    // 1 once the job has sent GO (after a failed slot too): the handset may restart.
+    std::atomic<int> goSent{0};
 };
 
 class Station {
@@ -107,7 +109,8 @@ private:
 };
 
 // The calling thread's station's job results by their long-standing names: g_nChannelResult[ch]
-// and g_nGoAnswered[ch], and g_nUnlocked[ch] (see JobChannel).
+// and g_nGoAnswered[ch], g_nUnlocked[ch] and g_nGoSent[ch] (see
+// JobChannel).
 template <std::atomic<int> JobChannel::*Field>
 struct JobFlagView {
     std::atomic<int>& operator[](int channel) const {
@@ -117,3 +120,4 @@ struct JobFlagView {
 inline constexpr JobFlagView<&JobChannel::result> g_nChannelResult{};
 inline constexpr JobFlagView<&JobChannel::goAnswered> g_nGoAnswered{};
 inline constexpr JobFlagView<&JobChannel::unlocked> g_nUnlocked{};
+inline constexpr JobFlagView<&JobChannel::goSent> g_nGoSent{};

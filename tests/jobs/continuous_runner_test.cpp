@@ -451,6 +451,7 @@ TEST(ContinuousRunner, AHandsetBackAfterGoIsNotFlashedAgainNorCountedButANewOneI
         bool afterSettle;
         bool flashed;  // the handset back on the socket got a job that counts
         bool ok;
+        const char* firstFaults = "";  // the first job fails at a slot: GO still goes out
     };
     const Case cases[] = {
         {"same serial, restarted", "SN01", "SN01", Back::NotInDownloadMode, false, false, false},
@@ -462,6 +463,8 @@ TEST(ContinuousRunner, AHandsetBackAfterGoIsNotFlashedAgainNorCountedButANewOneI
         {"no serial, a new handset", "", "", Back::InDownloadMode, false, true, true},
         {"serial lost on the way back", "SN01", "", Back::Silent, false, false, false},
         {"no serial, silent after the settle time", "", "", Back::Silent, true, true, false},
+        {"no serial, back after a failed job", "", "", Back::Silent, false, false, false,
+         "refuse:FS_FORMAT:1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -471,7 +474,8 @@ TEST(ContinuousRunner, AHandsetBackAfterGoIsNotFlashedAgainNorCountedButANewOneI
         auto options = line.Options();
         options.settle = 10s;
         ContinuousRunner runner(std::move(options));
-        line[0].Plug({}, c.firstSerial);
+        line[0].Plug(*c.firstFaults != '\0' ? WithFaults(c.firstFaults) : SimOptions{},
+                     c.firstSerial);
         int phase = 0;
         int quiet = 0;
         RunScript(runner, [&] {
@@ -493,11 +497,12 @@ TEST(ContinuousRunner, AHandsetBackAfterGoIsNotFlashedAgainNorCountedButANewOneI
         });
         const auto jobs = line.Jobs();
         ASSERT_EQ(jobs.size(), c.flashed ? 2u : 1u);
-        EXPECT_TRUE(jobs[0].ok) << jobs[0].text;
+        const bool firstOk = *c.firstFaults == '\0';
+        EXPECT_EQ(jobs[0].ok, firstOk) << jobs[0].text;
         const SocketSnapshot socket = runner.Socket(0);
         EXPECT_EQ(socket.restarts, c.flashed ? 0 : 1);
-        EXPECT_EQ(socket.done, 1 + (c.flashed && c.ok ? 1 : 0));
-        EXPECT_EQ(socket.failed, c.flashed && !c.ok ? 1 : 0);
+        EXPECT_EQ(socket.done, (firstOk ? 1 : 0) + (c.flashed && c.ok ? 1 : 0));
+        EXPECT_EQ(socket.failed, (firstOk ? 0 : 1) + (c.flashed && !c.ok ? 1 : 0));
         EXPECT_EQ(runner.Totals().restarts, socket.restarts);
         const auto log = SettledLog(*line[0].handset());
         if (c.flashed) {
@@ -514,7 +519,7 @@ TEST(ContinuousRunner, AHandsetBackAfterGoIsNotFlashedAgainNorCountedButANewOneI
             EXPECT_EQ(Count(log, CMD_WRITE), 0) << Sequence(log);
             EXPECT_EQ(line[0].handset()->GoCount(), 0);
             EXPECT_EQ(line.recorder.LastText(0), jobs[0].text);
-            EXPECT_TRUE(socket.lastOk);
+            EXPECT_EQ(socket.lastOk, firstOk);
         }
     }
 }
