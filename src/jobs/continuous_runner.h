@@ -30,8 +30,10 @@
 #include "transport/channels.h"
 
 // How often the sockets' devices are looked at: a job starts at most this long (plus one
-// pump pass) after its handset's device appears.
-inline constexpr std::chrono::milliseconds kPresencePollInterval{100};
+// pump pass) after its handset's device appears, and a finished job is taken up as late. A
+// look is two stat calls a socket; where the system's device events wake the pump, they come
+// first.
+inline constexpr std::chrono::milliseconds kPresencePollInterval{25};
 // How long after a job that sent GO a handset coming back on its socket may be that handset
 // restarting on GO (a USB device takes up to about 10 s to come back with its new firmware).
 inline constexpr std::chrono::milliseconds kRestartSettleTime{10000};
