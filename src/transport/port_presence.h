@@ -10,7 +10,8 @@ int PORT_PRESENCE_Exists(const std::string& device);
 
 // What is plugged in now, as a text that changes whenever the device was taken away and one
 // came back, however quickly (a swap between two looks); empty when nothing is there. POSIX: the
-// link's and the node's inode and device numbers (a link made again, a node made again);
+// link's inode number and change time and the node's inode and device numbers (a link made
+// again, a node made again);
 // "loop:NAME": the plugging-in's number; Windows: the name's presence only (the window's device
 // broadcast tells swaps there).
 std::string PORT_PRESENCE_Identity(const std::string& device);

@@ -21,11 +21,17 @@ std::string PORT_PRESENCE_Identity(const std::string& device) {
     struct stat link {};
     struct stat node {};
     if (::lstat(device.c_str(), &link) != 0 || ::stat(device.c_str(), &node) != 0) return {};
-    char text[128];
+    // A link made again may take the inode number its predecessor freed, so its change time
+    // goes with it; a node's change time moves when udev sets its owner, so only a link's
+    // counts (device nodes take fresh inode numbers).
+    const bool isLink = S_ISLNK(link.st_mode);
+    char text[160];
     std::snprintf(
-        text, sizeof text, "%llx:%llx %llx:%llx:%llx", static_cast<unsigned long long>(link.st_dev),
-        static_cast<unsigned long long>(link.st_ino), static_cast<unsigned long long>(node.st_dev),
-        static_cast<unsigned long long>(node.st_ino),
+        text, sizeof text, "%llx:%llx:%lld.%09ld %llx:%llx:%llx",
+        static_cast<unsigned long long>(link.st_dev), static_cast<unsigned long long>(link.st_ino),
+        isLink ? static_cast<long long>(link.st_ctim.tv_sec) : 0LL,
+        isLink ? static_cast<long>(link.st_ctim.tv_nsec) : 0L,
+        static_cast<unsigned long long>(node.st_dev), static_cast<unsigned long long>(node.st_ino),
         static_cast<unsigned long long>(node.st_rdev));
     return text;
 }

@@ -11,7 +11,6 @@
 #include "jobs/continuous_runner.h"
 #include "jobs/job_test_util.h"
 #include "sim/sim_names.h"
-#include "transport/port_identity.h"
 
 namespace jobs_test {
 namespace {
@@ -554,15 +553,6 @@ TEST(ContinuousRunner, TheHandsetAfterARestartedOneIsFlashed) {
     EXPECT_TRUE(jobs[1].ok) << jobs[1].text;
     EXPECT_TRUE(VerifyChannel(*line[0].handset(), 0).ok);
     EXPECT_EQ(runner.Socket(0).done, 2);
-}
-
-TEST(PortIdentity, TheSerialNumberIsTheLastPartOfTheDevicesIdBeforeItsInterface) {
-    EXPECT_EQ(PORT_IDENTITY_SerialFromByIdName("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"),
-              "A50285BI");
-    EXPECT_EQ(PORT_IDENTITY_SerialFromByIdName("usb-Pelor_Simulated_Handset_S1-0007-if00"),
-              "S1-0007");
-    EXPECT_EQ(PORT_IDENTITY_SerialFromByIdName("pci-0000:00:14.0-usb-0:2:1.0"), "");
-    EXPECT_EQ(PORT_IDENTITY_SerialFromByIdName("ttyUSB0"), "");
 }
 
 // The operator swaps a finished handset for a new one in 20 ms, well inside the runner's look
