@@ -86,6 +86,7 @@ bool ContinuousRunner::Settling(const SocketRecord& s) const {
 void ContinuousRunner::Arrival(int channel) {
     SocketRecord& s = sockets_[channel];
     s.left = false;
+    s.removed = false;  // whatever left during the last job, a handset is here now
     s.identity = Identity(channel);
     const std::string serial = Serial(channel);
     bool checking = false;

@@ -450,7 +450,8 @@ TEST(ContinuousRunner, AHandsetBackAfterGoIsNotFlashedAgainNorCountedButANewOneI
         bool afterSettle;
         bool flashed;  // the handset back on the socket got a job that counts
         bool ok;
-        const char* firstFaults = "";  // the first job fails at a slot: GO still goes out
+        const char* firstFaults = "";  // what the first handset does besides its job
+        bool firstFails = false;
     };
     const Case cases[] = {
         {"same serial, restarted", "SN01", "SN01", Back::NotInDownloadMode, false, false, false},
@@ -462,8 +463,11 @@ TEST(ContinuousRunner, AHandsetBackAfterGoIsNotFlashedAgainNorCountedButANewOneI
         {"no serial, a new handset", "", "", Back::InDownloadMode, false, true, true},
         {"serial lost on the way back", "SN01", "", Back::Silent, false, false, false},
         {"no serial, silent after the settle time", "", "", Back::Silent, true, true, false},
+        // It leaves at GO, before its job has ended: it is back all the same.
+        {"same serial, gone at GO", "SN01", "SN01", Back::NotInDownloadMode, false, false, false,
+         "unplug:GO:1"},
         {"no serial, back after a failed job", "", "", Back::Silent, false, false, false,
-         "refuse:FS_FORMAT:1"},
+         "refuse:FS_FORMAT:1", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -496,7 +500,7 @@ TEST(ContinuousRunner, AHandsetBackAfterGoIsNotFlashedAgainNorCountedButANewOneI
         });
         const auto jobs = line.Jobs();
         ASSERT_EQ(jobs.size(), c.flashed ? 2u : 1u);
-        const bool firstOk = *c.firstFaults == '\0';
+        const bool firstOk = !c.firstFails;
         EXPECT_EQ(jobs[0].ok, firstOk) << jobs[0].text;
         const SocketSnapshot socket = runner.Socket(0);
         EXPECT_EQ(socket.restarts, c.flashed ? 0 : 1);
