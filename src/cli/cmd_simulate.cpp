@@ -216,8 +216,9 @@ void CLI_AddSimulateCommand(CLI::App& app, int& exitCode) {
                   "With --arrivals: each handset restarts on GO as a real one does: its socket "
                   "goes away and comes back after a time drawn from SWAP, now answering nothing "
                   "or refusing every request (not in download mode); the operator takes it out "
-                  "once it is back. Each handset's serial number is shown as a link in the "
-                  "sockets' folder's by-id folder, as udev shows a USB device's");
+                  "once it is back. (With or without it, every handset's serial number is shown "
+                  "as a link in the sockets' folder's by-id folder, as udev shows a USB "
+                  "device's.)");
     cmd->add_option("--sockets-dir", options->line.folder,
                     "With --arrivals: make the sockets' links in DIR (default: a new temporary "
                     "folder)")
