@@ -22,6 +22,7 @@
 #include "jobs/runner.h"
 #include "resources/demo_images.h"
 #include "sim/sim_arrivals.h"
+#include "sim/sim_ideal_line.h"
 #include "simulate_arrivals.h"
 #include "transport/serial_port.h"
 
@@ -36,6 +37,8 @@ struct Bench {
     double mib = 5;
     std::string arrivals = "1s,uniform:3s-6s";
     std::string out = ".";
+    std::uint32_t seed = 1;
+    bool restart = false;  // handsets restart on GO
 };
 
 class Quiet : public NotifyTarget {
@@ -69,8 +72,9 @@ SimArrivalOptions LineOptions(const Bench& b, const std::string& folder, bool ba
     line.sockets = b.sockets;
     line.folder = folder;
     line.handsets = b.handsets;
-    line.seed = 1;
+    line.seed = b.seed;
     line.batch = batch;
+    line.restart = b.restart;
     line.handset.baud = static_cast<std::uint32_t>(1382400 * b.scale);
     return line;
 }
@@ -186,10 +190,15 @@ int main(int argc, char** argv) {
             b.arrivals = value;
         else if (key == "--out")
             b.out = value;
+        else if (key == "--seed")
+            b.seed = static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+        else if (key == "--restart")
+            b.restart = value == "1";
         else {
             std::fprintf(stderr,
                          "usage: line_throughput [--scale S] [--handsets N] [--sockets N] "
-                         "[--mib MB] [--arrivals LEAVE,SWAP] [--out DIR]\n");
+                         "[--mib MB] [--arrivals LEAVE,SWAP] [--out DIR] [--seed N] "
+                         "[--restart 0|1]\n");
             return 2;
         }
     }
@@ -260,5 +269,31 @@ int main(int argc, char** argv) {
     show("production", production);
     const double ratio = batch.PerHour() > 0 ? production.PerHour() / batch.PerHour() : 0;
     std::printf("production / batch: %.2f\n", ratio);
+    // The ideal station on the same line: the same operator, seed and swaps; each job starts as
+    // its handset arrives and takes only the line time of its bytes (16527 bytes on the line
+    // for every 16384 of payload, 10 bit times a byte).
+    SimIdealOptions ideal;
+    {
+        SimArrivalOptions line;
+        std::string error;
+        CLI_ParseArrivals(b.arrivals, line, error);
+        ideal.leaveAfter = line.leaveAfter;
+        ideal.swap = line.swap;
+    }
+    ideal.sockets = b.sockets;
+    ideal.handsets = b.handsets;
+    ideal.seed = b.seed;
+    ideal.restart = b.restart;
+    ideal.flash = std::chrono::microseconds(static_cast<long long>(
+        static_cast<double>(images.bytes) * 16527.0 / 16384.0 * 10.0 / 1382400.0 * 1e6));
+    for (const bool batchMode : {true, false}) {
+        ideal.batch = batchMode;
+        const double perHour = SIM_IdealLine(ideal).PerHour();
+        const ModeResult& real = batchMode ? batch : production;
+        std::printf(
+            "result %s seed %u swap %s restart %d: %.1f handsets/h, ideal %.1f, share %.3f\n",
+            batchMode ? "batch" : "production", static_cast<unsigned>(b.seed), b.arrivals.c_str(),
+            b.restart ? 1 : 0, real.PerHour(), perHour, perHour > 0 ? real.PerHour() / perHour : 0);
+    }
     return batch.failed == 0 && production.failed == 0 ? 0 : 1;
 }

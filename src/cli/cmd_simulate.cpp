@@ -247,6 +247,13 @@ void CLI_AddSimulateCommand(CLI::App& app, int& exitCode) {
                     "it (0..1, or a percentage) lose their line in the middle of the image, as "
                     "through a worn cable or contacts; e.g. --bad-socket 2:0.8 (repeatable)")
         ->type_name("N:RATE");
+    cmd->add_flag("--restart", options->line.restart,
+                  "With --arrivals: each handset restarts on GO as a real one does: its socket "
+                  "goes away and comes back after a time drawn from SWAP, now answering nothing "
+                  "or refusing every request (not in download mode); the operator takes it out "
+                  "once it is back. (With or without it, every handset's serial number is shown "
+                  "as a link in the sockets' folder's by-id folder, as udev shows a USB "
+                  "device's.)");
     cmd->add_option("--sockets-dir", options->line.folder,
                     "With --arrivals: make the sockets' links in DIR (default: a new temporary "
                     "folder)")

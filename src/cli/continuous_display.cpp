@@ -87,6 +87,8 @@ std::string ContinuousDisplay::TotalsLine() const {
         text += text.find("suspect:") == std::string::npos ? ", suspect: ch" : " ch";
         text += std::to_string(ch);
     }
+    // Handsets back on their socket after GO: neither flashed again nor counted.
+    if (t.restarts > 0) text += ", " + std::to_string(t.restarts) + " back after a restart";
     return text;
 }
 
@@ -108,6 +110,10 @@ std::string ContinuousDisplay::SocketLine(int channel) const {
             break;
         case SocketState::Finished:
             text = std::string(s.lastOk ? "done: " : "FAILED: ") + s.text + " (unplug)";
+            break;
+        case SocketState::Checking:
+            text = std::string(s.lastOk ? "done: " : "FAILED: ") + s.text +
+                   " (a handset is back: restarted, or new?)";
             break;
         default:
             text = s.hasResult

@@ -7,6 +7,7 @@
 #include <thread>
 
 #ifndef _WIN32
+#include <poll.h>
 #include <unistd.h>
 #endif
 
@@ -15,6 +16,7 @@
 #include "jobs/continuous_runner.h"
 #include "results/suspect_sockets.h"
 #include "stop_signals.h"
+#include "transport/device_watch.h"
 #include "transport/trace.h"
 
 namespace {
@@ -103,21 +105,21 @@ int CLI_RunFlashContinuous(const FlashOptions& given, std::FILE* out, std::FILE*
     bool cut = false;  // the second interrupt: the running jobs are on record as stopped
     bool reportFailed = false;
     // A socket going bad is flagged on its line; the flags start afresh with each run.
-    SocketWatch watch(RESULTS_SuspectRule(SETTINGS_FilePath()));
+    SocketWatch suspects(RESULTS_SuspectRule(SETTINGS_FilePath()));
     std::array<bool, kChannels> flagged{};
     const auto judge = [&](const ContinuousJob& job) {
-        if (!watch.Add(RESULTS_EndedSocketJob(job.channel, job.ok, job.start, job.end))) return;
+        if (!suspects.Add(RESULTS_EndedSocketJob(job.channel, job.ok, job.start, job.end))) return;
         for (int ch = 0; ch < kChannels; ++ch) {
             SuspectEvidence e;
-            const bool suspect = watch.Evidence(ch, &e);
+            const bool suspect = suspects.Evidence(ch, &e);
             e.device = names[ch];
             display.SetSuspect(ch, suspect ? RESULTS_SuspectBadge(e) : "");
             if (suspect == flagged[ch]) continue;
             flagged[ch] = suspect;
-            display.Note(suspect
-                             ? "suspect socket " + RESULTS_DescribeSuspect(e)
-                             : "ch" + std::to_string(ch) + " is no longer suspect: " +
-                                   std::to_string(watch.Rule().clearAfter) + " good jobs in a row");
+            display.Note(suspect ? "suspect socket " + RESULTS_DescribeSuspect(e)
+                                 : "ch" + std::to_string(ch) + " is no longer suspect: " +
+                                       std::to_string(suspects.Rule().clearAfter) +
+                                       " good jobs in a row");
         }
     };
     ContinuousOptions options;
@@ -144,10 +146,32 @@ int CLI_RunFlashContinuous(const FlashOptions& given, std::FILE* out, std::FILE*
                                : "production mode: flashing each handset as it is plugged in "
                                  "(Ctrl-C: take no more handsets; twice: stop the jobs)");
     const BarTextOf barText = [&runner](int ch) { return runner.Socket(ch).text; };
+    // The system's device events, where udev runs: a handset swapped quicker than the runner
+    // looks is told by its removal, and an arrival wakes the pump at once. (The runner's own
+    // look is the back-up; a polling watch would add nothing to it.)
+    std::array<std::string, kChannels> nodes{};  // what each socket's name led to when last seen
+    DeviceWatcherOptions watchOptions;
+    watchOptions.devRoot = o.devRoot;
+    DeviceWatch watch(watchOptions, [&](const DeviceEvent& e) {
+        if (e.arrived) return;
+        for (int ch = 0; ch < kChannels; ++ch) {
+            if (ports[ch] == 0) continue;
+            if (names[ch] == e.name || (!nodes[ch].empty() && nodes[ch] == e.node)) {
+                runner.DeviceLeft(ch);
+            }
+        }
+    });
+    if (watch.Start() != DeviceWatch::Mode::Udev) watch.Stop();
     StopSignals signals;
     int seen = 0;
     std::optional<std::chrono::steady_clock::time_point> cutAt;
     runner.Run([&](std::chrono::milliseconds interval) {
+        for (int ch = 0; ch < kChannels; ++ch) {
+            if (ports[ch] == 0) continue;
+            std::string node = DEVICE_ResolvedNode(names[ch]);
+            if (!node.empty()) nodes[ch] = std::move(node);
+        }
+        watch.Poll();
         // The runner starts jobs just before it calls here: each is seen as it starts.
         for (int ch = 0; ch < kChannels && !cut; ++ch) {
             if (runner.Socket(ch).state == SocketState::Running && !results.InFlight(ch)) {
@@ -193,8 +217,18 @@ int CLI_RunFlashContinuous(const FlashOptions& given, std::FILE* out, std::FILE*
             std::fflush(nullptr);
             std::_Exit(kExitFailed);
         }
+#ifndef _WIN32
+        if (watch.PollFd() >= 0) {
+            // Woken by the system's next device event, or after the interval.
+            pollfd event{watch.PollFd(), POLLIN, 0};
+            ::poll(&event, 1, static_cast<int>(interval.count()));
+            watch.Poll();
+            return;
+        }
+#endif
         std::this_thread::sleep_for(interval);
     });
+    watch.Stop();
     display.Finish();
     results.RunEnded(barText, err, cut ? kStopBound : kResultsCloseBound);
     if (!o.trace.empty()) DBG_TraceClose();

@@ -93,6 +93,7 @@ int CLI_RunSimulateArrivals(const SimulateArrivalsOptions& o) {
     line.handset.eraseLatencyPerBlock = o.eraseLatency;
     line.handset.programLatencyPerBlock = o.programLatency;
     line.handset.replyLatency = o.replyLatency;
+    line.restart = o.restart;
 
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -112,8 +113,10 @@ int CLI_RunSimulateArrivals(const SimulateArrivalsOptions& o) {
     int signal = 0;
     sigwait(&stopSignals, &signal);
     sim->Stop();
-    std::fprintf(stderr, "%d handsets plugged in, %d taken out after GO\n", sim->Plugged(),
+    std::fprintf(stderr, "%d handsets plugged in, %d taken out after GO", sim->Plugged(),
                  sim->Finished());
+    if (o.restart) std::fprintf(stderr, ", %d back from a restart", sim->Restarts());
+    std::fprintf(stderr, "\n");
     if (!madeFolder.empty()) {
         std::error_code ec;
         std::filesystem::remove_all(madeFolder, ec);

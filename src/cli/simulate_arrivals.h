@@ -20,6 +20,7 @@ struct SimulateArrivalsOptions {
     std::chrono::microseconds eraseLatency{0};
     std::chrono::microseconds programLatency{0};
     std::chrono::microseconds replyLatency{0};
+    bool restart = false;  // handsets restart on GO
 };
 
 // Prints one socket path per line and serves until interrupted. Returns the exit status.

@@ -6,7 +6,9 @@
 #include "link/flash_downloader.h"
 #include "link/frame.h"
 #include "link/image_table.h"
+#include "link/image_transfer.h"
 #include "link/outcome.h"
+#include "transport/port_identity.h"
 #include "transport/port_presence.h"
 #include "transport/serial_port.h"
 
@@ -23,6 +25,9 @@ void CONTINUOUS_ArmChannel(int channel, int port, int baudRate) {
     FRAME_Reset(channel);
     FLASH_DOWNLOADER_LinkStart(channel);
     OUTCOME_Clear(channel);
+    // Each job is a run of its own: a file missing for an earlier handset does not silence
+    // this one's partition alert.
+    FLASH_DOWNLOADER_ClearFileMissing(channel);
     // A slot the last job never reached must not count its bytes again.
     for (IMAGE_ENTRY& e : g_ImageTable[channel]) {
         e.nSize = 0;
@@ -56,35 +61,109 @@ bool ContinuousRunner::Present(int channel) const {
     return PORT_PRESENCE_Exists(options_.devices[channel]) != 0;
 }
 
-void ContinuousRunner::StartJob(int channel) {
+std::string ContinuousRunner::Identity(int channel) const {
+    if (options_.present) return options_.present(channel) ? "present" : "";
+    return PORT_PRESENCE_Identity(options_.devices[channel]);
+}
+
+void ContinuousRunner::DeviceLeft(int channel) {
+    if (IsChannel(channel) && sockets_[channel].state != SocketState::Unused) {
+        sockets_[channel].left = true;
+    }
+}
+
+std::string ContinuousRunner::Serial(int channel) const {
+    if (options_.serial) return options_.serial(channel);
+    return PORT_IDENTITY_SerialNumber(options_.devices[channel]);
+}
+
+bool ContinuousRunner::Settling(const SocketRecord& s) const {
+    if (!s.settling) return false;
+    const std::uint32_t since = SERIAL_PORT_Clock().TickMs() - s.goTick;
+    return since < static_cast<std::uint32_t>(options_.settle.count());
+}
+
+void ContinuousRunner::Arrival(int channel) {
+    SocketRecord& s = sockets_[channel];
+    s.left = false;
+    s.removed = false;  // whatever left during the last job, a handset is here now
+    s.identity = Identity(channel);
+    const std::string serial = Serial(channel);
+    bool checking = false;
+    if (Settling(s)) {
+        if (!serial.empty() && serial == s.serial) {
+            // The handset just flashed, back after its restart.
+            TakeAsRestart(channel);
+            return;
+        }
+        // Another serial number is another handset; without one on either side, only the
+        // unlock can tell.
+        checking = serial.empty() || s.serial.empty();
+    } else {
+        s.settling = false;
+    }
+    if (!serial.empty() || !checking) s.serial = serial;
+    StartJob(channel, checking);
+}
+
+void ContinuousRunner::TakeAsRestart(int channel) {
+    SocketRecord& s = sockets_[channel];
+    quiet_[channel] = false;
+    std::lock_guard lock(mu_);
+    // It stays until the operator takes it: as after its job, the socket waits for it to
+    // leave. The last job's result stays shown.
+    s.state = s.removed ? SocketState::Empty : SocketState::Finished;
+    s.view.state = s.state;
+    ++s.view.restarts;
+    ++restarts_;
+}
+
+void ContinuousRunner::StartJob(int channel, bool checking) {
     SocketRecord& s = sockets_[channel];
     CONTINUOUS_ArmChannel(channel, options_.ports[channel], options_.baud);
+    g_nUnlocked[channel] = 0;
     s.removed = false;
     s.start = std::chrono::system_clock::now();
+    if (!checking) s.settling = false;
+    quiet_[channel] = checking;
     {
         std::lock_guard lock(mu_);
-        s.state = SocketState::Running;
-        s.view.state = SocketState::Running;
-        s.view.start = s.start;
-        s.view.text.clear();
+        s.state = checking ? SocketState::Checking : SocketState::Running;
+        s.view.state = s.state;
+        if (!checking) {
+            s.view.start = s.start;
+            s.view.text.clear();
+        }
     }
+    // A check takes its place among the jobs until it turns out to be a restart.
     ++started_;
     if (!STATION_Current().StartWorker(s.worker, channel, [channel] { FileDownload(channel); })) {
         // Never wait on a worker that does not exist.
         OUTCOME_Record(channel, JobStep::Start, JobReason::System, -1,
                        "the worker could not be started");
+        quiet_[channel] = false;
+        {
+            std::lock_guard lock(mu_);
+            s.state = SocketState::Running;
+            s.view.state = s.state;
+        }
         STATUS_ChannelPrintf(channel, "ERR: Thread");
         g_nChannelResult[channel] = 0;
         g_nComPort[channel] = 0;
     }
 }
 
-void ContinuousRunner::EndJob(int channel) {
+void ContinuousRunner::ReapWorker(int channel) {
     SocketRecord& s = sockets_[channel];
     if (s.worker.joinable()) s.worker.join();
     // The job closed its port; the channel takes no part until its next arrival.
     g_bChannelActive[channel] = 0;
     SERIAL_PORT_Stop(channel);
+}
+
+void ContinuousRunner::EndJob(int channel) {
+    SocketRecord& s = sockets_[channel];
+    ReapWorker(channel);
 
     ContinuousJob job;
     job.channel = channel;
@@ -96,6 +175,10 @@ void ContinuousRunner::EndJob(int channel) {
     // before the next look (a quick swap): whatever is there now is a new arrival.
     job.removed = s.removed || SERIAL_PORT_IsGone(channel) != 0;
     s.removed = job.removed;
+    // A handset that took GO restarts (after a failed slot too: the close procedure sends it):
+    // for the settle time, a handset coming back may be it.
+    s.settling = g_nGoSent[channel] != 0;
+    s.goTick = SERIAL_PORT_Clock().TickMs();
     for (const IMAGE_ENTRY& e : g_ImageTable[channel]) job.bytes += e.nSent;
     {
         std::lock_guard lock(mu_);
@@ -116,7 +199,10 @@ void ContinuousRunner::Pass() {
     if (abort_.load() && !aborted_) {
         aborted_ = true;
         for (int ch = 0; ch < kChannels; ++ch) {
-            if (sockets_[ch].state == SocketState::Running) PELOR_CloseChannel(ch);
+            const SocketState state = sockets_[ch].state;
+            if (state == SocketState::Running || state == SocketState::Checking) {
+                PELOR_CloseChannel(ch);
+            }
         }
     }
     for (int ch = 0; ch < kChannels; ++ch) {
@@ -124,17 +210,40 @@ void ContinuousRunner::Pass() {
         switch (s.state) {
             case SocketState::Unused:
                 break;
+            case SocketState::Checking:
+                if (g_nComPort[ch] == 0 && g_nUnlocked[ch] == 0) {
+                    // It did not answer the unlock: the handset just flashed, restarting.
+                    ReapWorker(ch);
+                    s.removed = s.removed || SERIAL_PORT_IsGone(ch) != 0;
+                    --started_;
+                    TakeAsRestart(ch);
+                    break;
+                }
+                if (g_nUnlocked[ch] != 0) {
+                    // In download mode: a new handset, and its job counts.
+                    std::lock_guard lock(mu_);
+                    s.state = SocketState::Running;
+                    s.view.state = s.state;
+                    s.view.start = s.start;
+                    s.settling = false;
+                }
+                [[fallthrough]];
             case SocketState::Running:
                 if (g_nComPort[ch] == 0) {
                     EndJob(ch);
-                } else if (!s.removed && !Present(ch)) {
-                    // The handset left mid-job: only this job ends, at once.
+                } else if (!s.removed && (!Present(ch) || (s.left && Identity(ch) != s.identity))) {
+                    // The handset left mid-job: only this job ends, at once. A removal the
+                    // system reports late, of the handset before this one, ends nothing.
                     s.removed = true;
                     PELOR_CloseChannel(ch);
                 }
+                s.left = false;
                 break;
             case SocketState::Finished:
-                if (!Present(ch)) {
+                // Gone now, or gone and back since the job began (a swap quicker than a look,
+                // told by the system's event or by what is there now being another device).
+                if (s.left || Identity(ch) != s.identity) {
+                    s.left = false;
                     std::lock_guard lock(mu_);
                     s.state = SocketState::Empty;
                     s.view.state = SocketState::Empty;
@@ -142,7 +251,7 @@ void ContinuousRunner::Pass() {
                 break;
             case SocketState::Empty: {
                 const bool room = options_.maxJobs <= 0 || started_ < options_.maxJobs;
-                if (!stop_.load() && room && Present(ch)) StartJob(ch);
+                if (!stop_.load() && room && Present(ch)) Arrival(ch);
                 break;
             }
         }
@@ -151,7 +260,7 @@ void ContinuousRunner::Pass() {
 
 bool ContinuousRunner::AnyRunning() const {
     for (const SocketRecord& s : sockets_) {
-        if (s.state == SocketState::Running) return true;
+        if (s.state == SocketState::Running || s.state == SocketState::Checking) return true;
     }
     return false;
 }
@@ -180,7 +289,10 @@ int ContinuousRunner::Run(const RunPump& pump) {
 }
 
 int ContinuousRunner::SetSocketPort(int channel, int port, const std::string& device) {
-    if (!IsChannel(channel) || sockets_[channel].state == SocketState::Running) return 0;
+    if (!IsChannel(channel) || sockets_[channel].state == SocketState::Running ||
+        sockets_[channel].state == SocketState::Checking) {
+        return 0;
+    }
     options_.ports[channel] = port;
     options_.devices[channel] = device;
     std::lock_guard lock(mu_);
@@ -188,6 +300,7 @@ int ContinuousRunner::SetSocketPort(int channel, int port, const std::string& de
     // A new port is a new socket: whatever is plugged in there now counts as an arrival.
     s.state = port != 0 ? SocketState::Empty : SocketState::Unused;
     s.view.state = s.state;
+    s.settling = false;
     return 1;
 }
 
@@ -202,6 +315,7 @@ ContinuousTotals ContinuousRunner::Totals() const {
     ContinuousTotals t;
     t.done = done_;
     t.failed = failed_;
+    t.restarts = restarts_;
     for (const SocketRecord& s : sockets_) t.running += s.view.state == SocketState::Running;
     const double hours =
         std::chrono::duration<double, std::ratio<3600>>(std::chrono::steady_clock::now() - began_)
@@ -212,6 +326,16 @@ ContinuousTotals ContinuousRunner::Totals() const {
 
 long ContinuousRunner::OnStatusMessage(unsigned message, std::uintptr_t wParam,
                                        const void* lParam) {
+    const bool ofChannel = wParam == STATUS_CHANNEL_TEXT || wParam == STATUS_PROGRESS;
+    if (message == WM_DOWNLOAD_STATUS && ofChannel && lParam != nullptr) {
+        const int ch = static_cast<const IMAGE_ENTRY*>(lParam)->nChannel;
+        // A check's texts are not shown until its handset answered the unlock (this worker
+        // set the flag itself before its next text).
+        if (IsChannel(ch) && quiet_[ch].load()) {
+            if (g_nUnlocked[ch] == 0) return 0;
+            quiet_[ch] = false;
+        }
+    }
     if (message == WM_DOWNLOAD_STATUS && wParam == STATUS_CHANNEL_TEXT && lParam != nullptr) {
         const auto& e = *static_cast<const IMAGE_ENTRY*>(lParam);
         if (IsChannel(e.nChannel)) {

@@ -5,11 +5,21 @@
 // handset left plugged in is never flashed twice. A port present when the mode starts counts as
 // an arrival.
 //
+// A handset restarts on GO: its port goes away and comes back on the same socket, now running
+// its new firmware. That is not a new handset. Within the settle time after a job that sent
+// GO (done, or failed at a slot: the close procedure sends it too), a returning handset with
+// the same USB serial number is not flashed again; one with another serial number is a new
+// handset; when the system gives no serial number, a job is started but counts only if the
+// handset answers the unlock (a restarted handset is not in download mode). Until then the socket
+// is Checking: its texts are not shown, nothing is recorded, and a handset that does not answer is
+// not counted.
+//
 // The runner is the notification target of its jobs: it keeps each socket's current text and
 // hands every message on to the front end's target.
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -20,8 +30,13 @@
 #include "transport/channels.h"
 
 // How often the sockets' devices are looked at: a job starts at most this long (plus one
-// pump pass) after its handset's device appears.
-inline constexpr std::chrono::milliseconds kPresencePollInterval{100};
+// pump pass) after its handset's device appears, and a finished job is taken up as late. A
+// look is two stat calls a socket; where the system's device events wake the pump, they come
+// first.
+inline constexpr std::chrono::milliseconds kPresencePollInterval{25};
+// How long after a job that sent GO a handset coming back on its socket may be that handset
+// restarting on GO (a USB device takes up to about 10 s to come back with its new firmware).
+inline constexpr std::chrono::milliseconds kRestartSettleTime{10000};
 
 // One finished job, as the report and the display show it.
 struct ContinuousJob {
@@ -40,6 +55,7 @@ enum class SocketState {
     Empty,     // waiting for a handset to arrive
     Running,   // a job runs on the handset
     Finished,  // result shown; waiting for the handset to leave
+    Checking,  // a handset came back within the settle time: is it the one just flashed?
 };
 
 struct SocketSnapshot {
@@ -50,11 +66,13 @@ struct SocketSnapshot {
     bool hasResult = false;
     int done = 0;
     int failed = 0;
+    int restarts = 0;  // handsets seen coming back after GO, neither flashed again nor counted
 };
 
 struct ContinuousTotals {
     int done = 0;
     int failed = 0;
+    int restarts = 0;
     int running = 0;
     double perHour = 0;  // finished handsets per hour since the mode started
 };
@@ -66,6 +84,12 @@ struct ContinuousOptions {
     int maxJobs = 0;  // end after this many finished jobs; 0 = no limit
     // Whether a socket's device is there now; empty = PORT_PRESENCE_Exists(devices[channel]).
     std::function<bool(int channel)> present;
+    // The USB serial number of the handset on a socket now (empty: the system gives none);
+    // empty function = PORT_IDENTITY_SerialNumber(devices[channel]).
+    std::function<std::string(int channel)> serial;
+    // After a job that sent GO, how long a handset coming back on its socket may be that
+    // handset restarting; measured on the station's clock.
+    std::chrono::milliseconds settle = kRestartSettleTime;
     // Called on the thread of Run for every finished job, in the order they finish.
     std::function<void(const ContinuousJob&)> onJobEnd;
     NotifyTarget* target = nullptr;  // where the jobs' texts go on to
@@ -97,6 +121,12 @@ public:
     // when a device appears; from the pump only (Run's thread). 1 when taken.
     int SetSocketPort(int channel, int port, const std::string& device);
 
+    // From the pump (Run's thread): the system reported the socket's device removed. Seen at
+    // the next look even when the device is back by then (a quick swap). The look at the
+    // socket's device is the back-up: a device taken away and back between two looks is
+    // another device there (PORT_PRESENCE_Identity).
+    void DeviceLeft(int channel);
+
     SocketSnapshot Socket(int channel) const;
     ContinuousTotals Totals() const;
 
@@ -108,12 +138,23 @@ private:
         SocketState state = SocketState::Unused;
         std::thread worker;
         std::chrono::system_clock::time_point start;
-        bool removed = false;  // left during the running job
+        bool removed = false;      // left during the running job
+        std::string serial;        // of the running or last job's handset; empty: not known
+        std::string identity;      // what was plugged in when the handset arrived
+        bool left = false;         // the system reported the device removed since
+        bool settling = false;     // the last job sent GO: its handset may come back restarted
+        std::uint32_t goTick = 0;  // the station's tick when that job ended
         SocketSnapshot view;
     };
 
     bool Present(int channel) const;
-    void StartJob(int channel);
+    std::string Identity(int channel) const;
+    std::string Serial(int channel) const;
+    bool Settling(const SocketRecord& s) const;
+    void Arrival(int channel);
+    void TakeAsRestart(int channel);
+    void StartJob(int channel, bool checking);
+    void ReapWorker(int channel);
     void EndJob(int channel);
     void Pass();
     bool AnyRunning() const;
@@ -128,6 +169,10 @@ private:
     std::chrono::steady_clock::time_point began_;
     int done_ = 0;
     int failed_ = 0;
+    int restarts_ = 0;
+    // Per socket: a check is running, whose texts are not handed on (set by Run's thread,
+    // cleared by the job's worker once the handset answered the unlock).
+    std::array<std::atomic<bool>, kChannels> quiet_{};
 };
 
 // Prepares one channel for a job as a Download does for all of them (active flag, framing and

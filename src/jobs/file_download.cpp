@@ -81,7 +81,7 @@ bool RunSlots(int channel) {
             ok = false;
         }
         if (!ok) {
-            if (IsPartitionSlot(slot) && LINK_Station().fileMissing.load() == 0) {
+            if (IsPartitionSlot(slot) && FLASH_DOWNLOADER_FileMissing(channel) == 0) {
                 STATUS_Alert(channel, "Partition is changed! Erase All NAND and download again!");
             }
             return false;
@@ -123,6 +123,8 @@ int FileDownload(int channel) {
     if (!IsChannel(channel)) return 0;
     g_nChannelResult[channel] = -1;
     g_nGoAnswered[channel] = -1;
+    g_nUnlocked[channel] = 0;
+    g_nGoSent[channel] = 0;
     OUTCOME_Clear(channel);
     STATUS_ChannelPrintf(channel, "Download Start");
     SerialOpenFailure failure;
@@ -139,6 +141,7 @@ int FileDownload(int channel) {
         STATUS_ChannelPrintf(channel, "ERR: Unlock");
         return Finish(channel, 0);
     }
+    g_nUnlocked[channel] = 1;
     if (!FLASH_DOWNLOADER_Version(channel, DOWNLOADER_VERSION)) {
         OUTCOME_RecordLink(channel, JobStep::Version);
         STATUS_ChannelPrintf(channel, "Downloader Version Incorrect");
@@ -148,6 +151,13 @@ int FileDownload(int channel) {
     const bool slotsOk = RunSlots(channel);
     const bool closeOk = FLASH_DOWNLOADER_Close(channel) != 0;
     if (!closeOk) DBG_Trace("FileDownload() => FLASH_DOWNLOADER_Close FALSE\n");
+    // A handset that took GO restarts: production mode knows it when it comes back.
+    const auto sendGo = [channel] {
+        const bool sent = FLASH_DOWNLOADER_Go(channel) != 0;
+        g_nGoSent[channel] = sent ? 1 : 0;
+        if (!sent) DBG_Trace("FileDownload() => FLASH_DOWNLOADER_Go FALSE\n");
+        return sent;
+    };
     if (!slotsOk || !closeOk) {
         if (slotsOk) {
             // Blocks the handset never acknowledged (the resource image has no END_IMAGE).
@@ -155,8 +165,7 @@ int FileDownload(int channel) {
             STATUS_ChannelPrintf(channel, "ERR: Close");
         }
         // GO all the same, so that a failed handset restarts.
-        if (!FLASH_DOWNLOADER_Go(channel))
-            DBG_Trace("FileDownload() => FLASH_DOWNLOADER_Go FALSE\n");
+        sendGo();
         return Finish(channel, 0);
     }
     // CLOSE acknowledged (after as many resends as the handset asks for) before GO goes out: a
@@ -174,11 +183,10 @@ int FileDownload(int channel) {
         }
         STATUS_ChannelPrintf(channel, "ERR: Close");
         // GO all the same, so that the handset restarts; the job has failed.
-        FLASH_DOWNLOADER_Go(channel);
+        sendGo();
         return Finish(channel, 0);
     }
-    if (!FLASH_DOWNLOADER_Go(channel)) {
-        DBG_Trace("FileDownload() => FLASH_DOWNLOADER_Go FALSE\n");
+    if (!sendGo()) {
         OUTCOME_RecordLink(channel, JobStep::Go);
         STATUS_ChannelPrintf(channel, "ERR: Go");
         return Finish(channel, 0);

@@ -11,6 +11,7 @@
 #include "link/flash_downloader.h"
 #include "link/frame.h"
 #include "link/image_table.h"
+#include "link/image_transfer.h"
 #include "link/outcome.h"
 #include "link/status_reporter.h"
 #include "transport/serial_port.h"
@@ -43,6 +44,8 @@ int PELOR_Start(NotifyTarget* target, unsigned message, const std::array<int, kC
         FRAME_Reset(ch);
         FLASH_DOWNLOADER_LinkStart(ch);
         OUTCOME_Clear(ch);
+        // A file missing in an earlier run must not silence this run's partition alert.
+        FLASH_DOWNLOADER_ClearFileMissing(ch);
         g_nChannelResult[ch] = ports[ch] != 0 ? -1 : 0;
         SERIAL_PORT_Start(ch, ports[ch], baudRate);
     }

@@ -42,6 +42,10 @@ struct JobChannel {
     // Whether the handset answered the job's final GO: 1 answered, 0 no answer within the
     // grace, -1 when the job did not get as far as a successful close.
     std::atomic<int> goAnswered{-1};
+    // 1 once the job's handset has answered the unlock: it is in download mode.
+    std::atomic<int> unlocked{0};
+    // 1 once the job has sent GO (after a failed slot too): the handset may restart.
+    std::atomic<int> goSent{0};
 };
 
 class Station {
@@ -105,7 +109,8 @@ private:
 };
 
 // The calling thread's station's job results by their long-standing names: g_nChannelResult[ch]
-// and g_nGoAnswered[ch] (see JobChannel).
+// and g_nGoAnswered[ch], g_nUnlocked[ch] and g_nGoSent[ch] (see
+// JobChannel).
 template <std::atomic<int> JobChannel::*Field>
 struct JobFlagView {
     std::atomic<int>& operator[](int channel) const {
@@ -114,3 +119,5 @@ struct JobFlagView {
 };
 inline constexpr JobFlagView<&JobChannel::result> g_nChannelResult{};
 inline constexpr JobFlagView<&JobChannel::goAnswered> g_nGoAnswered{};
+inline constexpr JobFlagView<&JobChannel::unlocked> g_nUnlocked{};
+inline constexpr JobFlagView<&JobChannel::goSent> g_nGoSent{};

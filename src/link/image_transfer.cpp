@@ -50,6 +50,7 @@ int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
         OUTCOME_Record(channel, JobStep::Block, JobReason::File, slot,
                        std::string("cannot open ") + e.szPath, errno);
         LINK_Station().fileMissing = 1;
+        LINK_Channel(channel).fileMissing = 1;
         LINK_ChannelPrintf(channel, "ERR: No File");
         return 0;
     }
@@ -147,4 +148,14 @@ int FLASH_DOWNLOADER_DownloadImage(int channel, int slot) {
         LINK_ChannelPrintf(channel, "ERR: [%d,%d]", FN[channel].sendFailed, FN[channel].errorCount);
     }
     return 0;
+}
+
+int FLASH_DOWNLOADER_FileMissing(int channel) {
+    if (LINK_Station().fileMissing.load() != 0) return 1;
+    return IsChannel(channel) && LINK_Channel(channel).fileMissing.load() != 0 ? 1 : 0;
+}
+
+void FLASH_DOWNLOADER_ClearFileMissing(int channel) {
+    LINK_Station().fileMissing = 0;
+    if (IsChannel(channel)) LINK_Channel(channel).fileMissing = 0;
 }

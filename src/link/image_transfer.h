@@ -16,5 +16,11 @@ inline constexpr int kProgressEveryBlocks = 16;
 // 1 when the whole file was handed to the link, 0 otherwise (with the error text shown).
 int FLASH_DOWNLOADER_DownloadImage(int channel, int slot);
 
+// The missing-file flag belongs to one run: whether this channel's run, or any channel's since
+// the flag was last cleared, met an image file it could not open. Clearing forgets both the
+// station's flag and the channel's.
+int FLASH_DOWNLOADER_FileMissing(int channel);
+void FLASH_DOWNLOADER_ClearFileMissing(int channel);
+
 // The tick of the completion texts, for the calling thread's station.
 void FLASH_DOWNLOADER_SetTickSource(TickFn fn);  // nullptr: the station's clock

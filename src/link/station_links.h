@@ -62,6 +62,9 @@ struct LinkChannel {
     // end: the lock keeps a reader from seeing a half-written detail.
     mutable std::mutex outcomeLock;
     JobOutcome outcome;
+    // This channel's job met an image file it could not open (beside the station's flag, which
+    // another socket's job may clear while this one still reads it).
+    std::atomic<int> fileMissing{0};
 };
 
 class StationLinks {
@@ -76,7 +79,8 @@ public:
     std::atomic<int> format;
     std::atomic<TickFn> tick;
     std::atomic<LinkObserver*> observer;
-    // Set to 1 whenever an image file cannot be opened, on any channel; never cleared.
+    // Set to 1 whenever an image file cannot be opened, on any channel; cleared at the start
+    // of each run (a Download, or a production-mode job).
     std::atomic<int> fileMissing{0};
 
 private:

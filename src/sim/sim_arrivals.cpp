@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "sim/sim_fault.h"
 
@@ -56,4 +57,14 @@ microseconds SIM_DrawSwapTime(const SimSwapTime& swap, std::mt19937& rng) {
         default:
             return swap.a;
     }
+}
+
+std::string SIM_HandsetSerial(std::uint32_t seed, int handset) {
+    char text[32];
+    std::snprintf(text, sizeof text, "S%u-%04d", static_cast<unsigned>(seed), handset + 1);
+    return text;
+}
+
+std::string SIM_ByIdName(const std::string& serial) {
+    return "usb-Pelor_Simulated_Handset_" + serial + "-if00";
 }

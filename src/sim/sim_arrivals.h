@@ -6,6 +6,14 @@
 // distribution with a fixed seed, plugs a fresh handset in (the link appears again). One
 // operator does one swap at a time. In batch mode the operator waits until every socket's
 // handset has finished and then swaps them all, one after the other, as before a Download.
+//
+// Every handset has a USB serial number, shown as a real system shows it: a link in the line's
+// "by-id" folder named "usb-Pelor_Simulated_Handset_SERIAL-if00" to its pseudo-terminal, there
+// while the handset is plugged in. With restarts, a handset that took GO restarts as a real
+// one does: its socket's link (and its by-id link) goes away and comes back after a time drawn
+// like the swap times, to a handset running its new firmware that answers nothing, or answers
+// every request with a refusal (it is not in download mode), drawn one or the other; the
+// operator takes it out once it is back.
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -46,13 +54,19 @@ struct SimArrivalOptions {
     // link fails (the line goes away in the middle of the image); missing or 0 = sound. The
     // draws come from the seed.
     std::vector<double> badRate;
+    bool restart = false;  // a handset restarts on GO (leaves and comes back)
 };
+
+// The serial number of the line's n-th handset (0-based) and the by-id name it is shown under.
+std::string SIM_HandsetSerial(std::uint32_t seed, int handset);
+std::string SIM_ByIdName(const std::string& serial);
 
 struct SimArrivalEvent {
     double seconds = 0;  // since the line started
     int socket = 0;
     bool plugged = false;  // true: a handset arrived; false: one was taken out
     bool started = false;  // taken out: the handset had taken GO
+    bool restart = false;  // the handset leaving on its restart, or coming back from it
 };
 
 class SimHandset;
@@ -70,6 +84,9 @@ public:
     void Stop();
 
     std::string SocketPath(int socket) const;
+    // Where the handsets' serial numbers are shown (by-id links).
+    std::string ByIdFolder() const;
+    int Restarts() const;  // handsets back from their restart so far
     int Plugged() const;   // handsets plugged in so far
     int Finished() const;  // handsets taken out after GO
     // Batch mode: every socket holds a fresh handset and the operator stands by.
@@ -89,17 +106,28 @@ private:
         std::size_t lastCount = 0;
         std::chrono::steady_clock::time_point lastChange;
         std::chrono::steady_clock::time_point pluggedAt;
+        std::string serial;
+        bool tookGo = false;      // the handset plugged in took GO (before a restart)
+        bool restarting = false;  // gone on its restart, back at backAt
+        bool back = false;        // the handset now there is back from its restart
+        std::chrono::steady_clock::time_point backAt;
     };
 
     bool Plug(int socket, std::string* error);  // caller holds mu_
-    void Unplug(int socket);                    // caller holds mu_
+    // Makes the socket's link (and the by-id link) lead to the handset; caller holds mu_.
+    bool Show(int socket, std::unique_ptr<SimHandset> handset, std::string* error);
+    void Hide(int socket);    // takes the links away and the handset out; caller holds mu_
+    void Unplug(int socket);  // caller holds mu_
+    void Restart(int socket, std::chrono::steady_clock::time_point now);  // caller holds mu_
+    void ComeBack(int socket);                                            // caller holds mu_
     void Run();
     void Look(std::chrono::steady_clock::time_point now);  // caller holds mu_
     // A handset that left by itself (its cable pulled) has ended, and its link goes at once,
     // as a device's link goes with it. Caller holds mu_.
     void ForgetLeft(std::chrono::steady_clock::time_point now);
     int NextSwap(std::chrono::steady_clock::time_point now) const;  // caller holds mu_
-    void Record(int socket, bool plugged, bool started);            // caller holds mu_
+    void Record(int socket, bool plugged, bool started,
+                bool restart = false);  // caller holds mu_
 
     const SimArrivalOptions options_;
     const std::chrono::steady_clock::time_point began_;
@@ -108,7 +136,9 @@ private:
     std::vector<SimArrivalEvent> events_;
     std::vector<double> latencies_;
     std::mt19937 rng_;
-    std::mt19937 badRng_;  // which handsets of a bad socket fail, and where
+    std::mt19937 badRng_;      // which handsets of a bad socket fail, and where
+    std::mt19937 restartRng_;  // apart from the swaps': restarts leave the swap draws as they were
+    int restarts_ = 0;
     int plugged_ = 0;
     int finished_ = 0;
     int swapping_ = -1;  // the socket being swapped, -1 when the operator stands by

@@ -1,5 +1,7 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -23,7 +25,8 @@ SimLine::SimLine(SimArrivalOptions options)
       began_(Clock::now()),
       places_(static_cast<std::size_t>(options_.sockets)),
       rng_(options_.seed),
-      badRng_(options_.seed ^ 0x5eedbadu) {}
+      badRng_(options_.seed ^ 0x5eedbadu),
+      restartRng_(options_.seed ^ 0x9E3779B9u) {}
 
 std::unique_ptr<SimLine> SimLine::Start(SimArrivalOptions options, std::string* error) {
     std::string ignored;
@@ -33,6 +36,10 @@ std::unique_ptr<SimLine> SimLine::Start(SimArrivalOptions options, std::string* 
         return nullptr;
     }
     auto line = std::make_unique<SimLine>(std::move(options));
+    if (::mkdir(line->ByIdFolder().c_str(), 0755) != 0 && errno != EEXIST) {
+        why = "cannot make the folder " + line->ByIdFolder();
+        return nullptr;
+    }
     {
         std::lock_guard lock(line->mu_);
         for (int i = 0; i < line->options_.sockets; ++i) {
@@ -67,6 +74,46 @@ std::string SimLine::SocketPath(int socket) const {
     return options_.folder + "/socket" + std::to_string(socket);
 }
 
+std::string SimLine::ByIdFolder() const {
+    return options_.folder + "/by-id";
+}
+
+int SimLine::Restarts() const {
+    std::lock_guard lock(mu_);
+    return restarts_;
+}
+
+bool SimLine::Show(int socket, std::unique_ptr<SimHandset> handset, std::string* error) {
+    Place& p = places_[socket];
+    // The links appear at once and whole: made under another name, then renamed into place;
+    // the serial number first, as udev has it before the port is announced.
+    const std::string byId = ByIdFolder() + "/" + SIM_ByIdName(p.serial);
+    for (const std::string& path : {byId, SocketPath(socket)}) {
+        const std::string temp = path + ".new";
+        ::unlink(temp.c_str());
+        if (::symlink(handset->DevicePath().c_str(), temp.c_str()) != 0 ||
+            ::rename(temp.c_str(), path.c_str()) != 0) {
+            ::unlink(temp.c_str());
+            ::unlink(byId.c_str());
+            if (error != nullptr) *error = "cannot make the link " + path;
+            return false;
+        }
+    }
+    p.handset = std::move(handset);
+    p.lastCount = 0;
+    p.lastChange = Clock::now();
+    p.pluggedAt = p.lastChange;
+    return true;
+}
+
+void SimLine::Hide(int socket) {
+    Place& p = places_[socket];
+    ::unlink(SocketPath(socket).c_str());
+    ::unlink((ByIdFolder() + "/" + SIM_ByIdName(p.serial)).c_str());
+    if (p.handset) p.handset->Unplug();
+    p.handset.reset();
+}
+
 bool SimLine::Plug(int socket, std::string* error) {
     // No link may outlive its handset's pseudo-terminal, whose number the new one may take.
     ForgetLeft(Clock::now());
@@ -87,21 +134,12 @@ bool SimLine::Plug(int socket, std::string* error) {
         if (error != nullptr) *error = "cannot start a simulated handset: " + why;
         return false;
     }
-    // The link appears at once and whole: made under another name, then renamed into place.
-    const std::string path = SocketPath(socket);
-    const std::string temp = path + ".new";
-    ::unlink(temp.c_str());
-    if (::symlink(handset->DevicePath().c_str(), temp.c_str()) != 0 ||
-        ::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        if (error != nullptr) *error = "cannot make the link " + path;
-        return false;
-    }
-    p.handset = std::move(handset);
+    p.serial = SIM_HandsetSerial(options_.seed, plugged_);
+    if (!Show(socket, std::move(handset), error)) return false;
     p.ended = false;
-    p.lastCount = 0;
-    p.lastChange = Clock::now();
-    p.pluggedAt = p.lastChange;
+    p.tookGo = false;
+    p.restarting = false;
+    p.back = false;
     ++plugged_;
     Record(socket, true, false);
     return true;
@@ -109,17 +147,50 @@ bool SimLine::Plug(int socket, std::string* error) {
 
 void SimLine::Unplug(int socket) {
     Place& p = places_[socket];
-    if (!p.handset) return;
-    ::unlink(SocketPath(socket).c_str());
-    const bool started = p.handset->Started();
-    p.handset->Unplug();
-    p.handset.reset();
+    if (!p.handset && !p.restarting) return;
+    const bool started = p.tookGo || (p.handset && p.handset->Started());
+    Hide(socket);
+    p.restarting = false;
+    p.tookGo = false;
     if (started) ++finished_;
     Record(socket, false, started);
 }
 
-void SimLine::Record(int socket, bool plugged, bool started) {
+void SimLine::Restart(int socket, Clock::time_point now) {
+    Place& p = places_[socket];
+    p.tookGo = true;
+    Hide(socket);
+    p.restarting = true;
+    p.backAt = now + SIM_DrawSwapTime(options_.swap, restartRng_);
+    Record(socket, false, true, true);
+}
+
+void SimLine::ComeBack(int socket) {
+    Place& p = places_[socket];
+    p.restarting = false;
+    SimOptions firmware = options_.handset;
+    firmware.faults.clear();
+    std::string error;
+    // Its new firmware: silent, or refusing every request.
+    SIM_ParseFaults((restartRng_() & 1) != 0 ? "silent" : "refuse", firmware.faults, error);
+    auto handset = SimHandset::StartOnPty(firmware, &error);
+    if (!handset || !Show(socket, std::move(handset), &error)) {
+        std::fprintf(stderr, "cannot bring a restarted handset back: %s\n", error.c_str());
+        p.ended = true;
+        p.endedAt = Clock::now();
+        return;
+    }
+    p.back = true;
+    // The operator takes it out once it is back, as after a GO without a restart.
+    p.ended = true;
+    p.endedAt = p.pluggedAt;
+    ++restarts_;
+    Record(socket, true, false, true);
+}
+
+void SimLine::Record(int socket, bool plugged, bool started, bool restart) {
     SimArrivalEvent e;
+    e.restart = restart;
     e.seconds = std::chrono::duration<double>(Clock::now() - began_).count();
     e.socket = socket;
     e.plugged = plugged;
@@ -144,7 +215,9 @@ void SimLine::ForgetLeft(Clock::time_point now) {
 
 void SimLine::Look(Clock::time_point now) {
     ForgetLeft(now);
-    for (Place& p : places_) {
+    for (int i = 0; i < static_cast<int>(places_.size()); ++i) {
+        Place& p = places_[i];
+        if (p.restarting && now >= p.backAt) ComeBack(i);
         if (!p.handset || p.ended) continue;
         const std::size_t count = p.handset->RequestCount();
         if (count != p.lastCount) {
@@ -153,6 +226,10 @@ void SimLine::Look(Clock::time_point now) {
             }
             p.lastCount = count;
             p.lastChange = now;
+        }
+        if (options_.restart && p.handset->GoCount() > 0) {
+            Restart(i, now);
+            continue;
         }
         if (p.handset->GoCount() > 0 || p.handset->Unplugged() ||
             (count > 0 && now - p.lastChange >= options_.quiet)) {
@@ -170,7 +247,7 @@ int SimLine::NextSwap(Clock::time_point now) const {
         if (!batchSwapping_) {
             // Until every socket's handset is done, the operator waits.
             for (const Place& p : places_) {
-                if (p.handset && !due(p)) return -1;
+                if ((p.handset || p.restarting) && !due(p)) return -1;
             }
         }
         for (int i = 0; i < static_cast<int>(places_.size()); ++i) {

@@ -14,6 +14,9 @@ SerialHandle LOOPBACK_Open(const std::string&) {
 bool LOOPBACK_Exists(const std::string&) {
     return false;
 }
+unsigned long long LOOPBACK_Generation(const std::string&) {
+    return 0;
+}
 
 #else
 
@@ -32,6 +35,9 @@ namespace {
 // Station ends by name. Used by the front end, the simulator and the workers: guarded.
 std::mutex g_loopMutex;
 std::map<std::string, UniqueFd> g_loopPorts;
+// Which plugging-in the registered end is: every LOOPBACK_Create takes the next number.
+std::map<std::string, unsigned long long> g_loopGenerations;
+unsigned long long g_lastGeneration = 0;
 
 }  // namespace
 
@@ -57,6 +63,7 @@ int LOOPBACK_Create(const std::string& name) {
 
     std::lock_guard<std::mutex> lock(g_loopMutex);
     g_loopPorts[name] = std::move(station);
+    g_loopGenerations[name] = ++g_lastGeneration;
     return peer.release();
 }
 
@@ -67,6 +74,13 @@ void LOOPBACK_Remove(const std::string& name) {
     if (it == g_loopPorts.end()) return;
     gone = std::move(it->second);
     g_loopPorts.erase(it);
+    g_loopGenerations.erase(name);
+}
+
+unsigned long long LOOPBACK_Generation(const std::string& name) {
+    std::lock_guard<std::mutex> lock(g_loopMutex);
+    const auto it = g_loopGenerations.find(name);
+    return it == g_loopGenerations.end() ? 0 : it->second;
 }
 
 bool LOOPBACK_Exists(const std::string& name) {

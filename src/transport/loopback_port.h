@@ -13,5 +13,7 @@ int LOOPBACK_Create(const std::string& name);
 void LOOPBACK_Remove(const std::string& name);
 // Whether a station end is registered under name (the port is "plugged in").
 bool LOOPBACK_Exists(const std::string& name);
+// Which plugging-in the registered end is (a new number at every LOOPBACK_Create), 0 when none.
+unsigned long long LOOPBACK_Generation(const std::string& name);
 // Opens the registered station end; null when name is not registered.
 SerialHandle LOOPBACK_Open(const std::string& name);

@@ -18,3 +18,11 @@ int PORT_PRESENCE_Exists(const std::string& device) {
     }
     return GetFileAttributesA(device.c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
 }
+
+std::string PORT_PRESENCE_Identity(const std::string& device) {
+    if (device.rfind("loop:", 0) == 0) {
+        const unsigned long long generation = LOOPBACK_Generation(device.substr(5));
+        return generation != 0 ? "loop#" + std::to_string(generation) : std::string();
+    }
+    return PORT_PRESENCE_Exists(device) != 0 ? device : std::string();
+}

@@ -100,9 +100,10 @@ void CMainDlg::OnArmedPortChange(int channel, int port) {
 }
 
 void CMainDlg::OnArmedRemoval(int channel) {
-    // The runner sees the device gone at its next look as well; closing now spares the job
-    // its wait.
-    if (m_pContinuous != nullptr && m_pContinuous->Socket(channel).state == SocketState::Running) {
-        PELOR_CloseChannel(channel);
-    }
+    if (m_pContinuous == nullptr) return;
+    // The runner sees the device gone at its next look as well, unless it is back by then (a
+    // quick swap): told now, it takes what is there next for a new handset.
+    m_pContinuous->DeviceLeft(channel);
+    // Closing now spares the job its wait.
+    if (m_pContinuous->Socket(channel).state == SocketState::Running) PELOR_CloseChannel(channel);
 }

@@ -30,8 +30,13 @@ public:
     std::string Device() const { return "loop:" + name_; }
     int port() const { return port_; }
 
-    SimHandset& Plug(SimOptions options = {}) {
+    // serial: the USB serial number the station reads for the handset (empty: none).
+    SimHandset& Plug(SimOptions options = {}, std::string serial = {}) {
         Unplug();
+        {
+            std::lock_guard lock(serialLock_);
+            serial_ = std::move(serial);
+        }
         const int fd = LOOPBACK_Create(name_);
         EXPECT_GE(fd, 0);
         handset_ = SimHandset::StartOnFd(fd, std::move(options));
@@ -47,8 +52,14 @@ public:
     }
     SimHandset* handset() const { return handset_.get(); }
     int plugged() const { return plugged_; }
+    std::string Serial() const {
+        std::lock_guard lock(serialLock_);
+        return handset_ ? serial_ : std::string();
+    }
 
 private:
+    mutable std::mutex serialLock_;
+    std::string serial_;
     std::string name_;
     int port_ = 0;
     std::unique_ptr<SimHandset> handset_;
@@ -83,6 +94,9 @@ public:
         o.baud = kBaud;
         o.target = &recorder;
         o.poll = 2ms;
+        o.serial = [this](int ch) {
+            return ch < static_cast<int>(sockets_.size()) ? sockets_[ch]->Serial() : std::string();
+        };
         o.onJobEnd = [this](const ContinuousJob& job) {
             std::lock_guard lock(mu_);
             jobs_.push_back(job);
@@ -233,6 +247,38 @@ TEST(ContinuousRunner, RemovalDuringItsJobFailsOnlyThatJobAndTheNextArrivalStart
     EXPECT_EQ(runner.Run(), 0) << "a failed job makes the result 0";
 }
 
+// In production mode each job is a run of its own: a partition image missing for one handset
+// does not silence the partition alert of the next, although the runner never starts again.
+TEST(ContinuousRunner, AFileMissingForOneHandsetDoesNotSilenceTheNextOnesPartitionAlert) {
+    JobGuard guard;
+    ProductionLine line(1);
+    TempDir dir;
+    const std::string partition = dir.File("partition.mbn");  // not there for the first job
+    ASSERT_EQ(PELOR_SetImage(5, partition.c_str(), "0"), 5);
+    line[0].Plug();
+    ContinuousRunner runner(line.Options());
+    int phase = 0;
+    RunScript(runner, [&] {
+        const std::size_t jobs = line.Jobs().size();
+        if (phase == 0 && jobs == 1) {
+            line[0].Unplug();
+            WriteBytes(partition, Pattern(100, 3));
+            phase = 1;
+        } else if (phase == 1 && runner.Socket(0).state == SocketState::Empty) {
+            line[0].Plug(WithFaults("refuse:END_IMAGE:1"));
+            phase = 2;
+        }
+        return jobs < 2;
+    });
+    const auto jobs = line.Jobs();
+    ASSERT_EQ(jobs.size(), 2u);
+    EXPECT_EQ(jobs[0].text, "ERR: No File");
+    EXPECT_EQ(jobs[1].text, "ERR: End Image");
+    EXPECT_EQ(
+        line.recorder.Alerts(0),
+        (std::vector<std::string>{"Partition is changed! Erase All NAND and download again!"}));
+}
+
 TEST(ContinuousRunner, FirstStopLetsRunningJobsFinishAndTakesNoNewHandset) {
     JobGuard guard;
     ProductionLine line(2, 8 * 16384);
@@ -350,6 +396,208 @@ TEST(ContinuousRunner, SoakOfTwoHundredHandsetsThroughEightSocketsGrowsNothing) 
     EXPECT_EQ(EntryCount("/proc/self/task"), threads);
     if (heap > 0) {
         EXPECT_LT(HeapInUse() - heap, 256 * 1024) << "the heap grew";
+    }
+}
+
+namespace {
+
+// Real passes, counted 20 times over (a silent handset's unlock gives up in a fraction of a
+// second), and a tick the test moves: the settle time passes only when the test says so.
+class SettleClock final : public StationClock {
+public:
+    std::int64_t WaitPass(int channel, std::int64_t maxMicros) override {
+        return ScaledPass(channel, maxMicros);
+    }
+    void Pause(int channel, int milliseconds) override {
+        STATION_RealClock().Pause(channel, milliseconds);
+    }
+    std::uint32_t TickMs() override { return tick.load(); }
+    std::atomic<std::uint32_t> tick{5000};
+};
+
+Environment SettleEnvironment(SettleClock& clock) {
+    Environment env = TestEnvironment();
+    env.clock = &clock;
+    return env;
+}
+
+enum class Back { Silent, NotInDownloadMode, InDownloadMode };
+
+SimOptions BackOptions(Back back) {
+    switch (back) {
+        case Back::Silent:
+            return WithFaults("silent");
+        case Back::NotInDownloadMode:
+            return WithFaults("refuse");  // answers, but takes no request
+        case Back::InDownloadMode:
+        default:
+            return {};
+    }
+}
+
+}  // namespace
+
+// A handset restarts on GO: its port goes and comes back on the same socket. The same handset
+// is neither flashed again nor counted; a new one is flashed, whether or not the system gives
+// serial numbers, and the settle time bounds how long a silent returning port is taken for the
+// handset restarting.
+TEST(ContinuousRunner, AHandsetBackAfterGoIsNotFlashedAgainNorCountedButANewOneIs) {
+    struct Case {
+        const char* what;
+        const char* firstSerial;
+        const char* backSerial;
+        Back back;
+        bool afterSettle;
+        bool flashed;  // the handset back on the socket got a job that counts
+        bool ok;
+        const char* firstFaults = "";  // what the first handset does besides its job
+        bool firstFails = false;
+    };
+    const Case cases[] = {
+        {"same serial, restarted", "SN01", "SN01", Back::NotInDownloadMode, false, false, false},
+        {"same serial, still in download mode", "SN01", "SN01", Back::InDownloadMode, false, false,
+         false},
+        {"another serial", "SN01", "SN02", Back::InDownloadMode, false, true, true},
+        {"no serial, silent", "", "", Back::Silent, false, false, false},
+        {"no serial, not in download mode", "", "", Back::NotInDownloadMode, false, false, false},
+        {"no serial, a new handset", "", "", Back::InDownloadMode, false, true, true},
+        {"serial lost on the way back", "SN01", "", Back::Silent, false, false, false},
+        {"no serial, silent after the settle time", "", "", Back::Silent, true, true, false},
+        // It leaves at GO, before its job has ended: it is back all the same.
+        {"same serial, gone at GO", "SN01", "SN01", Back::NotInDownloadMode, false, false, false,
+         "unplug:GO:1"},
+        {"no serial, back after a failed job", "", "", Back::Silent, false, false, false,
+         "refuse:FS_FORMAT:1", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SettleClock clock;
+        JobGuard guard(SettleEnvironment(clock));
+        ProductionLine line(1);
+        auto options = line.Options();
+        options.settle = 10s;
+        ContinuousRunner runner(std::move(options));
+        line[0].Plug(*c.firstFaults != '\0' ? WithFaults(c.firstFaults) : SimOptions{},
+                     c.firstSerial);
+        int phase = 0;
+        int quiet = 0;
+        RunScript(runner, [&] {
+            const SocketSnapshot socket = runner.Socket(0);
+            const std::size_t jobs = line.Jobs().size();
+            if (phase == 0 && jobs == 1) {
+                line[0].Unplug();  // it restarts on GO
+                phase = 1;
+            } else if (phase == 1 && socket.state == SocketState::Empty) {
+                if (c.afterSettle) clock.tick += 10001;
+                line[0].Plug(BackOptions(c.back), c.backSerial);
+                phase = 2;
+            } else if (phase == 2 && socket.state == SocketState::Finished &&
+                       jobs + socket.restarts == 2) {
+                phase = 3;
+            }
+            // Some looks more: nothing else starts.
+            return phase < 3 || ++quiet < 50;
+        });
+        const auto jobs = line.Jobs();
+        ASSERT_EQ(jobs.size(), c.flashed ? 2u : 1u);
+        const bool firstOk = !c.firstFails;
+        EXPECT_EQ(jobs[0].ok, firstOk) << jobs[0].text;
+        const SocketSnapshot socket = runner.Socket(0);
+        EXPECT_EQ(socket.restarts, c.flashed ? 0 : 1);
+        EXPECT_EQ(socket.done, (firstOk ? 1 : 0) + (c.flashed && c.ok ? 1 : 0));
+        EXPECT_EQ(socket.failed, (firstOk ? 0 : 1) + (c.flashed && !c.ok ? 1 : 0));
+        EXPECT_EQ(runner.Totals().restarts, socket.restarts);
+        const auto log = SettledLog(*line[0].handset());
+        if (c.flashed) {
+            EXPECT_EQ(jobs[1].ok, c.ok) << jobs[1].text;
+            if (c.ok) {
+                EXPECT_TRUE(VerifyChannel(*line[0].handset(), 0).ok);
+            }
+        } else {
+            // Not flashed again: with a serial number not even asked; the socket still shows
+            // the job's result, and the check's texts were never shown.
+            if (*c.backSerial != '\0') {
+                EXPECT_TRUE(log.empty()) << Sequence(log);
+            }
+            EXPECT_EQ(Count(log, CMD_WRITE), 0) << Sequence(log);
+            EXPECT_EQ(line[0].handset()->GoCount(), 0);
+            EXPECT_EQ(line.recorder.LastText(0), jobs[0].text);
+            EXPECT_EQ(socket.lastOk, firstOk);
+        }
+    }
+}
+
+// After a restart was recognised, the operator's next handset on that socket is a job again.
+TEST(ContinuousRunner, TheHandsetAfterARestartedOneIsFlashed) {
+    SettleClock clock;
+    JobGuard guard(SettleEnvironment(clock));
+    ProductionLine line(1);
+    ContinuousRunner runner(line.Options());
+    line[0].Plug({}, "SN01");
+    int phase = 0;
+    RunScript(runner, [&] {
+        const SocketSnapshot socket = runner.Socket(0);
+        if (phase == 0 && line.Jobs().size() == 1) {
+            line[0].Unplug();
+            phase = 1;
+        } else if (phase == 1 && socket.state == SocketState::Empty) {
+            line[0].Plug(WithFaults("silent"), "SN01");
+            phase = 2;
+        } else if (phase == 2 && socket.restarts == 1) {
+            line[0].Unplug();  // the operator takes it
+            phase = 3;
+        } else if (phase == 3 && socket.state == SocketState::Empty) {
+            line[0].Plug({}, "SN03");  // inside the settle time still
+            phase = 4;
+        }
+        return line.Jobs().size() < 2;
+    });
+    const auto jobs = line.Jobs();
+    ASSERT_EQ(jobs.size(), 2u);
+    EXPECT_TRUE(jobs[1].ok) << jobs[1].text;
+    EXPECT_TRUE(VerifyChannel(*line[0].handset(), 0).ok);
+    EXPECT_EQ(runner.Socket(0).done, 2);
+}
+
+// The operator swaps a finished handset for a new one in 20 ms, well inside the runner's look
+// of 100 ms: the new handset is flashed, told either by the system's removal event or, where
+// none comes, by the look finding another device there.
+TEST(ContinuousRunner, ASwapQuickerThanALookIsSeenByTheEventOrByTheLook) {
+    for (const bool byEvent : {false, true}) {
+        SCOPED_TRACE(byEvent ? "the system's event" : "the look");
+        JobGuard guard;
+        ProductionLine line(1);
+        auto options = line.Options();
+        options.poll = 100ms;
+        if (byEvent) {
+            // Presence only: the look alone cannot tell one handset from the next.
+            const std::string name = line[0].Device().substr(5);
+            options.present = [name](int) { return LOOPBACK_Exists(name); };
+        }
+        ContinuousRunner runner(std::move(options));
+        line[0].Plug({}, "SN01");
+        bool swapped = false;
+        int passes = 0;
+        runner.Run([&](std::chrono::milliseconds interval) {
+            std::this_thread::sleep_for(interval);
+            if (++passes > 300) {
+                ADD_FAILURE() << "the new handset was never flashed";
+                runner.RequestAbort();
+            } else if (!swapped && runner.Socket(0).state == SocketState::Finished) {
+                line[0].Unplug();
+                if (byEvent) runner.DeviceLeft(0);
+                std::this_thread::sleep_for(20ms);
+                line[0].Plug({}, "SN02");
+                swapped = true;
+            } else if (line.Jobs().size() == 2) {
+                runner.RequestStop();
+            }
+        });
+        const auto jobs = line.Jobs();
+        ASSERT_EQ(jobs.size(), 2u);
+        EXPECT_TRUE(jobs[1].ok) << jobs[1].text;
+        EXPECT_TRUE(VerifyChannel(*line[0].handset(), 0).ok);
+        EXPECT_EQ(line[0].handset()->GoCount(), 1);
     }
 }
 

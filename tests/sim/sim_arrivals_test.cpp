@@ -203,3 +203,46 @@ TEST(SimLine, InBatchModeTheOperatorWaitsForEverySocketThenSwapsThemInARow) {
     EXPECT_FALSE(events[4].plugged);
     EXPECT_TRUE(events[5].plugged);
 }
+
+// A handset that took GO restarts: its socket goes and comes back on a new terminal, with the
+// same serial number shown by id, answering as its new firmware does; once it is back the
+// operator takes it out and a fresh handset with the next serial number arrives.
+TEST(SimLine, WithRestartsAHandsetComesBackAfterGoUnderItsSerialNumberBeforeItIsTakenOut) {
+    TempDir dir;
+    std::string error;
+    SimArrivalOptions o = Options(dir, 1, false);
+    o.restart = true;
+    o.leaveAfter = 150ms;
+    auto line = SimLine::Start(o, &error);
+    ASSERT_TRUE(line) << error;
+    const std::string socket = line->SocketPath(0);
+    const std::string byId = line->ByIdFolder() + "/" + SIM_ByIdName(SIM_HandsetSerial(1, 0));
+    EXPECT_EQ(SIM_ByIdName(SIM_HandsetSerial(1, 0)), "usb-Pelor_Simulated_Handset_S1-0001-if00");
+    const std::string first = Target(socket);
+    EXPECT_EQ(Target(byId), first);
+    {
+        Station station(socket);
+        ASSERT_TRUE(station.ok());
+        station.FinishJob();
+        ASSERT_TRUE(WaitFor([&] { return !std::filesystem::exists(socket); }));
+    }
+    EXPECT_FALSE(std::filesystem::exists(byId)) << "the serial number stayed while it was away";
+    ASSERT_TRUE(WaitFor([&] { return line->Restarts() == 1; }));
+    EXPECT_TRUE(std::filesystem::exists(socket));
+    EXPECT_EQ(Target(byId), Target(socket)) << "back under its own serial number";
+    EXPECT_EQ(line->Finished(), 0) << "taken out before it was back";
+    // Then out after LEAVE, and the next handset in after the swap.
+    ASSERT_TRUE(WaitFor([&] { return line->Plugged() == 2; }));
+    EXPECT_EQ(line->Finished(), 1);
+    EXPECT_FALSE(std::filesystem::exists(byId));
+    const std::string next = line->ByIdFolder() + "/" + SIM_ByIdName(SIM_HandsetSerial(1, 1));
+    EXPECT_EQ(Target(next), Target(socket));
+    const auto events = line->Events();
+    ASSERT_EQ(events.size(), 5u);
+    EXPECT_TRUE(events[1].restart && !events[1].plugged);
+    EXPECT_TRUE(events[2].restart && events[2].plugged);
+    EXPECT_GE(events[2].seconds - events[1].seconds, 0.075) << "back after a swap's time";
+    EXPECT_FALSE(events[3].restart || events[3].plugged);
+    EXPECT_TRUE(events[3].started);
+    EXPECT_EQ(line->FirstRequestLatencies().size(), 1u);
+}
