@@ -36,8 +36,12 @@ std::unique_ptr<SimLine> SimLine::Start(SimArrivalOptions options, std::string* 
         return nullptr;
     }
     auto line = std::make_unique<SimLine>(std::move(options));
-    if (::mkdir(line->ByIdFolder().c_str(), 0755) != 0 && errno != EEXIST) {
-        why = "cannot make the folder " + line->ByIdFolder();
+    // The sockets' folder is made when missing, as `--sockets-dir /tmp/line` on a fresh machine
+    // expects.
+    std::error_code made;
+    std::filesystem::create_directories(line->ByIdFolder(), made);
+    if (made) {
+        why = "cannot make the folder " + line->ByIdFolder() + ": " + made.message();
         return nullptr;
     }
     {

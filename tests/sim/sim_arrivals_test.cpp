@@ -246,3 +246,14 @@ TEST(SimLine, WithRestartsAHandsetComesBackAfterGoUnderItsSerialNumberBeforeItIs
     EXPECT_TRUE(events[3].started);
     EXPECT_EQ(line->FirstRequestLatencies().size(), 1u);
 }
+
+TEST(SimLine, MakesItsSocketsFolderWhenItIsMissing) {
+    TempDir dir;
+    SimArrivalOptions o = Options(dir, 1, false);
+    o.folder = dir.path() + "/not/yet/made";
+    std::string error;
+    auto line = SimLine::Start(o, &error);
+    ASSERT_TRUE(line) << error;
+    EXPECT_TRUE(std::filesystem::exists(line->SocketPath(0)));
+    line->Stop();
+}
