@@ -126,6 +126,8 @@ int CLI_RunFlashContinuous(const FlashOptions& given, std::FILE* out, std::FILE*
     options.ports = ports;
     options.devices = names;
     options.baud = o.baud;
+    options.settle = std::chrono::milliseconds(SETTINGS_RestartSettleMs(
+        SETTINGS_FilePath(), static_cast<int>(kRestartSettleTime.count())));
     options.maxJobs = o.maxJobs;
     options.target = &display;
     options.onJobEnd = [&](const ContinuousJob& job) {

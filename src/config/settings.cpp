@@ -287,6 +287,18 @@ bool SETTINGS_JobRowChecked(const std::string& jobFile, const char* checkKey) {
     return RowCheck(doc, checkKey) == 1;
 }
 
+int SETTINGS_RestartSettleMs(const std::string& path, int fallbackMs) {
+    constexpr int kLongest = 600000;
+    // Read as digits only: a word there ("soon") must not turn the settle time off as a 0.
+    const std::string text = INI_GetString(path, kSettingsSection, "SETTLE", "");
+    if (text.empty() || text.size() > 6 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return fallbackMs;
+    }
+    const int value = std::stoi(text);
+    return value <= kLongest ? value : fallbackMs;
+}
+
 std::string SETTINGS_FilePath() {
     return InWorkDir(kSettingsFileName);
 }

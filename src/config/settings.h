@@ -83,6 +83,9 @@ std::vector<std::string> SETTINGS_TakeNotices();
 // reads it: any number but 0 does ("CODECHECK=2" too); an absent key gives the row's default
 // (Code ticked, every other row not). The window's load and `pelor flash --job` both read so.
 bool SETTINGS_JobRowChecked(const std::string& jobFile, const char* checkKey);
+// Production mode's settle time after GO, in ms: the "SETTLE" key of the settings file at path,
+// or fallbackMs when it is absent or out of 0..600000 (ten minutes). 0 turns the settle time off.
+int SETTINGS_RestartSettleMs(const std::string& path, int fallbackMs);
 // g_szImageFolder = g_szCodeFile; g_szImageBaseName = separator + last component.
 void SETTINGS_SplitCodePath();
 // Puts every global back to its value at program start (tests, and a fresh start).

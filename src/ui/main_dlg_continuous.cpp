@@ -34,6 +34,8 @@ void CMainDlg::OnDownloadContinuous() {
         if (m_nPort[ch] != 0) options.devices[ch] = PORTTABLE_Device(m_nPort[ch]);
     }
     options.baud = static_cast<int>(g_dwBaudRate.load());
+    options.settle = std::chrono::milliseconds(SETTINGS_RestartSettleMs(
+        SETTINGS_FilePath(), static_cast<int>(kRestartSettleTime.count())));
     options.target = this;
     options.onJobEnd = [this](const ContinuousJob& job) {
         ResultsJobEnded(job);

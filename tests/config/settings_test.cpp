@@ -457,3 +457,27 @@ TEST_F(SettingsTest, AFolderWithoutWriteAccessFailsTheSave) {
     ::chmod(dir_.path().c_str(), 0700);
     EXPECT_EQ(ReadAll(SettingsPath()), old);
 }
+
+TEST_F(SettingsTest, TheSettleTimeAfterGoIsReadInMillisecondsAndNonsenseKeepsTheDefault) {
+    const struct {
+        const char* text;
+        int ms;
+    } cases[] = {
+        {"", 10000},
+        {"SETTLE=2500\n", 2500},
+        {"SETTLE=0\n", 0},
+        {"SETTLE=-1\n", 10000},
+        {"SETTLE=600000\n", 600000},
+        {"SETTLE=600001\n", 10000},
+        {"SETTLE=soon\n", 10000},
+    };
+    for (const auto& c : cases) {
+        WriteAll(SettingsPath(), std::string("[PELOR]\n") + c.text);
+        EXPECT_EQ(SETTINGS_RestartSettleMs(SettingsPath(), 10000), c.ms) << c.text;
+    }
+    // The window's close keeps the key.
+    WriteAll(SettingsPath(), "[PELOR]\nSETTLE=2500\n");
+    ASSERT_EQ(SETTINGS_Load(nullptr), 1);
+    ASSERT_EQ(SETTINGS_Save(false), 1);
+    EXPECT_EQ(SETTINGS_RestartSettleMs(SettingsPath(), 10000), 2500);
+}
