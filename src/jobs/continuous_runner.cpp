@@ -130,7 +130,7 @@ void ContinuousRunner::Pass() {
                 } else if (!s.removed && !Present(ch)) {
                     // The handset left mid-job: only this job ends, at once.
                     s.removed = true;
-                    PELOR_CloseChannel(ch);
+                    PELOR_ChannelGone(ch);
                 }
                 break;
             case SocketState::Finished:

@@ -103,6 +103,6 @@ void CMainDlg::OnArmedRemoval(int channel) {
     // The runner sees the device gone at its next look as well; closing now spares the job
     // its wait.
     if (m_pContinuous != nullptr && m_pContinuous->Socket(channel).state == SocketState::Running) {
-        PELOR_CloseChannel(channel);
+        PELOR_ChannelGone(channel);
     }
 }
