@@ -39,8 +39,11 @@ bool CLI_SinceTime(const std::string& text, std::int64_t nowMs, std::string* utc
     std::int64_t ms = 0;
     if (text.size() >= 2 && (text.back() == 'd' || text.back() == 'h') &&
         text.find_first_not_of("0123456789") == text.size() - 1) {
-        const long long n = std::atoll(text.c_str());
-        ms = nowMs - n * (text.back() == 'd' ? 86400000LL : 3600000LL);
+        // A count reaching before 1970 keeps the whole record; one too long to count is refused.
+        if (text.size() > 19) return false;
+        const long long n = std::stoll(text.substr(0, text.size() - 1));
+        const std::int64_t unit = text.back() == 'd' ? 86400000LL : 3600000LL;
+        ms = n > nowMs / unit ? 0 : nowMs - n * unit;
     } else if (text.size() == 10 && RESULTS_ParseUtc(text + "T00:00:00Z", &ms)) {
     } else if (!RESULTS_ParseUtc(text, &ms)) {
         return false;

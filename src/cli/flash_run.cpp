@@ -199,7 +199,7 @@ int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, Flas
             if (ports[ch] == 0 || g_nComPort[ch] == 0) continue;
             if (names[ch] == e.name || (!nodes[ch].empty() && nodes[ch] == e.node)) {
                 DBG_Trace("[Ch %d] %s removed\n", ch, e.name.c_str());
-                PELOR_CloseChannel(ch);
+                PELOR_ChannelGone(ch);
             }
         }
     });

@@ -235,7 +235,7 @@ void ContinuousRunner::Pass() {
                     // The handset left mid-job: only this job ends, at once. A removal the
                     // system reports late, of the handset before this one, ends nothing.
                     s.removed = true;
-                    PELOR_CloseChannel(ch);
+                    PELOR_ChannelGone(ch);
                 }
                 s.left = false;
                 break;

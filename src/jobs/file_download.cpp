@@ -210,6 +210,13 @@ int FileDownload(int channel) {
     return Finish(channel, 1);
 }
 
+int PELOR_ChannelGone(int channel) {
+    if (!IsChannel(channel)) return 0;
+    // Before the close, so that the job's failure names the port gone, not a stop.
+    SERIAL_PORT_MarkGone(channel);
+    return PELOR_CloseChannel(channel);
+}
+
 int PELOR_CloseChannel(int channel) {
     if (!IsChannel(channel)) return 0;
     g_bChannelActive[channel] = 0;

@@ -14,6 +14,8 @@
 int FileDownload(int channel);
 // Clears the channel's active flag, wakes its waits and closes its port. Returns 1.
 int PELOR_CloseChannel(int channel);
+// As PELOR_CloseChannel, for a device seen removed: a job it ends failed as the port gone.
+int PELOR_ChannelGone(int channel);
 
 // The text shown when a slot starts (slot 13 depends on the format option).
 const char* JOB_SlotText(int slot);

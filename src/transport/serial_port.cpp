@@ -106,6 +106,10 @@ int SERIAL_PORT_DoReading(int channel) {
     return n;
 }
 
+void SERIAL_PORT_MarkGone(int channel) {
+    if (IsChannel(channel)) SERIAL_PORT_Station().channel(channel).gone = 1;
+}
+
 int SERIAL_PORT_IsGone(int channel) {
     if (!IsChannel(channel)) return 0;
     return SERIAL_PORT_Station().channel(channel).gone.load(std::memory_order_relaxed);

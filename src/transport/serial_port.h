@@ -31,6 +31,8 @@ int SERIAL_PORT_DoReading(int channel);
 // 1 once the pump closed the channel's port because a read failed (the device is gone):
 // nothing more can arrive, so the channel's waits end at once. Cleared by SERIAL_PORT_Open.
 int SERIAL_PORT_IsGone(int channel);
+// The device is known to be gone (it was seen removed) before a read has failed.
+void SERIAL_PORT_MarkGone(int channel);
 
 // --- Waiting between passes of the link's waits -------------------------------------------
 // The calling thread's station's clock (its environment's; the real one by default).

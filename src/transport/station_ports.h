@@ -39,7 +39,7 @@ struct PortChannel {
     std::atomic<int> active{0};   // 1 while the channel takes part in a run; 0 ends its waits
     std::atomic<int> comPort{0};  // 0 = none, or the channel's job has finished
     std::atomic<int> baud{0};     // 0 = never started
-    std::atomic<int> gone{0};     // 1 once the pump closed the port after a failed read
+    std::atomic<int> gone{0};     // 1 once the port's device is known to be gone
     std::atomic<ReceiveSink> sink{nullptr};
     ChannelWake wake;
     std::array<std::uint8_t, kReadAreaSize> readArea{};

@@ -107,5 +107,5 @@ void CMainDlg::OnArmedRemoval(int channel) {
     // quick swap): told now, it takes what is there next for a new handset.
     m_pContinuous->DeviceLeft(channel);
     // Closing now spares the job its wait.
-    if (m_pContinuous->Socket(channel).state == SocketState::Running) PELOR_CloseChannel(channel);
+    if (m_pContinuous->Socket(channel).state == SocketState::Running) PELOR_ChannelGone(channel);
 }

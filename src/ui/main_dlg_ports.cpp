@@ -194,7 +194,7 @@ void CMainDlg::OnDeviceRemoval(int port) {
     if (m_bRunning == 1) {
         // Only this channel stops: its worker gives up at its next wait pass. Its bar keeps
         // the last thing the worker said.
-        PELOR_CloseChannel(channel);
+        PELOR_ChannelGone(channel);
         ClearChannelPort(channel, true);
     } else {
         ClearChannelPort(channel, false);

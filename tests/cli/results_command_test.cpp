@@ -287,6 +287,27 @@ TEST_F(ResultsCommand, ARowTheServerRefusedForGoodIsCountedAndListed) {
     EXPECT_EQ(j["refused_by_server"][0]["channel"], 1);
 }
 
+// However far back --since N days or hours reaches, it keeps every job since then: a count
+// reaching before 1970 means the whole record, never a time wrapped round into the future.
+// Digits the program cannot count are refused.
+TEST_F(ResultsCommand, ASinceFarBackKeepsTheWholeRecord) {
+    std::string error;
+    {
+        auto store = SqliteResultsStore::Open(Database(), &error);
+        ASSERT_TRUE(store) << error;
+        ASSERT_TRUE(store->Add(results_test::Job(0, true), &error)) << error;
+    }
+    for (const std::string since :
+         {"300000d", "213503982334d", "106751991168d", "9000000000000000h"}) {
+        PelorRun r = Pelor({"results", "--since", since, "--json"});
+        ASSERT_EQ(r.status, 0) << since << ": " << r.err;
+        EXPECT_EQ(nlohmann::json::parse(r.out)["jobs"], 1) << since;
+    }
+    PelorRun r = Pelor({"results", "--since", "99999999999999999999999d"});
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_NE(r.err.find("--since"), std::string::npos) << r.err;
+}
+
 // The second Ctrl-C in a Download and in production mode stops the running jobs first and puts
 // each on record as it ended: one in its final wait (GO sent, its answer not in yet) ends done,
 // report and row alike, and one stopped mid-image fails where it was stopped. pelor ends at once

@@ -10,6 +10,7 @@
 
 #include "jobs/continuous_runner.h"
 #include "jobs/job_test_util.h"
+#include "link/outcome.h"
 #include "sim/sim_names.h"
 
 namespace jobs_test {
@@ -277,6 +278,37 @@ TEST(ContinuousRunner, AFileMissingForOneHandsetDoesNotSilenceTheNextOnesPartiti
     EXPECT_EQ(
         line.recorder.Alerts(0),
         (std::vector<std::string>{"Partition is changed! Erase All NAND and download again!"}));
+}
+
+// A handset whose device is gone before its line says so (the presence check sees it first)
+// left, as one whose line broke first did: its job fails as the port gone, never as a job the
+// operator stopped, which would say nothing of the socket.
+TEST(ContinuousRunner, AHandsetSeenGoneBeforeItsLineBreaksFailsAsThePortGone) {
+    JobGuard guard;
+    ProductionLine line(1, 12 * 16384);
+    SimOptions slow;
+    slow.programLatencyPerBlock = 30ms;
+    line[0].Plug(slow);
+    auto options = line.Options();
+    options.maxJobs = 1;
+    std::atomic<bool> gone{false};
+    options.present = [&](int) { return !gone.load(); };
+    JobOutcome outcome;
+    auto recordJob = options.onJobEnd;
+    options.onJobEnd = [&](const ContinuousJob& job) {
+        outcome = OUTCOME_Get(job.channel);
+        recordJob(job);
+    };
+    ContinuousRunner runner(std::move(options));
+    RunScript(runner, [&] {
+        if (line[0].handset()->RequestCount() >= 6) gone = true;  // its line still works
+        return true;
+    });
+    const auto jobs = line.Jobs();
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_FALSE(jobs[0].ok);
+    EXPECT_TRUE(jobs[0].removed);
+    EXPECT_EQ(std::string(OUTCOME_ReasonName(outcome.reason)), "port gone") << outcome.detail;
 }
 
 TEST(ContinuousRunner, FirstStopLetsRunningJobsFinishAndTakesNoNewHandset) {
