@@ -101,24 +101,30 @@ TEST_F(BuildRscCommand, AnEmptyFolderIsSaidAndATreeThatCannotBePackedIsAWrongInp
                         "empty directory\n");
 
     // Each tree refused with status 2, naming the entry, and nothing written.
+    // FIFOs and symbolic links are made only where the system has them (not under Windows).
     const struct {
         const char* name;
+        bool posixOnly;
         std::function<void(const std::string&)> make;
         std::string says;
     } cases[] = {
-        {"fifo",
+        {"fifo", true,
          [](const std::string& d) { ASSERT_EQ(::mkfifo((d + "/x.pipe").c_str(), 0600), 0); },
          "/fifo/x.pipe is a FIFO"},
-        {"link", [](const std::string& d) { fs::create_symlink(d + "/gone.png", d + "/logo.png"); },
+        {"link", true,
+         [](const std::string& d) { fs::create_symlink(d + "/gone.png", d + "/logo.png"); },
          "/link/logo.png is a link that leads to nothing"},
-        {"folderlink",
+        {"folderlink", true,
          [](const std::string& d) { fs::create_directory_symlink(d + "/gone", d + "/icons"); },
          "Not a folder: " + root_ + "/folderlink/icons is a link that leads to nothing"},
-        {"long",
+        {"long", false,
          [](const std::string& d) { std::ofstream(d + "/" + std::string(112, 'n') + ".t") << "x"; },
          "Name too long: nnn"},
     };
     for (const auto& c : cases) {
+#ifdef _WIN32
+        if (c.posixOnly) continue;
+#endif
         const std::string folder = root_ + "/" + c.name;
         fs::create_directories(folder);
         std::ofstream(folder + "/ok.txt") << "fine";

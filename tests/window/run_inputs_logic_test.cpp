@@ -130,7 +130,9 @@ TEST_F(WindowStartPortsTest, WithAutoOnPortsPresentAtStartAreAssignedInPortOrder
     dlg->OnDevicesPresent({"/dev/ttyUSB0", "/dev/ttyUSB1"});
     EXPECT_EQ(dlg->Port(0), 1);
     EXPECT_EQ(dlg->Port(1), 2);
-    EXPECT_EQ(PORTTABLE_Device(2), "/dev/ttyUSB0");
+#ifndef _WIN32
+    EXPECT_EQ(PORTTABLE_Device(2), "/dev/ttyUSB0");  // a COM number names its own device there
+#endif
     for (int ch : {0, 1}) {
         EXPECT_EQ(dlg->ChannelBar(ch)->GetWindowText(), "Ready...");
         EXPECT_FALSE(dlg->PortSelector(ch)->isEnabled());
