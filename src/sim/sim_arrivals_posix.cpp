@@ -112,8 +112,9 @@ bool SimLine::Show(int socket, std::unique_ptr<SimHandset> handset, std::string*
 
 void SimLine::Hide(int socket) {
     Place& p = places_[socket];
-    ::unlink(SocketPath(socket).c_str());
+    // The serial number first, so that a socket seen gone has no serial number shown either.
     ::unlink((ByIdFolder() + "/" + SIM_ByIdName(p.serial)).c_str());
+    ::unlink(SocketPath(socket).c_str());
     if (p.handset) p.handset->Unplug();
     p.handset.reset();
 }

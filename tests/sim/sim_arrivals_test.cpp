@@ -224,9 +224,15 @@ TEST(SimLine, WithRestartsAHandsetComesBackAfterGoUnderItsSerialNumberBeforeItIs
         Station station(socket);
         ASSERT_TRUE(station.ok());
         station.FinishJob();
-        ASSERT_TRUE(WaitFor([&] { return !std::filesystem::exists(socket); }));
+        // On a loaded machine a look may miss the whole time it is away.
+        ASSERT_TRUE(
+            WaitFor([&] { return !std::filesystem::exists(socket) || line->Restarts() >= 1; }));
     }
-    EXPECT_FALSE(std::filesystem::exists(byId)) << "the serial number stayed while it was away";
+    // Looked at before the count: a handset counted back only once both links are made again.
+    const bool idShown = std::filesystem::exists(byId);
+    if (line->Restarts() == 0) {
+        EXPECT_FALSE(idShown) << "the serial number stayed while it was away";
+    }
     ASSERT_TRUE(WaitFor([&] { return line->Restarts() == 1; }));
     EXPECT_TRUE(std::filesystem::exists(socket));
     EXPECT_EQ(Target(byId), Target(socket)) << "back under its own serial number";
