@@ -17,6 +17,8 @@ SocketStateFeed::SocketStateFeed(const ResultsConfig& config) {
     c.server = config.server;
     c.retryInterval = config.retryInterval;
     c.retryMax = config.retryMax;
+    // The recorder says so when the server cannot be reached; the view adds only what is its own.
+    c.sayUnreachable = false;
     publisher_ = std::make_unique<SocketStatePublisher>(std::move(c));
 }
 

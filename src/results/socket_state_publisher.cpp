@@ -92,16 +92,19 @@ struct SocketStatePublisher::Shared {
     bool ended = false;
     std::vector<std::string> messages;
     std::string problem;  // what keeps the view from the server now; empty when nothing
+    bool problemSaid = false;
 
     std::atomic<bool> stop{false};  // also ends the server's waits
     std::atomic<int> batches{0};
     std::atomic<int> rows{0};
 
-    void Outage(const std::string& why) {
+    // reached: the server was there but did not take the batch.
+    void Outage(const std::string& why, bool reached) {
         std::lock_guard lock(mu);
-        if (problem.empty()) {
+        if (!problemSaid && (reached || config.sayUnreachable)) {
             messages.push_back("results: the line view is not updated: " + why +
                                "; the jobs are not held up");
+            problemSaid = true;
         }
         problem = why;
     }
@@ -109,7 +112,8 @@ struct SocketStatePublisher::Shared {
         std::lock_guard lock(mu);
         if (problem.empty()) return;
         problem.clear();
-        messages.push_back("results: the line view is updated again");
+        if (problemSaid) messages.push_back("results: the line view is updated again");
+        problemSaid = false;
     }
 
     // Sends what is pending; false with *why set when the server did not take it.
@@ -158,8 +162,10 @@ void SocketStatePublisher::Shared::Loop() {
             closingNow = closing;
         }
         std::string why;
+        bool reached = true;  // a failure below is the server's answer, not its absence
         if (!session) {
             session = PgSession::Connect(config.serverUrl, config.server, &stop, &why);
+            reached = session != nullptr;
             // Made only where it is missing: a table held locked by another session then holds up
             // the batches, not the login.
             const PgReply known =
@@ -171,6 +177,7 @@ void SocketStatePublisher::Shared::Loop() {
                 if (!made.ok) {
                     why = "the results server " + target +
                           " would not make the sockets' table: " + made.message;
+                    reached = session->Usable();
                     session.reset();
                 }
             }
@@ -181,8 +188,11 @@ void SocketStatePublisher::Shared::Loop() {
         if (!sent) {
             // Made again at the next try: a given-up statement leaves the session unusable.
             lock.unlock();
-            if (session && !session->Usable()) session.reset();
-            Outage(why);
+            if (session && !session->Usable()) {
+                reached = false;
+                session.reset();
+            }
+            Outage(why, reached);
             lock.lock();
             // Closing: one try was all the station gives the view.
             if (closingNow) break;

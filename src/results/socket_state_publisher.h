@@ -48,6 +48,9 @@ struct SocketStatesConfig {
     // failed try up to retryMax.
     std::chrono::milliseconds retryInterval{2000};
     std::chrono::milliseconds retryMax{60000};
+    // Whether a server that cannot be reached at all (no login, the connection lost) is said;
+    // a station whose job rows go to the same server hears that from its recorder already.
+    bool sayUnreachable = true;
 };
 
 class SocketStatePublisher {
