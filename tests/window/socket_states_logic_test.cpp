@@ -93,9 +93,9 @@ protected:
 
 }  // namespace
 
-// Armed, a sound socket and one whose cable gives way: the server shows socket 1 failed with
-// its step and reason and its badge, the double-click clears the badge there too, and the
-// window's end leaves both sockets 'off'.
+// Armed, a sound socket and one whose handset refuses (counted in full here): the server shows
+// socket 1 failed with its step and reason and its badge, the double-click clears the badge there
+// too, and the window's end leaves both sockets 'off'.
 TEST_F(WindowSocketStates, ProductionModePublishesEachSocketAndTheAcknowledgementClearsItsBadge) {
     const std::string code = folder_ / "WZRTAll";
     std::filesystem::create_directories(code);
@@ -105,7 +105,7 @@ TEST_F(WindowSocketStates, ProductionModePublishesEachSocketAndTheAcknowledgemen
     WriteAll(Job(), "[PELOR]\nCODECHECK=1\nCODEFILE=" + code + "\n");
     auto dlg = Start(
         "[PELOR]\nAUTODETECT=0\nDELAY=0\nSUSPECT_WINDOW=1\nSUSPECT_FAILURES=1\n"
-        "SUSPECT_MIN_JOBS=1\nRESULTS=" +
+        "SUSPECT_MIN_JOBS=1\nSUSPECT_REFUSAL_WEIGHT=100\nRESULTS=" +
         url_ + "\nSTATION=" + station_ + "\n");
     std::vector<std::unique_ptr<Line>> lines;
     for (int ch = 0; ch < 2; ++ch) {
@@ -114,7 +114,8 @@ TEST_F(WindowSocketStates, ProductionModePublishesEachSocketAndTheAcknowledgemen
     }
     dlg->SetContinuous(true);
     lines[0]->Plug();
-    lines[1]->Plug("unplug:WRITE:2");
+    // Its handset refuses and stays plugged in: its socket waits for it to leave, failed.
+    lines[1]->Plug("refuse:INIT_AMSS");
     std::string flagged, acknowledged, failure;
     dlg->SetDuringPump([&] {
         if (!dlg->Armed() || !acknowledged.empty()) return;
@@ -122,7 +123,8 @@ TEST_F(WindowSocketStates, ProductionModePublishesEachSocketAndTheAcknowledgemen
         // The publisher has a thread of its own: the window may wait for it here.
         EXPECT_TRUE(Soon([&] { return !Column(1, "suspect").empty(); }));
         flagged = Column(1, "suspect");
-        failure = Column(1, "state || ' ' || (fail_step <> '' AND fail_reason <> '')");
+        EXPECT_TRUE(Soon([&] { return Column(1, "state") == "failed"; }));
+        failure = Column(1, "state || ' ' || fail_step || ' ' || fail_reason");
         EXPECT_TRUE(dlg->OnAcknowledgeSuspect(1));
         EXPECT_TRUE(Soon([&] { return Column(1, "suspect").empty(); }));
         acknowledged = Column(1, "state");
@@ -130,7 +132,7 @@ TEST_F(WindowSocketStates, ProductionModePublishesEachSocketAndTheAcknowledgemen
     });
     Click(*dlg, IDC_DOWNLOAD);
     EXPECT_EQ(flagged.rfind("SUSPECT: 1 of 1 failed (", 0), 0u) << flagged;
-    EXPECT_EQ(failure, "failed true") << "with its step and reason";
+    EXPECT_EQ(failure, "failed selection refused");
     EXPECT_FALSE(acknowledged.empty());
     EXPECT_TRUE(Soon([&] { return Column(0, "state") == "done"; })) << Column(0, "state");
     EXPECT_EQ(Column(0, "progress"), "100");
