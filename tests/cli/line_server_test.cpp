@@ -22,6 +22,7 @@
 
 #include "flash_run.h"
 #include "line_server.h"
+#include "pelor_command.h"
 #include "support/pg_scratch.h"
 #include "support/temp_dir.h"
 
@@ -293,6 +294,32 @@ TEST_F(LineServer, StreamsWhoseBrowsersWentAwayAreDropped) {
     Socket("bench-a", 0, "flashing", 30);
     EXPECT_TRUE(events.Await("line", 0, "\"progress\":30", seconds(10)));
     EXPECT_LT(Stop(), milliseconds(2500));
+}
+
+// Ctrl-C and SIGTERM end the command within its bound, a browser's stream open.
+TEST_F(LineServer, AnInterruptEndsPelorLineWithinItsBound) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        const std::string name = "line" + std::to_string(signal);
+        const pid_t pid = StartPelor(
+            dir_.path(), {"line", "--results", db_.Url(), "--listen", "127.0.0.1:0"}, name);
+        const std::regex said("line view: http://127\\.0\\.0\\.1:([0-9]+)/\n");
+        std::smatch m;
+        std::string out;
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                out = FileText(dir_ / (name + ".txt"));
+                return std::regex_search(out, m, said);
+            },
+            seconds(20)));
+        EventStream events(std::stoi(m[1]));
+        ASSERT_TRUE(events.Await("line", 0, "\"station\":\"bench-a\"", seconds(20)))
+            << out << FileText(dir_ / (name + ".err"));
+        const auto before = Clock::now();
+        ::kill(pid, signal);
+        EXPECT_EQ(WaitPelor(pid, seconds(10)), 0);
+        EXPECT_LT(Clock::now() - before, milliseconds(2500));
+    }
 }
 
 // The line's server going away: the view says it is stale (and /api/line still answers), comes
