@@ -122,7 +122,8 @@ void RESULTS_CoarseProgress(const BarState& bar, int* percent, std::string* text
     long long p = range > 0 ? (static_cast<long long>(bar.pos) - bar.lower) * 100 / range : 0;
     p = std::max(0LL, std::min(100LL, p));
     *percent = static_cast<int>(p / 10 * 10);
-    // The exact percent in the text ("AMSS: 47% [2/3]") would change the row with every step.
+    // The exact percent in the text ("AMSS: 47% [1966080/4194304]") would change the row with
+    // every message.
     *text = bar.text;
     const auto sign = text->find('%');
     if (sign == std::string::npos) return;
@@ -130,5 +131,6 @@ void RESULTS_CoarseProgress(const BarState& bar, int* percent, std::string* text
     while (digits > 0 && std::isdigit(static_cast<unsigned char>((*text)[digits - 1]))) --digits;
     if (digits == sign) return;
     const int shown = std::atoi(text->substr(digits, sign - digits).c_str());
-    text->replace(digits, sign - digits, std::to_string(shown / 10 * 10));
+    // The bytes sent that follow ("[524288/4194304]") would change it just as often.
+    *text = text->substr(0, digits) + std::to_string(shown / 10 * 10) + "%";
 }

@@ -55,5 +55,5 @@ private:
 };
 
 // The bar of a running job as published: its percent rounded down to a step of 10, and its
-// text with that percent in place of the exact one ("AMSS: 40% [2/3]").
+// text with that percent in place of the exact one and without the bytes sent ("AMSS: 40%").
 void RESULTS_CoarseProgress(const BarState& bar, int* percent, std::string* text);
