@@ -61,7 +61,7 @@ namespace {
 constexpr double kAmssMiB = 0.25;
 constexpr const char* kArrivals = "300ms,uniform:400ms-1s";
 constexpr unsigned kLineBaud = 6000000;
-constexpr const char* kBadRate = "0.9";
+constexpr const char* kBadRate = "90%";
 
 struct Bench {
     std::string name;
@@ -150,8 +150,8 @@ public:
         std::fprintf(out_,
                      "two benches of %d sockets in production mode, recording to %s: bench-a, "
                      "and bench-b whose socket %d is going bad (%s of its handsets lose their "
-                     "line)\n",
-                     kDemoBenchSockets, url.c_str(), kDemoBadSocket, kBadRate);
+                     "line); their sockets and records in %s\n",
+                     kDemoBenchSockets, url.c_str(), kDemoBadSocket, kBadRate, root_.c_str());
         if (o_.runFor.count() > 0) {
             std::fprintf(out_, "the demo ends after %lld s, or on Ctrl-C\n",
                          static_cast<long long>(o_.runFor.count() / 1000));
