@@ -26,6 +26,7 @@ int PELOR_CliMain(int argc, char** argv) {
     CLI_AddBuildRscCommand(app, exitCode);
     CLI_AddDoctorCommand(app, exitCode);
     CLI_AddResultsCommand(app, exitCode);
+    CLI_AddLineCommand(app, exitCode);
     app.footer(
         "Run `pelor COMMAND --help` for a command's options.\n"
         "Exit status of every command: 0 done; 1 the work failed (a channel failed, the doctor "

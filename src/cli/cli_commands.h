@@ -10,3 +10,4 @@ void CLI_AddDemoCommand(CLI::App& app, int& exitCode);
 void CLI_AddBuildRscCommand(CLI::App& app, int& exitCode);
 void CLI_AddDoctorCommand(CLI::App& app, int& exitCode);
 void CLI_AddResultsCommand(CLI::App& app, int& exitCode);
+void CLI_AddLineCommand(CLI::App& app, int& exitCode);

@@ -2,6 +2,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -299,6 +300,32 @@ PgReply PgSession::Await() {
             return {false, nullptr, "", "the connection's socket failed", false};
         }
         if (ready > 0 && quiet) deadline = Clock::now() + bound;
+    }
+}
+
+bool PgSession::AwaitNotifications(milliseconds bound, std::vector<std::string>* payloads) {
+    if (!Usable()) return false;
+    const auto deadline = Clock::now() + bound;
+    for (;;) {
+        if (PQconsumeInput(conn_) == 0 || PQstatus(conn_) != CONNECTION_OK) {
+            broken_ = true;
+            return false;
+        }
+        bool came = false;
+        while (PGnotify* note = PQnotifies(conn_)) {
+            payloads->emplace_back(note->extra != nullptr ? note->extra : "");
+            PQfreemem(note);
+            came = true;
+        }
+        if (came) return true;
+        if (StopAsked(stop_)) return false;
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return true;
+        const int ready = RESULTS_WaitSocket(PQsocket(conn_), false, std::min(left, kStopLook));
+        if (ready < 0) {
+            broken_ = true;
+            return false;
+        }
     }
 }
 

@@ -8,6 +8,7 @@
 // at once. TCP keepalives and tcp_user_timeout make a connection that went silent fail instead
 // of hang.
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +46,10 @@ public:
     PgReply Exec(const std::string& sql, const std::vector<const char*>& params = {});
     // Several statements in one text, without parameters.
     PgReply ExecScript(const std::string& sql);
+    // Waits up to bound for notifications on the channels this session has LISTENed to
+    // (including those that came during an earlier statement); their payloads are added to
+    // *payloads. False when the connection is lost or the owner asked to stop.
+    bool AwaitNotifications(std::chrono::milliseconds bound, std::vector<std::string>* payloads);
     // False once the connection is lost or a statement was given up; the session is then to be
     // made again.
     bool Usable() const;

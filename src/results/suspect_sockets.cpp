@@ -172,6 +172,7 @@ bool SocketWatch::Add(const SocketJob& job) {
         if (goodRun >= rule_.clearAfter) continue;
         s.suspect = true;
         s.sinceMs = job.endMs;
+        Judge(channel, &s.flagged);
         s.goodRun = goodRun;
         changed = true;
     }
@@ -192,9 +193,11 @@ bool SocketWatch::Suspect(int channel) const {
 
 bool SocketWatch::Evidence(int channel, SuspectEvidence* evidence) const {
     if (!Suspect(channel)) return false;
+    const Socket& socket = sockets_.at(channel);
     SuspectEvidence e;
     Judge(channel, &e);
-    e.sinceMs = sockets_.at(channel).sinceMs;
+    if (e.jobs == 0) e = socket.flagged;
+    e.sinceMs = socket.sinceMs;
     if (evidence != nullptr) *evidence = std::move(e);
     return true;
 }

@@ -88,7 +88,8 @@ public:
     // True when it was suspect.
     bool Acknowledge(int channel);
     bool Suspect(int channel) const;
-    // The evidence of a suspect socket as it stands now; false when it is not suspect.
+    // The evidence of a suspect socket: its last jobs as they stand now, or, when none of them is
+    // remembered any more, those that made it suspect; false when it is not suspect.
     bool Evidence(int channel, SuspectEvidence* evidence) const;
     // Every suspect socket, by channel.
     std::vector<SuspectEvidence> Suspects() const;
@@ -104,6 +105,9 @@ private:
         bool suspect = false;
         std::int64_t sinceMs = 0;
         int goodRun = 0;
+        // What made it suspect: shown when its jobs have since been forgotten (the other
+        // sockets ran on for long after its last one).
+        SuspectEvidence flagged;
         // Its last jobs (their seq), oldest first; forgotten when the flag is cleared or
         // acknowledged.
         std::deque<std::int64_t> recent;

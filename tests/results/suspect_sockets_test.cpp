@@ -53,13 +53,21 @@ std::string Rounds(const std::string& socket2) {
     return script;
 }
 
+// Rounds of good jobs on sockets 0 and 1 only.
+std::string OthersGood(int rounds) {
+    std::string script;
+    for (int i = 0; i < rounds; ++i) script += "0G 1G ";
+    return script;
+}
+
 }  // namespace
 
 TEST(SuspectRule, FlagsASocketThatFailsMarkedlyMoreThanItsStationsOthers) {
     struct Case {
         const char* name;
         std::string script;
-        bool suspect;  // socket 2 at the end
+        bool suspect;                 // socket 2 at the end
+        const char* badge = nullptr;  // socket 2's badge at the end, when given
     } cases[] = {
         {"three link failures of five", Rounds("GLGLL"), true},
         {"a port gone counts as a link failure", Rounds("PGPGP"), true},
@@ -85,10 +93,18 @@ TEST(SuspectRule, FlagsASocketThatFailsMarkedlyMoreThanItsStationsOthers) {
          false},
         {"acknowledged, it is flagged again on new evidence",
          Rounds("LLLLL") + "2A " + Rounds("LLLGL"), true},
+        {"its jobs forgotten (the others ran on long after), the badge still says why",
+         Rounds("LLLLL") + OthersGood(2500), true, "SUSPECT: 5 of 5 failed (time-out 5)"},
+        {"while its jobs are remembered, the badge tells its current ones", Rounds("LLLLLGL"), true,
+         "SUSPECT: 4 of 5 failed (time-out 4)"},
     };
     for (const Case& c : cases) {
         const Played p = Play(c.script);
         EXPECT_EQ(p.watch.Suspect(2), c.suspect) << c.name;
+        SuspectEvidence e;
+        if (c.badge != nullptr && p.watch.Evidence(2, &e)) {
+            EXPECT_EQ(RESULTS_SuspectBadge(e), c.badge) << c.name;
+        }
         EXPECT_FALSE(p.watch.Suspect(0)) << c.name;
         EXPECT_FALSE(p.watch.Suspect(1)) << c.name;
     }
