@@ -17,7 +17,7 @@
 
 #include "child_process.h"
 #include "flash_run.h"
-#include "line_server_stub.h"
+#include "line_server.h"
 #include "resources/demo_images.h"
 #include "stop_signals.h"
 #include "throwaway_postgres.h"
