@@ -144,6 +144,11 @@ void ContinuousDisplay::DrawLocked() {
     dirty_ = false;
 }
 
+StatusBoard ContinuousDisplay::Board() const {
+    std::lock_guard lock(mu_);
+    return board_;
+}
+
 void ContinuousDisplay::Refresh() {
     std::lock_guard lock(mu_);
     // The handsets-per-hour figure changes with time: redraw at least on every pass.

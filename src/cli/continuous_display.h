@@ -29,6 +29,8 @@ public:
     void SetSuspect(int channel, const std::string& badge);
     // A line about the station ("stopping: ...").
     void Note(const std::string& text);
+    // What the bars show now.
+    StatusBoard Board() const;
     // Redraws the live display when something changed.
     void Refresh();
     // Draws the final state and the totals.

@@ -101,7 +101,7 @@ int CLI_RunFlashContinuous(const FlashOptions& given, std::FILE* out, std::FILE*
     ContinuousDisplay display(out, o.live, names);
     // Every job on record as in a Download: a row as each ends.
     FlashResults results(o.results, SETTINGS_FilePath());
-    results.SessionStarted();
+    results.SessionStarted(names);
     bool cut = false;  // the second interrupt: the running jobs are on record as stopped
     bool reportFailed = false;
     // A socket going bad is flagged on its line; the flags start afresh with each run.
@@ -114,6 +114,7 @@ int CLI_RunFlashContinuous(const FlashOptions& given, std::FILE* out, std::FILE*
             const bool suspect = suspects.Evidence(ch, &e);
             e.device = names[ch];
             display.SetSuspect(ch, suspect ? RESULTS_SuspectBadge(e) : "");
+            results.Suspect(ch, suspect ? RESULTS_SuspectBadge(e) : "");
             if (suspect == flagged[ch]) continue;
             flagged[ch] = suspect;
             display.Note(suspect ? "suspect socket " + RESULTS_DescribeSuspect(e)
@@ -196,6 +197,7 @@ int CLI_RunFlashContinuous(const FlashOptions& given, std::FILE* out, std::FILE*
                 display.Note("stopping the running jobs");
             }
         }
+        results.Bars(display.Board());
         for (const std::string& line : results.TakeMessages()) display.Note(line);
         display.Refresh();
         if (cutAt && std::chrono::steady_clock::now() - *cutAt > kStopBound) {

@@ -256,6 +256,7 @@ int CLI_RunFlash(const FlashOptions& given, std::FILE* out, std::FILE* err, Flas
         watch.Poll();
         display.Refresh();
         results.Poll(barText);
+        results.Bars(display.Board());
         if (const int count = signals.Count(); count != seen) {
             seen = count;
             if (count == 1) {

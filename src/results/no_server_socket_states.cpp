@@ -23,6 +23,8 @@ int SocketStatePublisher::Rows() const {
     return 0;
 }
 
+void SocketStatePublisher::Closing() {}
+
 void SocketStatePublisher::Close(std::chrono::milliseconds /*bound*/) {
     closed_ = true;
 }

@@ -162,14 +162,14 @@ void RunRecording::TakeImages() {
 void RunRecording::RecordChannel(int channel, int result, const BarTextOf& barText) {
     pending_[channel] = false;
     TakeImages();
-    recorder_.Record(Build(channel, result == 1, barText ? barText(channel) : std::string()));
+    Put(Build(channel, result == 1, barText ? barText(channel) : std::string()));
 }
 
 void RunRecording::JobEnded(int channel, bool ok, const std::string& lastText) {
     if (!InFlight(channel)) return;
     pending_[channel] = false;
     TakeImages();
-    recorder_.Record(Build(channel, ok, lastText));
+    Put(Build(channel, ok, lastText));
 }
 
 void RunRecording::Cut(const std::string& reason, const BarTextOf& barText) {
@@ -189,8 +189,13 @@ void RunRecording::Cut(const std::string& reason, const BarTextOf& barText) {
         r.lastText = barText ? barText(ch) : std::string();
         r.failStep = "stopped";
         r.failReason = reason;
-        recorder_.Record(r);
+        Put(r);
     }
+}
+
+void RunRecording::Put(const JobRecord& record) {
+    recorder_.Record(record);
+    if (recorded_) recorded_(record);
 }
 
 void RunRecording::Poll(const BarTextOf& barText) {

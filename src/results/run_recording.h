@@ -10,6 +10,7 @@
 #include <functional>
 #include <future>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "results/job_record.h"
@@ -45,6 +46,8 @@ public:
     // The run is cut off: every job that has ended is recorded as it ended, every job still
     // running as failed at step "stopped" for reason ("window closed", "interrupted").
     void Cut(const std::string& reason, const BarTextOf& barText);
+    // Called with each record as it is put on record (the front ends publish the job's end).
+    void OnRecorded(std::function<void(const JobRecord&)> hook) { recorded_ = std::move(hook); }
     // The record a channel would get now (tests).
     JobRecord Build(int channel, bool ok, const std::string& lastText) const;
 
@@ -52,9 +55,11 @@ private:
     // What every record of the channel's current job holds: who, where, when, what went in.
     JobRecord Base(int channel) const;
     void RecordChannel(int channel, int result, const BarTextOf& barText);
+    void Put(const JobRecord& record);
     void TakeImages();
 
     ResultsRecorder& recorder_;
+    std::function<void(const JobRecord&)> recorded_;
     std::array<std::string, kChannels> ports_;
     std::array<bool, kChannels> pending_{};
     std::array<std::string, kChannels> jobIds_;

@@ -99,6 +99,10 @@ std::vector<std::string> SocketStateFeed::TakeMessages() {
     return publisher_ ? publisher_->TakeMessages() : std::vector<std::string>{};
 }
 
+void SocketStateFeed::Closing() {
+    if (publisher_) publisher_->Closing();
+}
+
 void SocketStateFeed::Close(std::chrono::milliseconds bound) {
     if (publisher_) publisher_->Close(bound);
 }

@@ -37,6 +37,9 @@ public:
     // The socket's suspect badge; empty when it is not (or no longer) suspect.
     void Suspect(int channel, const std::string& badge);
     std::vector<std::string> TakeMessages();
+    // Every socket 'off', sent by the publisher's thread while the front end closes the rest;
+    // returns at once.
+    void Closing();
     // Every socket 'off'; ends within bound (publisher's Close).
     void Close(std::chrono::milliseconds bound);
     // Upserts and batches sent so far (for the measurements).

@@ -235,15 +235,11 @@ int SocketStatePublisher::Rows() const {
     return shared_->rows.load();
 }
 
-void SocketStatePublisher::Close(std::chrono::milliseconds bound) {
-    if (closed_) return;
-    closed_ = true;
+void SocketStatePublisher::Closing() {
     Shared& s = *shared_;
-    const auto end = std::chrono::steady_clock::now() + bound;
-    // Most of the bound for the last batch; the rest for stopping.
-    const auto reserve = std::min<std::chrono::milliseconds>(bound / 2, std::chrono::seconds(1));
     {
         std::lock_guard lock(s.mu);
+        if (s.closing) return;
         for (auto& [channel, latest] : s.all) {
             SocketStateUpdate off;
             off.channel = channel;
@@ -256,6 +252,16 @@ void SocketStatePublisher::Close(std::chrono::milliseconds bound) {
         s.closing = true;
     }
     s.wake.notify_all();
+}
+
+void SocketStatePublisher::Close(std::chrono::milliseconds bound) {
+    if (closed_) return;
+    closed_ = true;
+    Shared& s = *shared_;
+    const auto end = std::chrono::steady_clock::now() + bound;
+    // Most of the bound for the last batch; the rest for stopping.
+    const auto reserve = std::min<std::chrono::milliseconds>(bound / 2, std::chrono::seconds(1));
+    Closing();
     bool ended = false;
     {
         std::unique_lock lock(s.mu);

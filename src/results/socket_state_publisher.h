@@ -66,9 +66,12 @@ public:
     // Batches the server took, and the rows in them (each an upsert; one NOTIFY per batch).
     int Batches() const;
     int Rows() const;
-    // Every socket published so far goes 'off' (best effort: the thread is given most of bound
-    // to send it, a statement still in flight is then cancelled), and the thread ends within
-    // bound; one that does not stop in time is left behind. Idempotent.
+    // Every socket published so far goes 'off' and the thread is told to end once it has sent
+    // it; returns at once (Close waits). Later Publish calls are not sent. Idempotent.
+    void Closing();
+    // Closing, then: every socket published so far goes 'off' (best effort: the thread is given
+    // most of bound to send it, a statement still in flight is then cancelled), and the thread ends
+    // within bound; one that does not stop in time is left behind. Idempotent.
     void Close(std::chrono::milliseconds bound);
 
 private:

@@ -131,6 +131,8 @@ void CMainDlg::EndRun(const std::string& reason) {
 }
 
 void CMainDlg::OnDestroy() {
+    // The line view sees the station gone.
+    PublishOff(kResultsCloseBound / 5);
     if (!m_bSaveOnClose) return;
     if (CollectSettings() == 0) {
         m_host.Dialogs().Notice(std::string("The settings could not be saved to ") +

@@ -32,6 +32,7 @@
 #include "jobs/status_board.h"
 #include "results/recorder.h"
 #include "results/run_recording.h"
+#include "results/socket_state_feed.h"
 #include "results/suspect_sockets.h"
 #include "transport/channels.h"
 #include "window_host.h"
@@ -166,6 +167,12 @@ public:
     // second; each one still running then as stopped (reason), and the server is given what is
     // left of the second; the rest waits on the station.
     void ResultsCutOff(const std::string& reason);
+    // Recording to a line's server, each socket's state is published for the line view: the
+    // running jobs' bars (from the run's pump), the suspect badges, and 'off' when the window
+    // ends (within bound).
+    void PublishBars();
+    void PublishSuspects();
+    void PublishOff(std::chrono::milliseconds bound);
 
     // --- Create Resource Binary (main_dlg_resource.cpp) ------------------------------------
     void OnCreateResourceBinary();
@@ -268,6 +275,7 @@ private:
     bool m_bEnding = false;  // EndRun is under way (its events may ask to close again)
     std::unique_ptr<ResultsRecorder> m_results;  // made at the first Download
     std::unique_ptr<RunRecording> m_resultsRun;
+    std::unique_ptr<SocketStateFeed> m_published;  // made with m_results
     std::string m_stationTextBeforeRun;
     ExitFn m_exit;
     bool m_bSaveOnClose = true;

@@ -1,6 +1,9 @@
 // Every job on record, in a Download and in production mode: the station's results store and,
 // when "pelorw.ini" names one ("RESULTS"), a line's server. The status line shows the session's
 // count when a run ends. Closing the window during a run puts the jobs on record first.
+// Recording to a line's server, the window also publishes each socket's state there (idle while
+// armed and waiting, flashing with its bar, done or failed as recorded, the suspect badge, off
+// when the window ends).
 #include <cstdio>
 
 #include "config/settings.h"
@@ -28,8 +31,33 @@ void CMainDlg::ResultsOpen() {
     m_stationTextBeforeRun = m_board.station;
     if (!m_results) {
         ResultsConfig config = RESULTS_Config(SETTINGS_FilePath(), "", "", !m_bKeepResults);
+        m_published = std::make_unique<SocketStateFeed>(config);
         m_results = std::make_unique<ResultsRecorder>(std::move(config));
     }
+}
+
+void CMainDlg::PublishBars() {
+    if (!m_published) return;
+    for (int ch = 0; ch < kChannels; ++ch) m_published->Progress(ch, m_board.bars[ch]);
+    for (const std::string& line : m_published->TakeMessages()) {
+        std::fprintf(stderr, "pelor-station: %s\n", line.c_str());
+        if (m_bArmed) {
+            SetControlText(IDC_STATUS_LINE, ControlText(IDC_STATUS_LINE) + "  |  " + line);
+        }
+    }
+}
+
+void CMainDlg::PublishSuspects() {
+    if (!m_published) return;
+    for (int ch = 0; ch < kChannels; ++ch) {
+        SuspectEvidence e;
+        const bool suspect = m_suspects && m_suspects->Evidence(ch, &e);
+        m_published->Suspect(ch, suspect ? RESULTS_SuspectBadge(e) : "");
+    }
+}
+
+void CMainDlg::PublishOff(std::chrono::milliseconds bound) {
+    if (m_published) m_published->Close(bound);
 }
 
 void CMainDlg::ResultsRunStarted() {
@@ -39,11 +67,21 @@ void CMainDlg::ResultsRunStarted() {
         if (m_nPort[ch] != 0) ports[ch] = PortName(m_nPort[ch]);
     }
     m_resultsRun = std::make_unique<RunRecording>(*m_results, ports);
+    m_resultsRun->OnRecorded([this](const JobRecord& r) { m_published->Ended(r); });
+    const std::int64_t now = RESULTS_NowUnixMs();
+    for (int ch = 0; ch < kChannels; ++ch) {
+        if (!ports[ch].empty()) m_published->Started(ch, ports[ch], now);
+    }
 }
 
 void CMainDlg::ResultsSessionStarted() {
     ResultsOpen();
     m_resultsRun = std::make_unique<RunRecording>(*m_results);
+    m_resultsRun->OnRecorded([this](const JobRecord& r) { m_published->Ended(r); });
+    for (int ch = 0; ch < kChannels; ++ch) {
+        if (m_nPort[ch] != 0) m_published->Idle(ch, PortName(m_nPort[ch]));
+    }
+    PublishSuspects();
 }
 
 void CMainDlg::ResultsJobsStarted() {
@@ -51,9 +89,12 @@ void CMainDlg::ResultsJobsStarted() {
     for (int ch = 0; ch < kChannels; ++ch) {
         if (m_pContinuous->Socket(ch).state == SocketState::Running &&
             !m_resultsRun->InFlight(ch) && m_nPort[ch] != 0) {
-            m_resultsRun->JobStarted(ch, PortName(m_nPort[ch]), RESULTS_NowUnixMs());
+            const std::int64_t now = RESULTS_NowUnixMs();
+            m_resultsRun->JobStarted(ch, PortName(m_nPort[ch]), now);
+            m_published->Started(ch, PortName(m_nPort[ch]), now);
         }
     }
+    PublishBars();
 }
 
 void CMainDlg::ResultsJobEnded(const ContinuousJob& job) {
@@ -62,6 +103,7 @@ void CMainDlg::ResultsJobEnded(const ContinuousJob& job) {
 
 void CMainDlg::ResultsPoll() {
     if (m_resultsRun) m_resultsRun->Poll([this](int ch) { return m_board.bars[ch].text; });
+    PublishBars();
 }
 
 void CMainDlg::ResultsCutOff(const std::string& reason) {
@@ -81,10 +123,18 @@ void CMainDlg::ResultsCutOff(const std::string& reason) {
     if (!m_resultsRun) return;
     m_resultsRun->Cut(reason, barText);
     m_resultsRun.reset();
-    // What the server has not taken within the bound goes up with a later run.
-    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start);
-    m_results->Close(std::max(kCloseBound - spent, std::chrono::milliseconds(0)));
+    // The sockets go 'off' while the rows go up, within the same bound. What the server has
+    // not taken within the bound goes up with a later run.
+    if (m_published) m_published->Closing();
+    const auto spent = [&start] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+    };
+    m_results->Close(std::max(kCloseBound - spent(), std::chrono::milliseconds(0)));
+    PublishOff(std::max(kCloseBound - spent(), std::chrono::milliseconds(0)));
+    for (const std::string& p : m_published->TakeMessages()) {
+        std::fprintf(stderr, "pelor-station: %s\n", p.c_str());
+    }
     for (const std::string& p : m_results->TakeMessages()) {
         std::fprintf(stderr, "pelor-station: %s\n", p.c_str());
     }

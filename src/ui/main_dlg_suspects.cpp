@@ -43,6 +43,7 @@ void CMainDlg::ShowSuspectBars() {
         m_host.SetTip(kChannelBarIds[ch], suspect ? kAcknowledgeTip : "");
         m_host.ChannelBarShown(ch);
     }
+    PublishSuspects();
 }
 
 std::string CMainDlg::SuspectStatus() const {
