@@ -284,7 +284,8 @@ private:
                 "--delay", "0"};
             for (int s = 0; s < kDemoBenchSockets; ++s) {
                 station.argv.push_back("-p");
-                station.argv.push_back(b.sockets + "/socket" + std::to_string(s));
+                // Named from the bench's folder: the view shows the socket, not our temporary path.
+                station.argv.push_back("sockets/socket" + std::to_string(s));
             }
             station.dir = b.folder;
             station.environment = {{"XDG_DATA_HOME", b.folder + "/data"}};
