@@ -137,16 +137,17 @@ public:
             std::fprintf(out_, "starting a throw-away PostgreSQL server...\n");
             std::fflush(out_);
             std::string error;
-            if (!server_->Start(&error, &stop_)) {
+            if (!server_->Start(&error, [this] { return interrupted(); })) {
+                if (interrupted()) return Interrupted();
                 std::fprintf(err_, "error: the throw-away PostgreSQL server did not start: %s\n",
                              error.c_str());
-                return interrupted() ? kExitOk : kExitFailed;
+                return kExitFailed;
             }
             url = server_->Url();
             std::fprintf(out_, "a throw-away PostgreSQL server in %s (a Unix socket there only)\n",
                          server_->Folder().c_str());
         }
-        if (!StartBenches(url)) return interrupted() ? kExitOk : kExitFailed;
+        if (!StartBenches(url)) return interrupted() ? Interrupted() : kExitFailed;
         std::fprintf(out_,
                      "two benches of %d sockets in production mode, recording to %s: bench-a, "
                      "and bench-b whose socket %d is going bad (%s of its handsets lose their "
@@ -211,6 +212,11 @@ public:
     std::atomic<bool>& StopFlag() { return stop_; }
 
 private:
+    int Interrupted() {
+        std::fprintf(out_, "interrupted: the demo ends before the line view was served\n");
+        return kExitOk;
+    }
+
     bool interrupted() {
         if (signals_.Count() > 0) stop_ = true;
         return stop_.load();

@@ -95,8 +95,8 @@ std::string ThrowawayPostgres::FindPrograms(const std::string& programsRoot) {
 }
 
 bool ThrowawayPostgres::RunStep(const std::vector<std::string>& argv, const std::string& log,
-                                std::chrono::milliseconds bound, const std::atomic<bool>* cancel,
-                                std::string* error) {
+                                std::chrono::milliseconds bound,
+                                const std::function<bool()>& cancel, std::string* error) {
     ChildSpec spec;
     spec.argv = argv;
     spec.dir = folder_;
@@ -108,7 +108,7 @@ bool ThrowawayPostgres::RunStep(const std::vector<std::string>& argv, const std:
     if (!step.Start(spec, error)) return false;
     const auto deadline = std::chrono::steady_clock::now() + bound;
     while (step.Running()) {
-        const bool cancelled = cancel != nullptr && cancel->load();
+        const bool cancelled = cancel && cancel();
         if (cancelled || std::chrono::steady_clock::now() >= deadline) {
             step.Stop(std::chrono::milliseconds(500), std::chrono::milliseconds(500));
             if (error != nullptr) {
@@ -131,7 +131,7 @@ bool ThrowawayPostgres::RunStep(const std::vector<std::string>& argv, const std:
     return true;
 }
 
-bool ThrowawayPostgres::Start(std::string* error, const std::atomic<bool>* cancel) {
+bool ThrowawayPostgres::Start(std::string* error, const std::function<bool()>& cancel) {
     programs_ = FindPrograms(options_.programsRoot);
     if (programs_.empty()) {
         if (error != nullptr)
@@ -198,7 +198,7 @@ bool ThrowawayPostgres::Remove() {
         clean = RunStep(
             {programs_ + "/pg_ctl", "-D", data, "-m", "fast", "-w", "-t",
              std::to_string(std::max<long long>(1, options_.stopBound.count() / 1000)), "stop"},
-            folder_ + "/pg_ctl.log", options_.stopBound + std::chrono::seconds(2), nullptr, &error);
+            folder_ + "/pg_ctl.log", options_.stopBound + std::chrono::seconds(2), {}, &error);
         // Not stopped in time (or never asked to start): the server, if it runs, is killed; its
         // processes end when they see it gone.
         std::ifstream pidFile(data + "/postmaster.pid");

@@ -3,8 +3,8 @@
 // cluster in a temporary folder, reachable only through a Unix socket in that folder (no TCP),
 // logins trusted (only this user, and root, can enter the folder). When we are root the server
 // runs as an unprivileged user (postgres, else nobody), as it refuses to run as root. POSIX only.
-#include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,8 +29,8 @@ public:
     static std::string FindPrograms(const std::string& programsRoot);
 
     // Makes the cluster and starts it; false with error (and nothing left behind) when it
-    // cannot. cancel, when given and set, gives up early.
-    bool Start(std::string* error, const std::atomic<bool>* cancel = nullptr);
+    // cannot. cancel, when given, is asked between passes: true gives up early.
+    bool Start(std::string* error, const std::function<bool()>& cancel = {});
     // The URL a station records to (`--results`).
     const std::string& Url() const { return url_; }
     const std::string& Folder() const { return folder_; }
@@ -40,7 +40,7 @@ public:
 
 private:
     bool RunStep(const std::vector<std::string>& argv, const std::string& log,
-                 std::chrono::milliseconds bound, const std::atomic<bool>* cancel,
+                 std::chrono::milliseconds bound, const std::function<bool()>& cancel,
                  std::string* error);
 
     ThrowawayPostgresOptions options_;

@@ -129,9 +129,8 @@ TEST_F(DemoLine, TheThrowAwayServerRunsOnASocketOnlyAndIsRemovedAfterwards) {
     }
     // Interrupted while it starts: nothing is left behind.
     ThrowawayPostgres server(options);
-    const std::atomic<bool> cancel{true};
     std::string error;
-    EXPECT_FALSE(server.Start(&error, &cancel));
+    EXPECT_FALSE(server.Start(&error, [] { return true; }));
     EXPECT_EQ(error, "interrupted");
     EXPECT_TRUE(fs::is_empty(dir_)) << "left: " << fs::directory_iterator(dir_)->path();
 }
