@@ -138,9 +138,10 @@ bool ThrowawayPostgres::Start(std::string* error, const std::function<bool()>& c
             *error = "no PostgreSQL server programs under " + options_.programsRoot;
         return false;
     }
-    const std::filesystem::path temp = options_.tempRoot.empty()
-                                           ? std::filesystem::temp_directory_path()
-                                           : std::filesystem::path(options_.tempRoot);
+    // As root the folder is handed to the server's user, who must reach it: TMPDIR may lie in a
+    // folder closed to others (a private home), /tmp never is.
+    std::filesystem::path temp = options_.tempRoot;
+    if (temp.empty()) temp = ::geteuid() == 0 ? "/tmp" : std::filesystem::temp_directory_path();
     std::string pattern = (temp / "pelor-demo-pg-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         if (error != nullptr) *error = "cannot create a folder for the server in " + temp.string();

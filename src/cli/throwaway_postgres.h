@@ -12,7 +12,9 @@
 
 struct ThrowawayPostgresOptions {
     std::string programsRoot = "/usr/lib/postgresql";  // VERSION/bin/{initdb,pg_ctl} below it
-    std::string tempRoot;  // where its folder is made; empty = the system's temporary folder
+    // Where its folder is made; empty = the system's temporary folder, /tmp as root (the
+    // server's user must reach it).
+    std::string tempRoot;
     std::chrono::milliseconds startBound{60000};  // making the cluster, then starting it
     std::chrono::milliseconds stopBound{15000};
 };
