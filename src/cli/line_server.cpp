@@ -136,8 +136,11 @@ private:
 
 // Reads the line whenever a station signals a change, and again every kRefresh; a lost session
 // is opened again, less often the longer the server stays away.
-void FeedLine(const std::string& url, LineFeed& feed, const std::atomic<bool>& ending) {
+// Says on err when the view goes stale (once per reason) and when it is live again.
+void FeedLine(const std::string& url, LineFeed& feed, const std::atomic<bool>& ending,
+              std::FILE* err) {
     milliseconds retry = kFirstRetry;
+    std::string said;  // the last reason said; empty while live
     while (!ending) {
         std::string error;
         std::unique_ptr<LineSource> source =
@@ -151,6 +154,10 @@ void FeedLine(const std::string& url, LineFeed& feed, const std::atomic<bool>& e
         };
         if (source && read()) {
             retry = kFirstRetry;
+            if (!said.empty()) {
+                std::fprintf(err, "line view: reading the server again\n");
+                said.clear();
+            }
             for (;;) {
                 bool changed = false;
                 if (!source->AwaitChange(kRefresh, &changed)) break;
@@ -171,6 +178,10 @@ void FeedLine(const std::string& url, LineFeed& feed, const std::atomic<bool>& e
             if (error.empty()) error = "the connection to the results server was lost";
         }
         if (ending) break;
+        if (error != said) {
+            std::fprintf(err, "line view: %s; trying again\n", error.c_str());
+            said = error;
+        }
         feed.MarkStale(error + "; trying again");
         feed.Sleep(retry);
         retry = std::min(retry * 2, kLastRetry);
@@ -293,7 +304,7 @@ int CLI_ServeLine(const LineServeOptions& options, std::FILE* out, std::FILE* er
     }
 
     StopSignals signals;
-    std::thread reader([&] { FeedLine(options.results, feed, ending); });
+    std::thread reader([&] { FeedLine(options.results, feed, ending, err); });
     std::atomic<bool> listening{true};
     std::thread listener([&] {
         server.listen_after_bind();

@@ -261,7 +261,8 @@ TEST_F(LineServer, ServesTheLineAndPushesAStationsChange) {
 }
 
 // The line's server going away: the view says it is stale (and /api/line still answers), comes
-// back live when the server does, and the stop is never held while it is away.
+// back live when the server does (the terminal hears both), and the stop is never held while
+// it is away.
 TEST_F(LineServer, AServerThatGoesAwayMakesTheViewStaleAndNeverHoldsTheStop) {
     if (ctl_.empty()) GTEST_SKIP() << "PELOR_TEST_PG_CTL is not set";
     const int port = Start();
@@ -293,5 +294,9 @@ TEST_F(LineServer, AServerThatGoesAwayMakesTheViewStaleAndNeverHoldsTheStop) {
     ASSERT_TRUE(events.Await("status", statuses, "\"stale\":true", seconds(20)));
     EXPECT_LT(Stop(), milliseconds(2500));
     EXPECT_EQ(status_, kExitOk);
+    // The terminal hears it too.
+    const std::string said = FileText(errPath_);
+    EXPECT_NE(said.find("trying again"), std::string::npos) << said;
+    EXPECT_NE(said.find("line view: reading the server again\n"), std::string::npos) << said;
 }
 #endif
