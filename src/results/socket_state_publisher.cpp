@@ -1,5 +1,7 @@
 #include "results/socket_state_publisher.h"
 
+#include <libpq-fe.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <map>
@@ -158,7 +160,13 @@ void SocketStatePublisher::Shared::Loop() {
         std::string why;
         if (!session) {
             session = PgSession::Connect(config.serverUrl, config.server, &stop, &why);
-            if (session) {
+            // Made only where it is missing: a table held locked by another session then holds up
+            // the batches, not the login.
+            const PgReply known =
+                session ? session->Exec("SELECT to_regclass('pelor_sockets') IS NOT NULL")
+                        : PgReply{};
+            if (session && !(known.ok && PQntuples(known.rows.get()) == 1 &&
+                             PQgetvalue(known.rows.get(), 0, 0)[0] == 't')) {
                 const PgReply made = session->ExecScript(kTable);
                 if (!made.ok) {
                     why = "the results server " + target +
@@ -241,11 +249,12 @@ void SocketStatePublisher::Closing() {
         std::lock_guard lock(s.mu);
         if (s.closing) return;
         for (auto& [channel, latest] : s.all) {
-            SocketStateUpdate off;
-            off.channel = channel;
-            off.device = latest.device;
+            // The last result and the suspect badge stay for the line to see.
+            SocketStateUpdate off = latest;
             off.state = kSocketOff;
-            off.jobStartedMs = latest.jobStartedMs;
+            off.progress = 0;
+            off.failStep.clear();
+            off.failReason.clear();
             latest = off;
             s.pending[channel] = {off, ++s.nextVersion};
         }

@@ -69,7 +69,8 @@ public:
     // Every socket published so far goes 'off' and the thread is told to end once it has sent
     // it; returns at once (Close waits). Later Publish calls are not sent. Idempotent.
     void Closing();
-    // Closing, then: every socket published so far goes 'off' (best effort: the thread is given
+    // Closing, then: every socket published so far goes 'off', keeping its last text and badge
+    // (best effort: the thread is given
     // most of bound to send it, a statement still in flight is then cancelled), and the thread ends
     // within bound; one that does not stop in time is left behind. Idempotent.
     void Close(std::chrono::milliseconds bound);

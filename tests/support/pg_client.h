@@ -5,7 +5,10 @@
 #ifdef PELOR_HAVE_LIBPQ
 #include <libpq-fe.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
+#include <vector>
 
 class PgClient {
 public:
@@ -35,6 +38,22 @@ public:
         return std::stoi(
             Exec("SELECT pg_stat_clear_snapshot(); SELECT count(*) FROM pg_stat_activity WHERE "
                  "application_name = 'pelor' AND wait_event_type = 'Lock'"));
+    }
+
+    // The payloads of the notifications this session has received (after LISTEN), waiting up
+    // to wait (in 5 ms passes) for the first.
+    std::vector<std::string> Notifications(std::chrono::milliseconds wait) {
+        std::vector<std::string> payloads;
+        const auto end = std::chrono::steady_clock::now() + wait;
+        for (;;) {
+            PQconsumeInput(conn_);
+            while (PGnotify* n = PQnotifies(conn_)) {
+                payloads.emplace_back(n->extra);
+                PQfreemem(n);
+            }
+            if (!payloads.empty() || std::chrono::steady_clock::now() >= end) return payloads;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
     }
 
 private:
