@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #if defined(PELOR_HAVE_LINE_VIEW) && defined(PELOR_HAVE_LIBPQ)
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -258,6 +262,37 @@ TEST_F(LineServer, ServesTheLineAndPushesAStationsChange) {
         std::this_thread::sleep_for(milliseconds(10));
     }
     EXPECT_TRUE(events.Ended());
+}
+
+// Browsers that went away free what their streams held: more of them than the server serves
+// at once come and go, and a new one is still served once the line changes.
+TEST_F(LineServer, StreamsWhoseBrowsersWentAwayAreDropped) {
+    const int port = Start();
+    ASSERT_GT(port, 0) << FileText(errPath_);
+    std::vector<int> gone;
+    for (int i = 0; i < 40; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<std::uint16_t>(port));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+        const std::string ask = "GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        ASSERT_EQ(::send(fd, ask.data(), ask.size(), 0), static_cast<ssize_t>(ask.size()));
+        gone.push_back(fd);
+    }
+    std::this_thread::sleep_for(milliseconds(500));
+    for (int fd : gone) ::close(fd);
+    // Their next writes fail: a change, and another to make sure every stream has written.
+    for (int progress : {10, 20}) {
+        std::this_thread::sleep_for(milliseconds(500));
+        Socket("bench-a", 0, "flashing", progress);
+    }
+    EventStream events(port);
+    EXPECT_TRUE(events.Await("line", 0, "\"progress\":20", seconds(10)));
+    Socket("bench-a", 0, "flashing", 30);
+    EXPECT_TRUE(events.Await("line", 0, "\"progress\":30", seconds(10)));
+    EXPECT_LT(Stop(), milliseconds(2500));
 }
 
 // The line's server going away: the view says it is stale (and /api/line still answers), comes
