@@ -9,6 +9,7 @@
 #include "cli_commands.h"
 #include "console_display.h"
 #include "demo_continuous.h"
+#include "demo_line.h"
 #include "flash_run.h"
 #include "resources/demo_images.h"
 #include "sim/sim_expected.h"
@@ -24,6 +25,9 @@ struct DemoOptions {
     std::string report;
     bool continuous = false;
     DemoContinuousOptions line;
+    bool lineView = false;
+    DemoLineOptions view;
+    std::string runFor;
 };
 
 // A folder of our own under the system's temporary folder, removed when done.
@@ -49,6 +53,23 @@ private:
 };
 
 int RunDemo(const DemoOptions& o) {
+    if (o.lineView) {
+        if (o.continuous) {
+            std::fprintf(stderr, "error: --line runs benches of its own: not with --continuous\n");
+            return 2;
+        }
+        DemoLineOptions view = o.view;
+        if (!o.runFor.empty() && !CLI_ParseRunTime(o.runFor, view.runFor)) {
+            std::fprintf(stderr, "error: --for takes a duration such as 30s, 2m or 1h: %s\n",
+                         o.runFor.c_str());
+            return 2;
+        }
+        return CLI_RunDemoLine(view, stdout, stderr);
+    }
+    if (!o.view.results.empty() || !o.runFor.empty()) {
+        std::fprintf(stderr, "error: --results and --for go with --line\n");
+        return 2;
+    }
     if (o.continuous) {
         DemoContinuousOptions line = o.line;
         line.sockets = o.channels;
@@ -178,5 +199,22 @@ void CLI_AddDemoCommand(CLI::App& app, int& exitCode) {
                     "With --continuous: LEAVE,SWAP as for `pelor simulate --arrivals`")
         ->default_val("500ms,uniform:1s-3s")
         ->type_name("LEAVE,SWAP");
+    cmd->add_flag("--line", options->lineView,
+                  "The line view with two simulated benches: bench-a and bench-b, four sockets "
+                  "each in production mode, bench-b's socket 2 going bad. They record to a "
+                  "PostgreSQL server (--results, else a throw-away one made in a temporary "
+                  "folder and removed at the end, where PostgreSQL's server programs are "
+                  "installed), and the line view (as `pelor line`) is served from it; its "
+                  "address is printed. Ends after --for, or on Ctrl-C");
+    cmd->add_option("--results", options->view.results,
+                    "With --line: record to this server, postgresql://[USER@]HOST/DATABASE")
+        ->type_name("URL");
+    cmd->add_option("--listen", options->view.listen,
+                    "With --line: where the line view listens, HOST:PORT")
+        ->default_val("127.0.0.1:8080")
+        ->type_name("HOST:PORT");
+    cmd->add_option("--for", options->runFor,
+                    "With --line: end after this time (e.g. 30s, 2m; default: until Ctrl-C)")
+        ->type_name("DURATION");
     cmd->callback([options, &exitCode] { exitCode = RunDemo(*options); });
 }
