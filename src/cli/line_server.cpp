@@ -30,8 +30,27 @@ constexpr milliseconds kFirstRetry{500};
 constexpr milliseconds kLastRetry{8000};
 // How often every wait looks at the stop request.
 constexpr milliseconds kLook{100};
-// Event streams held at once (each holds a worker); more wait for one to end.
+// Requests served at once; each open event stream holds one.
 constexpr int kWorkers = 32;
+// Event streams held open at once: the rest of the workers serve the page and /api/line
+// whatever the streams do. A stream beyond them gets the line once and comes back later.
+constexpr int kStreams = kWorkers - 4;
+constexpr const char* kComeBackLater = "retry: 10000\n\n";
+
+// Counts a stream while it is open.
+class StreamSlot {
+public:
+    explicit StreamSlot(std::atomic<int>& open) : open_(open), held_(++open_) {}
+    ~StreamSlot() { --open_; }
+    StreamSlot(const StreamSlot&) = delete;
+    StreamSlot& operator=(const StreamSlot&) = delete;
+    // Streams open with this one.
+    int Held() const { return held_; }
+
+private:
+    std::atomic<int>& open_;
+    const int held_;
+};
 
 // The bounds of the reading session: a line's day of rows is read in well under them.
 ServerLimits LineLimits() {
@@ -262,12 +281,21 @@ int CLI_ServeLine(const LineServeOptions& options, std::FILE* out, std::FILE* er
         res.set_header("Cache-Control", "no-cache");
         res.set_content(json, "application/json");
     });
-    server.Get("/events", [&feed](const httplib::Request&, httplib::Response& res) {
+    std::atomic<int> streams{0};
+    server.Get("/events", [&feed, &streams](const httplib::Request&, httplib::Response& res) {
         res.set_header("Cache-Control", "no-cache");
+        auto slot = std::make_shared<StreamSlot>(streams);
         auto seen = std::make_shared<LineFeed::Cursor>();
+        if (slot->Held() > kStreams) {
+            std::string events = kComeBackLater;
+            feed.Next(seen.get(), milliseconds(0), &events);
+            res.set_content(events, "text/event-stream");
+            return;
+        }
         auto lastWrite = std::make_shared<Clock::time_point>(Clock::time_point{});
         res.set_chunked_content_provider(
-            "text/event-stream", [&feed, seen, lastWrite](std::size_t, httplib::DataSink& sink) {
+            "text/event-stream",
+            [&feed, slot, seen, lastWrite](std::size_t, httplib::DataSink& sink) {
                 std::string events;
                 if (*lastWrite == Clock::time_point{}) {
                     events = "retry: 2000\n\n";  // EventSource comes back after 2 s

@@ -38,7 +38,9 @@ constexpr const char* kTable =
     "COMMIT;";
 
 // One statement, so one transaction: the rows of the batch and the signal that they changed,
-// which the server delivers when the statement commits.
+// which the server delivers when the statement commits. The signal names the station by its
+// first 1000 characters (at most 4000 bytes): the server refuses a signal of 8000 bytes or more,
+// and with it the whole batch.
 constexpr const char* kBatch =
     "WITH up AS (INSERT INTO pelor_sockets (station, channel, device, state, progress, text, "
     "fail_step, fail_reason, suspect, job_started_at, updated_at) "
@@ -50,7 +52,7 @@ constexpr const char* kBatch =
     "EXCLUDED.state, progress = EXCLUDED.progress, text = EXCLUDED.text, fail_step = "
     "EXCLUDED.fail_step, fail_reason = EXCLUDED.fail_reason, suspect = EXCLUDED.suspect, "
     "job_started_at = EXCLUDED.job_started_at, updated_at = EXCLUDED.updated_at RETURNING 1) "
-    "SELECT pg_notify('pelor_line', $1), (SELECT count(*) FROM up)";
+    "SELECT pg_notify('pelor_line', left($1, 1000)), (SELECT count(*) FROM up)";
 
 std::string BatchJson(const std::vector<SocketStateUpdate>& batch) {
     nlohmann::json rows = nlohmann::json::array();

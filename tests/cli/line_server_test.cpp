@@ -296,6 +296,39 @@ TEST_F(LineServer, StreamsWhoseBrowsersWentAwayAreDropped) {
     EXPECT_LT(Stop(), milliseconds(2500));
 }
 
+// However many streams stay open (browsers that connect and never read), the page and the line
+// are still served, and a stream beyond those held gets the line once and is told to come back.
+TEST_F(LineServer, OpenStreamsNeverHoldThePage) {
+    const int port = Start();
+    ASSERT_GT(port, 0) << FileText(errPath_);
+    std::vector<int> held;
+    for (int i = 0; i < 40; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<std::uint16_t>(port));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+        const std::string ask = "GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        ASSERT_EQ(::send(fd, ask.data(), ask.size(), 0), static_cast<ssize_t>(ask.size()));
+        held.push_back(fd);
+    }
+    std::this_thread::sleep_for(milliseconds(500));
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(seconds(5));
+    for (const char* path : {"/", "/api/line"}) {
+        const auto reply = client.Get(path);
+        ASSERT_TRUE(reply) << path;
+        EXPECT_EQ(reply->status, 200) << path;
+    }
+    const auto extra = client.Get("/events");
+    ASSERT_TRUE(extra);
+    EXPECT_NE(extra->body.find("retry: 10000"), std::string::npos) << extra->body;
+    EXPECT_NE(extra->body.find("event: line"), std::string::npos) << extra->body;
+    for (int fd : held) ::close(fd);
+    EXPECT_LT(Stop(), milliseconds(2500));
+}
+
 // Ctrl-C and SIGTERM end the command within its bound, a browser's stream open.
 TEST_F(LineServer, AnInterruptEndsPelorLineWithinItsBound) {
     for (const int signal : {SIGINT, SIGTERM}) {

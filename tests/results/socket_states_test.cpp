@@ -133,6 +133,23 @@ TEST_F(SocketStates, EachSocketsLatestStateGoesUpInFewBatchesAndAListenerHearsTh
     EXPECT_TRUE(publisher.TakeMessages().empty());
 }
 
+// A station named at length (the server's signals take under 8000 bytes) still goes up, its
+// signal naming it by its start.
+TEST_F(SocketStates, AStationWithALongNameStillGoesUp) {
+    PgClient db(url_);
+    ASSERT_TRUE(db.Ok()) << db.Error();
+    ASSERT_EQ(db.Exec("LISTEN pelor_line"), "");
+    station_ += std::string(9000, 'b');
+    SocketStatePublisher publisher(Config());
+    publisher.Publish(Flashing(0, 30));
+    EXPECT_TRUE(Soon([&] { return Column(db, 0, "progress") == "30"; }))
+        << testing::PrintToString(publisher.TakeMessages());
+    const std::vector<std::string> heard = db.Notifications(2s);
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard.front(), station_.substr(0, 1000));
+    publisher.Close(2s);
+}
+
 // What the server can do to the view: be away, hold the table locked, stop in the middle of a
 // run. Publish never waits, the outage is said once however many tries it takes, and Close
 // ends within its bound.
