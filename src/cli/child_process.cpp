@@ -24,18 +24,19 @@ struct Prepared {
     std::vector<char*> envp;
 };
 
-Prepared Prepare(const ChildSpec& spec) {
+Prepared Prepare(const ChildCommand& command) {
     Prepared p;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
         bool replaced = false;
-        for (const auto& [name, value] : spec.environment) {
+        for (const auto& [name, value] : command.environment) {
             replaced = replaced || entry.rfind(name + "=", 0) == 0;
         }
         if (!replaced) p.environment.push_back(entry);
     }
-    for (const auto& [name, value] : spec.environment) p.environment.push_back(name + "=" + value);
-    for (const std::string& a : spec.argv) p.argv.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& [name, value] : command.environment)
+        p.environment.push_back(name + "=" + value);
+    for (const std::string& a : command.argv) p.argv.push_back(const_cast<char*>(a.c_str()));
     p.argv.push_back(nullptr);
     for (std::string& e : p.environment) p.envp.push_back(e.data());
     p.envp.push_back(nullptr);
@@ -59,13 +60,13 @@ ChildProcess::~ChildProcess() {
     }
 }
 
-bool ChildProcess::Start(const ChildSpec& spec, std::string* error) {
-    if (spec.argv.empty()) {
+bool ChildProcess::Start(const ChildCommand& command, std::string* error) {
+    if (command.argv.empty()) {
         if (error != nullptr) *error = "no program to start";
         return false;
     }
-    Prepared p = Prepare(spec);
-    const std::string out = spec.out.empty() ? "/dev/null" : spec.out;
+    Prepared p = Prepare(command);
+    const std::string out = command.out.empty() ? "/dev/null" : command.out;
     // The child reports a failure before its exec through this pipe; a successful exec closes it.
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0) {
@@ -93,21 +94,21 @@ bool ChildProcess::Start(const ChildSpec& spec, std::string* error) {
         std::signal(SIGINT, SIG_DFL);
         std::signal(SIGTERM, SIG_DFL);
         std::signal(SIGHUP, SIG_DFL);
-        if (spec.gid >= 0 && ::getuid() == 0) {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(static_cast<gid_t>(spec.gid)) != 0)
+        if (command.gid >= 0 && ::getuid() == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(static_cast<gid_t>(command.gid)) != 0)
                 Fail(report[1], 1);
         }
-        if (spec.uid >= 0 && ::getuid() == 0 && ::setuid(static_cast<uid_t>(spec.uid)) != 0)
+        if (command.uid >= 0 && ::getuid() == 0 && ::setuid(static_cast<uid_t>(command.uid)) != 0)
             Fail(report[1], 1);
-        if (!spec.dir.empty() && ::chdir(spec.dir.c_str()) != 0) Fail(report[1], 2);
+        if (!command.dir.empty() && ::chdir(command.dir.c_str()) != 0) Fail(report[1], 2);
         const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         const int in = ::open("/dev/null", O_RDONLY);
         if (fd < 0 || in < 0) Fail(report[1], 3);
         ::dup2(in, 0);
         ::dup2(fd, 1);
         ::dup2(fd, 2);
-        if (spec.parentDeathSignal != 0) {
-            ::prctl(PR_SET_PDEATHSIG, spec.parentDeathSignal);
+        if (command.parentDeathSignal != 0) {
+            ::prctl(PR_SET_PDEATHSIG, command.parentDeathSignal);
             // We may have ended before the line above: then nobody is left to stop it.
             if (::getppid() != parent) ::_exit(127);
         }
@@ -131,7 +132,7 @@ bool ChildProcess::Start(const ChildSpec& spec, std::string* error) {
                                              "cannot enter its folder", "cannot open its log",
                                              "cannot run"};
         if (error != nullptr) {
-            *error = spec.argv[0] + ": " + kSteps[code[0]] + ": " + std::strerror(code[1]);
+            *error = command.argv[0] + ": " + kSteps[code[0]] + ": " + std::strerror(code[1]);
         }
         return false;
     }

@@ -9,7 +9,7 @@
 #ifndef _WIN32
 #include <sys/types.h>
 
-struct ChildSpec {
+struct ChildCommand {
     std::vector<std::string> argv;  // argv[0] is the program's path
     std::string dir;                // its working folder; empty = ours
     std::vector<std::pair<std::string, std::string>> environment;  // set (or replaced) in it
@@ -32,7 +32,7 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // False with error when it could not be started (the program missing or not executable).
-    bool Start(const ChildSpec& spec, std::string* error);
+    bool Start(const ChildCommand& command, std::string* error);
     pid_t Pid() const { return pid_; }
     // True while it runs (started and not yet ended).
     bool Running();

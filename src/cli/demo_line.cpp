@@ -250,7 +250,7 @@ private:
             std::filesystem::create_directories(b.folder + "/data", ec);
             // Each bench has its own folder: no settings file there (the defaults apply) and
             // its own local store, so nothing of the demo is left on this station's record.
-            ChildSpec sim;
+            ChildCommand sim;
             sim.argv = {program_,
                         "simulate",
                         "-n",
@@ -285,7 +285,7 @@ private:
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
-            ChildSpec station;
+            ChildCommand station;
             station.argv = {
                 program_,  "flash",  "--continuous", "--station", b.name,       "--results",
                 url,       "--code", images.codeDir, "--boot",    "--resource", images.resourceFile,

@@ -97,15 +97,15 @@ std::string ThrowawayPostgres::FindPrograms(const std::string& programsRoot) {
 bool ThrowawayPostgres::RunStep(const std::vector<std::string>& argv, const std::string& log,
                                 std::chrono::milliseconds bound,
                                 const std::function<bool()>& cancel, std::string* error) {
-    ChildSpec spec;
-    spec.argv = argv;
-    spec.dir = folder_;
-    spec.out = log;
-    spec.uid = uid_;
-    spec.gid = gid_;
-    spec.environment = {{"LC_ALL", "C"}, {"PGTZ", "UTC"}};
+    ChildCommand command;
+    command.argv = argv;
+    command.dir = folder_;
+    command.out = log;
+    command.uid = uid_;
+    command.gid = gid_;
+    command.environment = {{"LC_ALL", "C"}, {"PGTZ", "UTC"}};
     ChildProcess step;
-    if (!step.Start(spec, error)) return false;
+    if (!step.Start(command, error)) return false;
     const auto deadline = std::chrono::steady_clock::now() + bound;
     while (step.Running()) {
         const bool cancelled = cancel && cancel();

@@ -48,14 +48,14 @@ TEST_F(DemoLine, ChildrenEndWithinTheirBoundsAndSayWhyTheyCouldNotStart) {
     ChildProcess polite;
     ChildProcess stubborn;
     std::string error;
-    ChildSpec spec;
-    spec.argv = {"/bin/sh", "-c", "echo \"$DEMO_WORD\"; exec sleep 30"};
-    spec.environment = {{"DEMO_WORD", "benches"}};
-    spec.out = (dir_ / "polite.log").string();
-    ASSERT_TRUE(polite.Start(spec, &error)) << error;
-    spec.argv = {"/bin/sh", "-c", "trap '' TERM; exec sleep 30"};
-    spec.out.clear();
-    ASSERT_TRUE(stubborn.Start(spec, &error)) << error;
+    ChildCommand command;
+    command.argv = {"/bin/sh", "-c", "echo \"$DEMO_WORD\"; exec sleep 30"};
+    command.environment = {{"DEMO_WORD", "benches"}};
+    command.out = (dir_ / "polite.log").string();
+    ASSERT_TRUE(polite.Start(command, &error)) << error;
+    command.argv = {"/bin/sh", "-c", "trap '' TERM; exec sleep 30"};
+    command.out.clear();
+    ASSERT_TRUE(stubborn.Start(command, &error)) << error;
     ASSERT_TRUE(WaitUntil([&] { return Slurp(dir_ / "polite.log") == "benches\n"; }, 5s));
 
     auto start = steady_clock::now();
@@ -70,8 +70,8 @@ TEST_F(DemoLine, ChildrenEndWithinTheirBoundsAndSayWhyTheyCouldNotStart) {
     EXPECT_EQ(::kill(stubborn.Pid(), 0), -1);  // reaped: nothing of it left
 
     ChildProcess missing;
-    spec.argv = {(dir_ / "no-such-program").string()};
-    EXPECT_FALSE(missing.Start(spec, &error));
+    command.argv = {(dir_ / "no-such-program").string()};
+    EXPECT_FALSE(missing.Start(command, &error));
     EXPECT_NE(error.find("no-such-program: cannot run"), std::string::npos) << error;
 }
 
