@@ -22,6 +22,9 @@ std::int64_t Utc(const std::string& text) {
 
 // "Today" starts at the machine's local midnight, also on the day the clocks change.
 TEST(LineDay, StartsAtLocalMidnightInEveryZone) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows's C runtime takes no zone names from TZ";
+#else
     struct Case {
         const char* zone;
         const char* now;
@@ -47,6 +50,7 @@ TEST(LineDay, StartsAtLocalMidnightInEveryZone) {
         ::unsetenv("TZ");
     }
     ::tzset();
+#endif
 }
 
 #ifdef PELOR_HAVE_LIBPQ
