@@ -53,10 +53,12 @@ TEST_F(DemoLine, ChildrenEndWithinTheirBoundsAndSayWhyTheyCouldNotStart) {
     command.environment = {{"DEMO_WORD", "benches"}};
     command.out = (dir_ / "polite.log").string();
     ASSERT_TRUE(polite.Start(command, &error)) << error;
-    command.argv = {"/bin/sh", "-c", "trap '' TERM; exec sleep 30"};
-    command.out.clear();
+    // It says so once it ignores being asked: asked before that, it would end at once.
+    command.argv = {"/bin/sh", "-c", "trap '' TERM; echo deaf; exec sleep 30"};
+    command.out = (dir_ / "stubborn.log").string();
     ASSERT_TRUE(stubborn.Start(command, &error)) << error;
     ASSERT_TRUE(WaitUntil([&] { return Slurp(dir_ / "polite.log") == "benches\n"; }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return Slurp(dir_ / "stubborn.log") == "deaf\n"; }, 5s));
 
     auto start = steady_clock::now();
     EXPECT_TRUE(polite.Stop(2s, 2s));
